@@ -1,0 +1,143 @@
+#include "log/Log.h"
+
+#include "framework/ScopedHandle.h"
+
+#include <cwchar>
+#include <vector>
+
+int g_nLogLevel = 1;
+wchar_t g_szLogFile[MAX_PATH] = {};
+
+const wchar_t g_szLogLevelTags[kLogLevelCount][kLogTagSlot] = {
+    L"[Error]",   L"[Normal]",   L"[Normal2]",  L"[Normal3]",  L"[Normal4]",  L"[Normal5]",
+    L"[Warning]", L"[Warning2]", L"[Warning3]", L"[Warning4]", L"[Warning5]",
+};
+
+namespace {
+
+// Another thread may hold the file for the few microseconds of its own
+// append; wait that long rather than lose the line.
+constexpr int kOpenSpinTries = 16;
+constexpr LONGLONG kOpenRetryMicroseconds = 20000;
+
+// A message whose formatting keeps failing (an encoding error rather than a
+// short buffer) is given up at this size.
+constexpr size_t kMaxMessageUnits = 16u << 20;
+
+bool IsTransientOpenError(DWORD dwError)
+{
+    return dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
+}
+
+LONGLONG ElapsedMicroseconds(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now, freq;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&freq);
+    return (now.QuadPart - start.QuadPart) * 1000000 / freq.QuadPart;
+}
+
+HANDLE OpenLogFileExclusive(const wchar_t* pszPath)
+{
+    LARGE_INTEGER start;
+    ::QueryPerformanceCounter(&start);
+    for (int nTry = 0;; ++nTry) {
+        HANDLE h = ::CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
+        if (!IsTransientOpenError(::GetLastError()) || ElapsedMicroseconds(start) > kOpenRetryMicroseconds)
+            return INVALID_HANDLE_VALUE;
+        if (nTry < kOpenSpinTries)
+            ::SwitchToThread();
+        else
+            ::Sleep(1);
+    }
+}
+
+void LogV(int nLevel, const wchar_t* pszFormat, va_list args)
+{
+    if (g_nLogLevel < 0)
+        return;
+    Log(nLevel, pszFormat, args);
+}
+
+}  // namespace
+
+std::wstring FormatLogHeader(int nLevel, const SYSTEMTIME& st, DWORD dwProcessId, DWORD dwThreadId)
+{
+    wchar_t szDate[256] = {};
+    wchar_t szTime[256] = {};
+    ::GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, 0, &st, nullptr, szTime, 256);
+    ::GetDateFormatW(LOCALE_SYSTEM_DEFAULT, 0, &st, nullptr, szDate, 256);
+
+    const wchar_t* pszTag = (nLevel >= 0 && nLevel < kLogLevelCount) ? g_szLogLevelTags[nLevel] : L"";
+    wchar_t szHeader[kLogTagSlot + 2 * 256 + 64];
+    std::swprintf(szHeader, sizeof(szHeader) / sizeof(szHeader[0]), L"%ls[%ls %ls:%3d %04x:%04x]", pszTag, szDate,
+                  szTime, st.wMilliseconds, static_cast<unsigned>(dwProcessId), static_cast<unsigned>(dwThreadId));
+    return szHeader;
+}
+
+std::wstring FormatLogMessage(const wchar_t* pszFormat, va_list args)
+{
+    if (!pszFormat)
+        return std::wstring();
+    std::vector<wchar_t> buffer(512);
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        int n = std::vswprintf(buffer.data(), buffer.size(), pszFormat, copy);
+        va_end(copy);
+        if (n >= 0 && static_cast<size_t>(n) < buffer.size())
+            return std::wstring(buffer.data(), static_cast<size_t>(n));
+        if (buffer.size() >= kMaxMessageUnits)
+            return std::wstring();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void Log(int nLevel, const wchar_t* pszFormat, va_list args)
+{
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    DWORD dwThreadId = ::GetCurrentThreadId();
+    DWORD dwProcessId = ::GetCurrentProcessId();
+
+    std::wstring strLine = FormatLogHeader(nLevel, st, dwProcessId, dwThreadId);
+    strLine += FormatLogMessage(pszFormat, args);
+    strLine += L"\r\n";
+
+    ::OutputDebugStringW(strLine.c_str());
+    AppendToLogFile(g_szLogFile, strLine.c_str());
+}
+
+void LogError(const wchar_t* pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogV(0, pszFormat, args);
+    va_end(args);
+}
+
+void LogNormal(const wchar_t* pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogV(1, pszFormat, args);
+    va_end(args);
+}
+
+void AppendToLogFile(const wchar_t* pszPath, const wchar_t* pszText)
+{
+    if (!pszPath || !*pszPath || !pszText || !*pszText)
+        return;
+
+    ScopedFile file(OpenLogFileExclusive(pszPath));
+    if (!file)
+        return;
+    if (::SetFilePointer(file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR)
+        return;
+
+    const size_t cbText = std::wcslen(pszText) * sizeof(wchar_t);
+    DWORD dwWritten = 0;
+    ::WriteFile(file.Get(), pszText, static_cast<DWORD>(cbText), &dwWritten, nullptr);
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#define IDD_SETUP_DIALOG 102
+#define IDR_MAINFRAME 128
+
+#define IDC_PERCENT_LABEL 1000
+#define IDC_STATUS_LABEL 1001

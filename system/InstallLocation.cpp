@@ -1,0 +1,88 @@
+#include "system/InstallLocation.h"
+
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+constexpr size_t kDriveRootUnits = 4;
+
+// Formats into a MAX_PATH array; false when the text would not fit.
+template <typename... Args>
+bool FormatPath(wchar_t (&szOut)[MAX_PATH], const wchar_t* pszFormat, Args... args)
+{
+    int n = std::swprintf(szOut, MAX_PATH, pszFormat, args...);
+    return n >= 0 && n < MAX_PATH;
+}
+
+bool IsDriveC(const wchar_t* pszRoot)
+{
+    return std::towupper(pszRoot[0]) == L'C' && pszRoot[1] == L':' && pszRoot[2] == L'\\' && pszRoot[3] == L'\0';
+}
+
+// The root is given apart from the base of the other paths: a listed "c:\"
+// is shown as the root "C:\" but composes "c:\Brivex Client".
+bool ComposeLocation(const wchar_t* pszShownRoot, const wchar_t* pszRoot, const wchar_t* pszFolderName,
+                     InstallLocation* pOut)
+{
+    InstallLocation loc = {};
+    if (!FormatPath(loc.szInstallRoot, L"%ls", pszShownRoot) ||
+        !FormatPath(loc.szSetupPath, L"%ls%ls", pszRoot, pszFolderName) ||
+        !FormatPath(loc.szTempPath, L"%lstemp", pszRoot) ||
+        !FormatPath(loc.szUnInstallPath, L"%lsUnInstall %ls", pszRoot, pszFolderName) ||
+        !FormatPath(loc.szLogFile, L"%lstemp\\log.txt", pszRoot))
+        return false;
+    *pOut = loc;
+    return true;
+}
+
+}  // namespace
+
+bool LocationFromDriveList(const wchar_t* pszDrives, size_t cchDrives, InstallLocation* pLocation)
+{
+    *pLocation = {};
+    if (!pszDrives || cchDrives < kDriveRootUnits)
+        return false;
+
+    for (size_t i = 0; i + kDriveRootUnits <= cchDrives; i += kDriveRootUnits) {
+        if (IsDriveC(pszDrives + i))
+            return ComposeLocation(L"C:\\", pszDrives + i, kProductFolderName, pLocation);
+    }
+
+    // The first root, whatever kind of drive it is.
+    wchar_t szFirst[kDriveRootUnits] = {};
+    std::wmemcpy(szFirst, pszDrives, kDriveRootUnits - 1);
+    return ComposeLocation(szFirst, szFirst, kAltProductFolderName, pLocation);
+}
+
+bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation)
+{
+    if (!pszFolder || !*pszFolder)
+        return false;
+    wchar_t szRoot[MAX_PATH];
+    size_t cch = std::wcslen(pszFolder);
+    const wchar_t* pszFormat = pszFolder[cch - 1] == L'\\' ? L"%ls" : L"%ls\\";
+    if (!FormatPath(szRoot, pszFormat, pszFolder))
+        return false;
+    return ComposeLocation(szRoot, szRoot, kProductFolderName, pLocation);
+}
+
+void PrepareLocationFolders(const InstallLocation& location)
+{
+    ::CreateDirectoryW(location.szTempPath, nullptr);
+    if (::GetFileAttributesW(location.szLogFile) != INVALID_FILE_ATTRIBUTES)
+        ::DeleteFileW(location.szLogFile);
+}
+
+double BytesToGB(ULONGLONG ullBytes)
+{
+    return static_cast<double>(ullBytes) * 9.313225746154785e-10;
+}
+
+double GetFreeSpaceGB(const wchar_t* pszFolder)
+{
+    ULARGE_INTEGER available, total, free;
+    if (!::GetDiskFreeSpaceExW(pszFolder, &available, &total, &free))
+        return 0.0;
+    return BytesToGB(free.QuadPart);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+constexpr wchar_t kProductFolderName[] = L"Brivex Client";
+// Product folder on machines without a C: drive.
+constexpr wchar_t kAltProductFolderName[] = L"Orvalis";
+constexpr wchar_t kRequiredSpaceText[] = L"38.7MB";
+constexpr wchar_t kBrowseTitle[] = L"选择安装路径";
+
+// The paths a settled install location fixes, each a zero-terminated
+// MAX_PATH array.
+struct InstallLocation {
+    wchar_t szInstallRoot[MAX_PATH];
+    wchar_t szSetupPath[MAX_PATH];
+    wchar_t szTempPath[MAX_PATH];
+    wchar_t szUnInstallPath[MAX_PATH];
+    wchar_t szLogFile[MAX_PATH];
+};
+
+// Picks the location from a drive list in the form GetLogicalDriveStrings
+// gives (4-unit roots, cchDrives units without the final zero): "C:\" in
+// any case wins, else the first root with the alternative folder name.
+// Returns false, with every path empty, when the list has no root.
+bool LocationFromDriveList(const wchar_t* pszDrives, size_t cchDrives, InstallLocation* pLocation);
+
+// The location below a folder the user picked. Returns false, leaving
+// *pLocation untouched, when a composed path would not fit its array.
+bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation);
+
+// Creates the temp folder and deletes a log file left there, so the new
+// location starts a fresh log. Failures are ignored.
+void PrepareLocationFolders(const InstallLocation& location);
+
+// Total free bytes of the volume holding the folder, in GiB; 0.0 when the
+// query fails.
+double GetFreeSpaceGB(const wchar_t* pszFolder);
+
+// Free bytes to GiB, the way the disk-space line shows them.
+double BytesToGB(ULONGLONG ullBytes);
