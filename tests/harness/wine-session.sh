@@ -3,6 +3,8 @@
 # own, a persistent wineserver, the CJK font replacements and an Xvfb display.
 #   wine-session.sh start STATE_DIR
 #   wine-session.sh stop STATE_DIR
+#   wine-session.sh fonts STATE_DIR present|absent
+# WINE_SESSION_DISPLAY=:0 uses that display instead of starting Xvfb.
 set -u
 cmd=${1:?start or stop}
 state=${2:?state directory}
@@ -26,7 +28,10 @@ free_display() {
 }
 
 start() {
-    if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+    if [ -n "${WINE_SESSION_DISPLAY:-}" ]; then
+        # Use the caller's own display instead of a virtual one.
+        echo "$WINE_SESSION_DISPLAY" > "$state/display"
+    elif [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
         :
     else
         local n
