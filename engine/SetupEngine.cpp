@@ -61,3 +61,10 @@ void CSetupEngine::ApplyLocation(const InstallLocation& location)
     std::wmemcpy(g_szLogFile, location.szLogFile, MAX_PATH);
     PrepareLocationFolders(location);
 }
+
+void CSetupEngine::ShowError(const wchar_t* pszText)
+{
+    m_bConfirmClose = 0;
+    if (m_pNotifier)
+        m_pNotifier->ShowErrorText(pszText);
+}

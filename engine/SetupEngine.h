@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
 #include "system/InstallLocation.h"
 
@@ -13,9 +14,10 @@
 constexpr int32_t kDownloadBufferSize = 0xA00000;
 constexpr int kProxyCredentialUnits = 64;
 
-// The install state of the setup window: download buffer, install paths,
-// progress, proxy credentials and the package list. The window derives
-// from it; the engine's tests use it without a window.
+// The install state of the setup window and the operations on it: download
+// buffer, install paths, progress, proxy credentials, the package list, the
+// install run and what follows it. The window derives from it and plugs in
+// as the notifier; the engine's tests use it without a window.
 class CSetupEngine {
 public:
     CSetupEngine();
@@ -30,6 +32,25 @@ public:
     // Settles the location below a folder the user picked. Returns false,
     // with nothing changed, when the paths below it would not fit.
     bool SettleBrowsedLocation(const wchar_t* pszFolder);
+
+    void SetNotifier(IInstallNotifier* pNotifier) { m_pNotifier = pNotifier; }
+    // Sets m_bConfirmClose to 0 and shows the text in red.
+    void ShowError(const wchar_t* pszText);
+
+    // Package list: downloads and parses it into m_vecPackages.
+    int Execute(int* pnCount);
+    // Installed-file verification against the CRC list.
+    int CheckFileCRC();
+    uint32_t GetFileCRC(const wchar_t* pszRelativeName);
+
+    // The install run and its steps.
+    BOOL UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder);
+    BOOL DownloadUninstallFile();
+
+    // What follows a successful run.
+    LONG WriteRegistry();
+    bool SetStartShellLink();
+    void WriteClientConfig(int32_t nVersion);
 
     uint8_t* m_pDownloadBuffer = nullptr;
     int32_t m_nDownloadCapacity = 0;
@@ -50,6 +71,9 @@ public:
 
     std::set<int> m_setPackageGroups;
     std::vector<PackageEntry> m_vecPackages;
+
+protected:
+    IInstallNotifier* m_pNotifier = nullptr;
 
 private:
     void ApplyLocation(const InstallLocation& location);
