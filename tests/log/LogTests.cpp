@@ -196,7 +196,7 @@ TEST_F(LogFileTest, NothingIsWrittenWithoutPathOrText)
 // briefly instead of losing its line.
 TEST_F(LogFileTest, ConcurrentThreadsLoseNoLines)
 {
-    constexpr int kThreads = 4;
+    constexpr int kThreads = 2;
     constexpr int kLinesPerThread = 1000;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
