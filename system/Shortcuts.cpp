@@ -58,6 +58,22 @@ const wchar_t* OrEmpty(const wchar_t* psz)
     return psz ? psz : L"";
 }
 
+// A new shell-link object with its file interface; false when COM cannot
+// make either.
+bool CreateLinkObject(ScopedComPtr<IShellLinkW>* pLink, ScopedComPtr<IPersistFile>* pFile)
+{
+    IShellLinkW* pRawLink = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pRawLink))))
+        return false;
+    pLink->Reset(pRawLink);
+    IPersistFile* pRawFile = nullptr;
+    if (FAILED(pRawLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pRawFile))))
+        return false;
+    pFile->Reset(pRawFile);
+    return true;
+}
+
 }  // namespace
 
 wchar_t* NormalizePath(wchar_t* pszPath, size_t cchPath, bool bTrailingSeparator)
@@ -115,15 +131,10 @@ void RemoveStaleShellLinks(const wchar_t* pszFolder, const wchar_t* pszTarget, c
     if (!find)
         return;
     do {
-        IShellLinkW* pLink = nullptr;
-        if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                      reinterpret_cast<void**>(&pLink))))
+        ScopedComPtr<IShellLinkW> link;
+        ScopedComPtr<IPersistFile> file;
+        if (!CreateLinkObject(&link, &file))
             return;
-        ScopedComPtr<IShellLinkW> link(pLink);
-        IPersistFile* pFile = nullptr;
-        if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile))))
-            return;
-        ScopedComPtr<IPersistFile> file(pFile);
 
         wchar_t szPath[MAX_PATH];
         wchar_t szLinkTarget[MAX_PATH] = {};
@@ -158,22 +169,16 @@ bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wc
     CComInit com;
     RemoveStaleShellLinks(szFolder, pszTarget, pszName);
 
-    IShellLinkW* pLink = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&pLink))))
+    ScopedComPtr<IShellLinkW> link;
+    ScopedComPtr<IPersistFile> file;
+    if (!CreateLinkObject(&link, &file))
         return false;
-    ScopedComPtr<IShellLinkW> link(pLink);
     link.Get()->SetWorkingDirectory(OrEmpty(pszWorkDir));
     link.Get()->SetDescription(OrEmpty(pszName));
     link.Get()->SetIconLocation(OrEmpty(pszIcon), 0);
     link.Get()->SetPath(OrEmpty(pszTarget));
     if (pszArguments && *pszArguments)
         link.Get()->SetArguments(pszArguments);
-
-    IPersistFile* pFile = nullptr;
-    if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile))))
-        return false;
-    ScopedComPtr<IPersistFile> file(pFile);
     return SUCCEEDED(file.Get()->Save(szFile, TRUE));
 }
 
@@ -222,7 +227,7 @@ bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
         !FormatPath(szUninstallName, kUninstallLinkFormat, kDisplayName))
         return true;
 
-    // Fresh files, and a fresh folder unless the user keeps files of his own
+    // Fresh files, and a fresh folder unless the user keeps files of their own
     // in it.
     wchar_t szFile[MAX_PATH];
     if (FormatPath(szFile, L"%ls\\%ls.lnk", szProduct, kDisplayName))

@@ -1,6 +1,4 @@
 #include "engine/SetupEngine.h"
-#include "system/ClientFiles.h"
-#include "system/Shortcuts.h"
 #include "system/UninstallRegistration.h"
 #include "tests/support/TempDir.h"
 #include "tests/system/SystemTestSupport.h"
@@ -118,36 +116,4 @@ TEST(UninstallRegistration, WrittenToTheMachineHiveForTheFallbackFolder)
     EXPECT_TRUE(log.Contains(L"[CSetupDlg::WriteRegistry] UninstallString \"R:\\Orvalis\\UnInstall.exe\" "
                              L"\"R:\\Orvalis\" m_szUnInstallPath=R:\\UnInstall Orvalis\r\n"))
         << Narrow(log.Text());
-}
-
-// The registration, the uninstall shortcut and the uninstaller's own place
-// must name one file, also in the fallback folder.
-TEST(UninstallRegistration, AgreesWithTheUninstallShortcut)
-{
-    CProductKeyGuard guard;
-    CTempDir dir;
-    const std::wstring strSetup = dir / L"Orvalis";
-    ASSERT_TRUE(::CreateDirectoryW(strSetup.c_str(), nullptr));
-    wchar_t szUninstaller[MAX_PATH];
-    ASSERT_TRUE(ComposeUninstallerPath(strSetup.c_str(), szUninstaller));
-    ASSERT_TRUE(WriteFileBytes(szUninstaller, "x", 1));
-
-    ASSERT_EQ(WriteUninstallRegistration(strSetup.c_str(), L""), ERROR_SUCCESS);
-    ASSERT_TRUE(CreateStartMenuShellLinks(strSetup.c_str()));
-
-    wchar_t szPrograms[MAX_PATH] = {};
-    DWORD cb = sizeof(szPrograms) - 2;
-    ASSERT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, L"Common Programs", RRF_RT_REG_SZ,
-                             nullptr, szPrograms, &cb),
-              ERROR_SUCCESS);
-    const std::wstring strProduct = std::wstring(szPrograms) + L"\\Fenmora";
-
-    std::wstring strRegistered = ReadStored(L"UninstallString").strData;
-    EXPECT_EQ(strRegistered.substr(0, strRegistered.find(L"\" ") + 1), L"\"" + std::wstring(szUninstaller) + L"\"");
-
-    LinkContents link = ReadLink(strProduct + L"\\卸载Fenmora.lnk");
-    ASSERT_TRUE(link.bLoaded);
-    EXPECT_TRUE(SameTarget(link.strTarget, szUninstaller)) << Narrow(link.strTarget);
-    EXPECT_EQ(link.strArguments, L"\"" + strSetup + L"\"");
-    RemoveTree(strProduct);
 }
