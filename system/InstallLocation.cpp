@@ -1,19 +1,13 @@
 #include "system/InstallLocation.h"
 
+#include "system/PathFormat.h"
+
 #include <cwchar>
 #include <cwctype>
 
 namespace {
 
 constexpr size_t kDriveRootUnits = 4;
-
-// Formats into a MAX_PATH array; false when the text would not fit.
-template <typename... Args>
-bool FormatPath(wchar_t (&szOut)[MAX_PATH], const wchar_t* pszFormat, Args... args)
-{
-    int n = std::swprintf(szOut, MAX_PATH, pszFormat, args...);
-    return n >= 0 && n < MAX_PATH;
-}
 
 bool IsDriveC(const wchar_t* pszRoot)
 {

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+
+// Enables SeDebugPrivilege in this process's token, so that processes of
+// other sessions can be opened. True only when the privilege was granted.
+bool EnableDebugPrivilege();
+
+// True when a process's image path is "<folder>\<exe name>", ignoring case.
+bool IsProgramInFolder(const wchar_t* pszImagePath, const wchar_t* pszFolder, const wchar_t* pszExeName);
+
+// True when a running process has the executable name and was started from
+// "<folder>\<exe name>" (both ignoring case); false at once for a null or
+// empty argument. Logs the image path of every process it could open.
+bool FindProcess(const wchar_t* pszExeName, const wchar_t* pszFolder);
+
+// Asks the shell to open "<folder>\iKVLRemote.exe" with the folder as
+// working folder. True when the shell reports success.
+bool StartInstalledClient(const wchar_t* pszSetupPath);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// "<folder>/config/ZUZ.System.config": the client's own settings file.
+std::wstring ClientConfigPath(const wchar_t* pszSetupPath);
+
+// Sets Version in section [Client] of the settings file to the number with
+// at least three digits ("016"); every other entry stays. The config folder
+// is not created. True when the system's profile writer succeeded.
+bool WriteClientSettings(const wchar_t* pszSetupPath, int32_t nVersion);

@@ -1,0 +1,251 @@
+#include "system/Shortcuts.h"
+
+#include "framework/ScopedHandle.h"
+#include "log/Log.h"
+#include "system/ClientFiles.h"
+#include "system/PathFormat.h"
+#include "system/ScopedCom.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kUninstallLinkFormat[] = L"卸载%ls";
+
+bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
+{
+    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
+}
+
+std::wstring NormalizedTarget(const wchar_t* pszTarget)
+{
+    std::wstring str(pszTarget);
+    NormalizePath(&str[0], str.size() + 1, false);
+    str.resize(std::wcslen(str.c_str()));
+    return str;
+}
+
+// A folder value as text. Values that need expanding are expanded; an
+// empty or non-text value counts as missing.
+LONG QueryFolderValue(HKEY hKey, const wchar_t* pszValue, wchar_t (&szPath)[MAX_PATH])
+{
+    std::wmemset(szPath, 0, MAX_PATH);
+    DWORD dwType = 0;
+    // One unit short of the buffer, so a value stored without its
+    // terminator still ends in one.
+    DWORD cbData = (MAX_PATH - 1) * sizeof(wchar_t);
+    LONG lStatus = ::RegQueryValueExW(hKey, pszValue, nullptr, &dwType, reinterpret_cast<BYTE*>(szPath), &cbData);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    if (dwType == REG_EXPAND_SZ) {
+        wchar_t szRaw[MAX_PATH];
+        std::wmemcpy(szRaw, szPath, MAX_PATH);
+        DWORD cch = ::ExpandEnvironmentStringsW(szRaw, szPath, MAX_PATH);
+        if (cch == 0 || cch > MAX_PATH)
+            return ERROR_MORE_DATA;
+    } else if (dwType != REG_SZ) {
+        return ERROR_INVALID_DATATYPE;
+    }
+    return szPath[0] ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+const wchar_t* OrEmpty(const wchar_t* psz)
+{
+    return psz ? psz : L"";
+}
+
+// A new shell-link object with its file interface; false when COM cannot
+// make either.
+bool CreateLinkObject(ScopedComPtr<IShellLinkW>* pLink, ScopedComPtr<IPersistFile>* pFile)
+{
+    IShellLinkW* pRawLink = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pRawLink))))
+        return false;
+    pLink->Reset(pRawLink);
+    IPersistFile* pRawFile = nullptr;
+    if (FAILED(pRawLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pRawFile))))
+        return false;
+    pFile->Reset(pRawFile);
+    return true;
+}
+
+}  // namespace
+
+wchar_t* NormalizePath(wchar_t* pszPath, size_t cchPath, bool bTrailingSeparator)
+{
+    if (!pszPath)
+        return nullptr;
+    if (!*pszPath)
+        return pszPath;
+
+    auto isSeparator = [](wchar_t ch) { return ch == L'/' || ch == L'\\'; };
+    size_t nOut = 0;
+    for (size_t nIn = 0; pszPath[nIn]; ++nIn) {
+        wchar_t ch = pszPath[nIn] == L'\\' ? L'/' : pszPath[nIn];
+        // The reader is never behind the writer, so the look-ahead sees
+        // the original text.
+        if (ch == L'/' && nIn > 0 && isSeparator(pszPath[nIn + 1]))
+            continue;
+        pszPath[nOut++] = ch;
+    }
+    pszPath[nOut] = L'\0';
+
+    if (bTrailingSeparator) {
+        if (pszPath[nOut - 1] != L'/') {
+            if (nOut + 1 >= cchPath)
+                return nullptr;
+            pszPath[nOut++] = L'/';
+            pszPath[nOut] = L'\0';
+        }
+    } else if (pszPath[nOut - 1] == L'/') {
+        pszPath[nOut - 1] = L'\0';
+    }
+    return pszPath;
+}
+
+ExistingLink JudgeExistingLink(const wchar_t* pszFileName, const wchar_t* pszLinkTarget, const wchar_t* pszTarget,
+                               const wchar_t* pszName)
+{
+    // A shortcut whose target could not be read matches nothing.
+    if (!pszLinkTarget || !*pszLinkTarget || !pszTarget || !*pszTarget)
+        return ExistingLink::Unrelated;
+    if (!EqualIgnoringCase(NormalizedTarget(pszLinkTarget).c_str(), NormalizedTarget(pszTarget).c_str()))
+        return ExistingLink::Unrelated;
+    std::wstring strOwnFile = std::wstring(OrEmpty(pszName)) + L".lnk";
+    return EqualIgnoringCase(pszFileName, strOwnFile.c_str()) ? ExistingLink::Keep : ExistingLink::Delete;
+}
+
+void RemoveStaleShellLinks(const wchar_t* pszFolder, const wchar_t* pszTarget, const wchar_t* pszName)
+{
+    wchar_t szPattern[MAX_PATH];
+    if (!pszFolder || !FormatPath(szPattern, L"%ls*.lnk", pszFolder))
+        return;
+    CComInit com;
+    WIN32_FIND_DATAW fd;
+    ScopedFind find(::FindFirstFileW(szPattern, &fd));
+    if (!find)
+        return;
+    do {
+        ScopedComPtr<IShellLinkW> link;
+        ScopedComPtr<IPersistFile> file;
+        if (!CreateLinkObject(&link, &file))
+            return;
+
+        wchar_t szPath[MAX_PATH];
+        wchar_t szLinkTarget[MAX_PATH] = {};
+        if (!FormatPath(szPath, L"%ls%ls", pszFolder, fd.cFileName))
+            continue;
+        if (SUCCEEDED(file.Get()->Load(szPath, STGM_READ)))
+            link.Get()->GetPath(szLinkTarget, MAX_PATH, nullptr, SLGP_RAWPATH);
+
+        switch (JudgeExistingLink(fd.cFileName, szLinkTarget, pszTarget, pszName)) {
+        case ExistingLink::Unrelated:
+            break;
+        case ExistingLink::Keep:
+            return;
+        case ExistingLink::Delete:
+            ::DeleteFileW(szPath);
+            return;
+        }
+    } while (::FindNextFileW(find.Get(), &fd));
+}
+
+bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
+                     const wchar_t* pszIcon, const wchar_t* pszFolder, const wchar_t* pszArguments)
+{
+    wchar_t szFolder[MAX_PATH];
+    if (!pszFolder || !*pszFolder || !FormatPath(szFolder, L"%ls", pszFolder) ||
+        !NormalizePath(szFolder, MAX_PATH, true))
+        return false;
+    wchar_t szFile[MAX_PATH];
+    if (!FormatPath(szFile, L"%ls%ls.lnk", szFolder, OrEmpty(pszName)))
+        return false;
+
+    CComInit com;
+    RemoveStaleShellLinks(szFolder, pszTarget, pszName);
+
+    ScopedComPtr<IShellLinkW> link;
+    ScopedComPtr<IPersistFile> file;
+    if (!CreateLinkObject(&link, &file))
+        return false;
+    link.Get()->SetWorkingDirectory(OrEmpty(pszWorkDir));
+    link.Get()->SetDescription(OrEmpty(pszName));
+    link.Get()->SetIconLocation(OrEmpty(pszIcon), 0);
+    link.Get()->SetPath(OrEmpty(pszTarget));
+    if (pszArguments && *pszArguments)
+        link.Get()->SetArguments(pszArguments);
+    return SUCCEEDED(file.Get()->Save(szFile, TRUE));
+}
+
+bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH])
+{
+    std::wmemset(szPath, 0, MAX_PATH);
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return false;
+    ScopedRegKey key(hKey);
+    return QueryFolderValue(key.Get(), L"Desktop", szPath) == ERROR_SUCCESS;
+}
+
+bool CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
+                            const wchar_t* pszIcon)
+{
+    wchar_t szDesktop[MAX_PATH];
+    if (!GetDesktopPath(szDesktop))
+        return false;
+    return CreateShellLink(pszName, pszWorkDir, pszTarget, pszIcon, szDesktop, nullptr);
+}
+
+bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
+{
+    HKEY hKey = nullptr;
+    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, 0, KEY_QUERY_VALUE, &hKey);
+    if (lStatus != ERROR_SUCCESS) {
+        LogNormal(L"[CSetupDlg::SetStartShellLink] OpenKey "
+                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders error=%d",
+                  static_cast<int>(lStatus));
+        return false;
+    }
+    ScopedRegKey key(hKey);
+    wchar_t szPrograms[MAX_PATH];
+    lStatus = QueryFolderValue(key.Get(), L"Common Programs", szPrograms);
+    if (lStatus != ERROR_SUCCESS) {
+        LogNormal(L"[CSetupDlg::SetStartShellLink] QueryValue Common Programs error=%d", static_cast<int>(lStatus));
+        return false;
+    }
+    key.Reset();
+    LogNormal(L"[CSetupDlg::SetStartShellLink] ProgramsPath=%ls", szPrograms);
+
+    wchar_t szProduct[MAX_PATH];
+    wchar_t szUninstallName[64];
+    if (!FormatPath(szProduct, L"%ls\\%ls", szPrograms, kDisplayName) ||
+        !FormatPath(szUninstallName, kUninstallLinkFormat, kDisplayName))
+        return true;
+
+    // Fresh files, and a fresh folder unless the user keeps files of their own
+    // in it.
+    wchar_t szFile[MAX_PATH];
+    if (FormatPath(szFile, L"%ls\\%ls.lnk", szProduct, kDisplayName))
+        ::DeleteFileW(szFile);
+    if (FormatPath(szFile, L"%ls\\%ls.lnk", szProduct, szUninstallName))
+        ::DeleteFileW(szFile);
+    ::RemoveDirectoryW(szProduct);
+    ::CreateDirectoryW(szProduct, nullptr);
+
+    wchar_t szTarget[MAX_PATH];
+    wchar_t szIcon[MAX_PATH];
+    wchar_t szUninstaller[MAX_PATH];
+    wchar_t szArguments[MAX_PATH];
+    if (!ComposeClientIconPath(pszSetupPath, szIcon))
+        return true;
+    if (ComposeClientLinkTarget(pszSetupPath, szTarget))
+        CreateShellLink(kDisplayName, pszSetupPath, szTarget, szIcon, szProduct, nullptr);
+    if (ComposeUninstallerPath(pszSetupPath, szUninstaller) && FormatPath(szArguments, L"\"%ls\"", pszSetupPath))
+        CreateShellLink(szUninstallName, pszSetupPath, szUninstaller, szIcon, szProduct, szArguments);
+    return true;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The entry in the system's list of installed programs, below
+// HKEY_LOCAL_MACHINE. The key keeps the brand name for every install folder.
+constexpr wchar_t kUninstallParentKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t kUninstallKeyName[] = L"Brivex Client";
+
+struct UninstallValue {
+    const wchar_t* pszName;
+    std::wstring strData;
+};
+
+// The seven REG_SZ values for an install folder, in the order they are
+// written. Nothing is cut: a long folder gives long values.
+std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath);
+
+// Creates or opens the product key and stores the seven values, each with
+// its terminating zero counted in its length; other values under the key
+// stay. The uninstall path is only logged. Returns ERROR_SUCCESS, or the
+// status of the failed open or the first failed value (the others are still
+// written).
+LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);

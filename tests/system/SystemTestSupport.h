@@ -1,0 +1,168 @@
+#pragma once
+
+#include "log/Log.h"
+#include "system/ScopedCom.h"
+#include "system/Shortcuts.h"
+#include "tests/support/TempDir.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+// Sends the log to a file of the test's own and puts the previous log path
+// back afterwards.
+class CLogCapture {
+public:
+    CLogCapture()
+    {
+        std::wmemcpy(m_szSaved, g_szLogFile, MAX_PATH);
+        std::wstring strFile = m_dir / L"log.txt";
+        std::wmemset(g_szLogFile, 0, MAX_PATH);
+        std::wmemcpy(g_szLogFile, strFile.c_str(), strFile.size());
+    }
+    ~CLogCapture() { std::wmemcpy(g_szLogFile, m_szSaved, MAX_PATH); }
+    CLogCapture(const CLogCapture&) = delete;
+    CLogCapture& operator=(const CLogCapture&) = delete;
+
+    std::wstring Text() const { return ReadFileUtf16(m_dir / L"log.txt"); }
+    bool Contains(const std::wstring& str) const { return Text().find(str) != std::wstring::npos; }
+    size_t Count(const std::wstring& str) const
+    {
+        std::wstring strText = Text();
+        size_t n = 0;
+        for (size_t pos = strText.find(str); pos != std::wstring::npos; pos = strText.find(str, pos + 1))
+            ++n;
+        return n;
+    }
+
+private:
+    CTempDir m_dir;
+    wchar_t m_szSaved[MAX_PATH];
+};
+
+// Sets or removes one registry value for the test's lifetime and then puts
+// back what was there (or removes it again).
+class CRegValueOverride {
+public:
+    CRegValueOverride(HKEY hRoot, const wchar_t* pszKey, const wchar_t* pszValue)
+        : m_hRoot(hRoot), m_strKey(pszKey), m_strValue(pszValue)
+    {
+        HKEY hKey = nullptr;
+        if (::RegOpenKeyExW(m_hRoot, pszKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+            return;
+        DWORD cb = 0;
+        if (::RegQueryValueExW(hKey, pszValue, nullptr, &m_dwType, nullptr, &cb) == ERROR_SUCCESS) {
+            m_data.resize(cb);
+            m_bHadValue = ::RegQueryValueExW(hKey, pszValue, nullptr, &m_dwType, m_data.data(), &cb) == ERROR_SUCCESS;
+        }
+        ::RegCloseKey(hKey);
+    }
+    ~CRegValueOverride()
+    {
+        if (m_bHadValue)
+            ::RegSetKeyValueW(m_hRoot, m_strKey.c_str(), m_strValue.c_str(), m_dwType, m_data.data(),
+                              static_cast<DWORD>(m_data.size()));
+        else
+            ::RegDeleteKeyValueW(m_hRoot, m_strKey.c_str(), m_strValue.c_str());
+    }
+    CRegValueOverride(const CRegValueOverride&) = delete;
+    CRegValueOverride& operator=(const CRegValueOverride&) = delete;
+
+    bool Set(const std::wstring& strData)
+    {
+        return ::RegSetKeyValueW(m_hRoot, m_strKey.c_str(), m_strValue.c_str(), REG_SZ, strData.c_str(),
+                                 static_cast<DWORD>((strData.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    bool Remove()
+    {
+        LONG l = ::RegDeleteKeyValueW(m_hRoot, m_strKey.c_str(), m_strValue.c_str());
+        return l == ERROR_SUCCESS || l == ERROR_FILE_NOT_FOUND;
+    }
+
+private:
+    HKEY m_hRoot;
+    std::wstring m_strKey;
+    std::wstring m_strValue;
+    bool m_bHadValue = false;
+    DWORD m_dwType = REG_SZ;
+    std::vector<BYTE> m_data;
+};
+
+// Shortcut files read and written through the shell-link object.
+struct LinkContents {
+    bool bLoaded = false;
+    std::wstring strTarget;
+    std::wstring strArguments;
+    std::wstring strWorkDir;
+    std::wstring strIcon;
+    int nIconIndex = -1;
+    std::wstring strDescription;
+};
+
+inline LinkContents ReadLink(const std::wstring& strFile)
+{
+    CComInit com;
+    LinkContents out;
+    IShellLinkW* pLink = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pLink))))
+        return out;
+    ScopedComPtr<IShellLinkW> link(pLink);
+    IPersistFile* pFile = nullptr;
+    if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile))))
+        return out;
+    ScopedComPtr<IPersistFile> file(pFile);
+    if (FAILED(file.Get()->Load(strFile.c_str(), STGM_READ)))
+        return out;
+    out.bLoaded = true;
+    wchar_t sz[1024] = {};
+    link.Get()->GetPath(sz, 1024, nullptr, SLGP_RAWPATH);
+    out.strTarget = sz;
+    sz[0] = 0;
+    link.Get()->GetArguments(sz, 1024);
+    out.strArguments = sz;
+    sz[0] = 0;
+    link.Get()->GetWorkingDirectory(sz, 1024);
+    out.strWorkDir = sz;
+    sz[0] = 0;
+    link.Get()->GetIconLocation(sz, 1024, &out.nIconIndex);
+    out.strIcon = sz;
+    sz[0] = 0;
+    link.Get()->GetDescription(sz, 1024);
+    out.strDescription = sz;
+    return out;
+}
+
+// An existing shortcut as another program or an earlier install left it.
+inline bool SaveLink(const std::wstring& strFile, const std::wstring& strTarget)
+{
+    CComInit com;
+    IShellLinkW* pLink = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pLink))))
+        return false;
+    ScopedComPtr<IShellLinkW> link(pLink);
+    link.Get()->SetPath(strTarget.c_str());
+    IPersistFile* pFile = nullptr;
+    if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile))))
+        return false;
+    ScopedComPtr<IPersistFile> file(pFile);
+    return SUCCEEDED(file.Get()->Save(strFile.c_str(), TRUE));
+}
+
+inline std::wstring Normalized(std::wstring str)
+{
+    str.push_back(L'\0');
+    NormalizePath(&str[0], str.size(), false);
+    return str.c_str();
+}
+
+inline bool SameTarget(const std::wstring& strA, const std::wstring& strB)
+{
+    return ::CompareStringOrdinal(Normalized(strA).c_str(), -1, Normalized(strB).c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
