@@ -172,12 +172,39 @@ int RunUnixScript(const std::string& strScript, DWORD dwTimeoutMs, std::string* 
     return nResult;
 }
 
+namespace {
+
+struct DialogSearch {
+    const wchar_t* pszCaption;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindOwnDialogProc(HWND hWnd, LPARAM lParam)
+{
+    auto* pSearch = reinterpret_cast<DialogSearch*>(lParam);
+    DWORD dwProcessId = 0;
+    ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    wchar_t szClass[16] = {};
+    wchar_t szCaption[64] = {};
+    ::GetClassNameW(hWnd, szClass, 16);
+    ::GetWindowTextW(hWnd, szCaption, 64);
+    if (dwProcessId == ::GetCurrentProcessId() && ::IsWindowVisible(hWnd) && std::wcscmp(szClass, L"#32770") == 0 &&
+        std::wcscmp(szCaption, pSearch->pszCaption) == 0) {
+        pSearch->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HWND WaitForDialog(const wchar_t* pszCaption, DWORD dwTimeoutMs)
 {
     for (DWORD dwWaited = 0; dwWaited <= dwTimeoutMs; dwWaited += 20) {
-        HWND hWnd = ::FindWindowW(L"#32770", pszCaption);
-        if (hWnd && ::IsWindowVisible(hWnd))
-            return hWnd;
+        DialogSearch search = {pszCaption, nullptr};
+        ::EnumWindows(&FindOwnDialogProc, reinterpret_cast<LPARAM>(&search));
+        if (search.hFound)
+            return search.hFound;
         ::Sleep(20);
     }
     return nullptr;
