@@ -16,6 +16,14 @@ start() {
     local nginx_port=${1:?} proxy_port=${2:?} fault_port=${3:?}
     shift 3
     stop
+    # Another run's servers on these ports would answer in place of ours.
+    local port
+    for port in "$nginx_port" "$proxy_port" "$fault_port"; do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "port $port on 127.0.0.1 is taken; choose other NET_TEST_*_PORT values" >&2
+            exit 1
+        fi
+    done
     mkdir -p "$state/www/EX3" "$state/scratch"
     chmod 777 "$state/scratch"
     printf 'hello from nginx\n' > "$state/www/EX3/hello.txt"
