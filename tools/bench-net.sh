@@ -51,8 +51,8 @@ peak_rss "$harness/wine-run.sh" "$wine_state" "$exe" "$rounds_small" "$url_small
     sed '$s/^/Unix side: peak resident MiB of the Wine process tree, Wine included: /'
 
 echo "curl $(curl --version | head -n1 | cut -d' ' -f2), body to /dev/null"
-for spec in "$rounds_small $url_small 5" "$rounds_large $url_large 100"; do
-    set -- $spec
+for run in "$rounds_small $url_small 5" "$rounds_large $url_large 100"; do
+    set -- $run
     rates=()
     for _ in $(seq "$1"); do
         rates+=("$(curl -s -o /dev/null -w '%{speed_download}' "$2")")
