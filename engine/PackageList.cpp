@@ -83,6 +83,11 @@ int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pve
     return static_cast<int>(pvecPackages->size());
 }
 
+std::set<int> PackageGroupsFor(bool bYaHeiInstalled)
+{
+    return {1, bYaHeiInstalled ? 2 : 3};
+}
+
 int CSetupEngine::Execute(int* pnCount)
 {
     const std::wstring strUrl = m_strBaseUrl + L"divozira.txt";

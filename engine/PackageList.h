@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,3 +37,8 @@ uint32_t ReadListUnsigned(const std::wstring& strField);
 // exactly three fields whose name fits szName (at most 31 units); other
 // lines are skipped. Returns the number of entries.
 int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages);
+
+// The package groups a machine takes: group 1 always, then group 2 where
+// the font "微软雅黑" is installed, else group 3. An entry is installed
+// exactly when its group is in the set.
+std::set<int> PackageGroupsFor(bool bYaHeiInstalled);

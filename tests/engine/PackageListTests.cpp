@@ -176,6 +176,23 @@ TEST(PackageList, ParsePackageList)
         EXPECT_EQ(Parse(c.strText), c.entries) << c.pszWhat;
 }
 
+TEST(PackageList, GroupRule)
+{
+    const std::wstring strList = L"core.zip;1;1\r\nui-yahei.zip;2;2\r\nui-simsun.zip;2;3\r\n\r\nnotes;only two\r\n"
+                                 L"extra.zip;;1\r\nzero.zip;1;0\r\nfour.zip;1;4\r\nneg.zip;1;-1\r\nword.zip;1;x2\r\n";
+    std::vector<PackageEntry> packages;
+    ASSERT_EQ(ParsePackageList(strList, &packages), 7);
+    for (bool bFont : {true, false}) {
+        const std::set<int> groups = PackageGroupsFor(bFont);
+        std::vector<std::wstring> installed;
+        for (const PackageEntry& p : packages)
+            if (groups.count(p.nGroup))
+                installed.push_back(p.szName);
+        const std::vector<std::wstring> expected = {L"core.zip", bFont ? L"ui-yahei.zip" : L"ui-simsun.zip"};
+        EXPECT_EQ(installed, expected) << (bFont ? "with the font" : "without the font");
+    }
+}
+
 namespace {
 
 class PackageListDownload : public testing::Test {
