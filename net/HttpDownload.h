@@ -7,7 +7,8 @@
 // Fetches one URL with a single GET and appends the body to *ppBuffer at
 // *pnSize, growing the buffer when needed. Answers one proxy authentication
 // demand with the remembered credentials (64-unit arrays) or with ones the
-// user types into the prompt owned by hWndOwner. Returns 1 when the whole
-// body is in the buffer, 0 on any failure.
+// user types into the prompt owned by hWndOwner (net/ProxyAuthUi.h: tests
+// answer it without a window). Returns 1 when the whole body is in the
+// buffer, 0 on any failure.
 int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity,
                  wchar_t* szProxyUser, wchar_t* szProxyPassword, HWND hWndOwner);
