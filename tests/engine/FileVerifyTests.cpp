@@ -232,7 +232,7 @@ TEST_F(CrcListCheck, Outcomes)
          L"CRC is not equal"},
         {"mismatch stops the check", true,
          ListBytes(Line(L"config\\client.ini", Crc(m_strIni) + 1) + Line(L"gone.dll", 5)), 0,
-         {L"[Error][CAutoSetupDlg::CheckFileCRC] config\\client.ini CRC is not equal"}, L"gone.dll"},
+         {L"[Error][CAutoSetupDlg::CheckFileCRC] config\\client.ini CRC is not equal"}, L"gone.dll loacalCRC"},
         {"list not on the server", false, {}, 0,
          {L"[Error][CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed"}, L"filecrc content"},
         {"list of two bytes", true, {0xFF, 0xFE}, 0,
