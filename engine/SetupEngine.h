@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/BaseUrl.h"
 #include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
 #include "system/InstallLocation.h"
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <vector>
 
 constexpr int32_t kDownloadBufferSize = 0xA00000;
@@ -72,9 +74,16 @@ public:
     std::set<int> m_setPackageGroups;
     std::vector<PackageEntry> m_vecPackages;
 
+    // Every server file is this followed by its name; tests point it at
+    // a server of their own.
+    std::wstring m_strBaseUrl = g_strBaseUrl;
+
 protected:
     IInstallNotifier* m_pNotifier = nullptr;
 
 private:
     void ApplyLocation(const InstallLocation& location);
+
+    // Downloads of the package list and the CRC list.
+    HWND OwnerWindow() const { return m_pNotifier ? m_pNotifier->OwnerWindow() : nullptr; }
 };
