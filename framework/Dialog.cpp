@@ -132,3 +132,22 @@ void DdxText(HWND hDlg, int nID, wchar_t* pszBuffer, size_t cchBuffer, bool bSav
     ::SendMessageW(hCtrl, EM_LIMITTEXT, cchBuffer - 1, 0);
     ::SetWindowTextW(hCtrl, pszBuffer);
 }
+
+void DdxText(HWND hDlg, int nID, std::wstring& str, bool bSaveAndValidate)
+{
+    HWND hCtrl = ::GetDlgItem(hDlg, nID);
+    if (!bSaveAndValidate) {
+        if (hCtrl)
+            ::SetWindowTextW(hCtrl, str.c_str());
+        return;
+    }
+    str.clear();
+    if (!hCtrl)
+        return;
+    int cch = ::GetWindowTextLengthW(hCtrl);
+    if (cch <= 0)
+        return;
+    str.resize(static_cast<size_t>(cch) + 1);
+    cch = ::GetWindowTextW(hCtrl, &str[0], cch + 1);
+    str.resize(static_cast<size_t>(cch > 0 ? cch : 0));
+}

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 // A small modal-dialog class on plain Win32: the dialog is created from a
 // template in the exe's resources, each message is offered to the object
@@ -50,3 +51,6 @@ private:
 // Saving copies the text, cut at the buffer's end, into pszBuffer; loading
 // puts pszBuffer into the control and limits what the user can type.
 void DdxText(HWND hDlg, int nID, wchar_t* pszBuffer, size_t cchBuffer, bool bSaveAndValidate);
+
+// Data exchange for an edit control and a string of any length.
+void DdxText(HWND hDlg, int nID, std::wstring& str, bool bSaveAndValidate);

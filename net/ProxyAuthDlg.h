@@ -1,0 +1,26 @@
+#pragma once
+
+#include "framework/Dialog.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The proxy authentication prompt: collects a proxy user name and password.
+// Applying, remembering and refusing them belong to HttpDownload.
+class CProxyAuthDlg : public CDialog {
+public:
+    explicit CProxyAuthDlg(HWND hWndParent = nullptr);
+    ~CProxyAuthDlg() override;
+
+    // Meaningful after DoModal returned IDOK.
+    const std::wstring& GetProxyUser() const { return m_strUserName; }
+    const std::wstring& GetProxyPassword() const { return m_strPassword; }
+
+protected:
+    bool DoDataExchange(bool bSaveAndValidate) override;
+
+private:
+    std::wstring m_strUserName;
+    std::wstring m_strPassword;
+};

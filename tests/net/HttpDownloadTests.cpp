@@ -1,0 +1,288 @@
+#include "net/DownloadBuffer.h"
+#include "net/HttpDownload.h"
+#include "tests/net/NetTestSupport.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kTenMiB = 0xA00000;
+constexpr int32_t kMiB = 0x100000;
+
+std::wstring NginxUrl(const std::wstring& strName)
+{
+    return LocalUrl(L"NET_TEST_NGINX_PORT", L"/EX3/" + strName);
+}
+
+std::wstring FaultUrl(const std::wstring& strPath)
+{
+    return LocalUrl(L"NET_TEST_FAULT_PORT", strPath);
+}
+
+std::vector<uint8_t> ServedFile(const std::wstring& strName)
+{
+    return ReadFileBytes(WindowsPathOf(EnvString(L"NET_TEST_WWW")) + L"\\EX3\\" + strName);
+}
+
+std::wstring JoinLines(const std::vector<std::wstring>& lines)
+{
+    std::wstring str;
+    for (const std::wstring& strLine : lines)
+        str += strLine + L"\n";
+    return str;
+}
+
+bool MatchesLine(const std::vector<std::wstring>& lines, const std::wstring& strPattern)
+{
+    return lines.size() == 1 && std::regex_match(lines[0], std::wregex(strPattern));
+}
+
+class HttpDownloadTest : public testing::Test {
+protected:
+    LogCapture m_log;
+    // No prompt may appear here; one that does is counted.
+    CScriptedProxyAuthUi m_ui;
+};
+
+}  // namespace
+
+TEST_F(HttpDownloadTest, FetchesFilesFromNginxIntoTheBuffer)
+{
+    for (const wchar_t* pszName : {L"hello.txt", L"random-777k.bin"}) {
+        SCOPED_TRACE(Narrow(pszName));
+        std::vector<uint8_t> expected = ServedFile(pszName);
+        ASSERT_FALSE(expected.empty());
+        DownloadCaller caller;
+        uint8_t* pOriginal = caller.pBuffer;
+        m_log.Clear();
+
+        EXPECT_EQ(caller.Download(NginxUrl(pszName)), 1);
+        EXPECT_EQ(caller.Body(), expected);
+        EXPECT_EQ(caller.pBuffer, pOriginal);
+        EXPECT_EQ(caller.nCapacity, kTenMiB);
+        EXPECT_EQ(caller.pBuffer[caller.nSize], 0) << "bytes past the body stay zero";
+        EXPECT_TRUE(m_log.Lines().empty()) << Narrow(JoinLines(m_log.Lines()));
+    }
+    EXPECT_EQ(m_ui.m_nPrompts, 0);
+}
+
+TEST_F(HttpDownloadTest, AppendsAtTheCallersSize)
+{
+    DownloadCaller caller(4096);
+    std::memset(caller.pBuffer, 'x', 1000);
+    caller.nSize = 1000;
+    ASSERT_EQ(HttpDownload(NginxUrl(L"hello.txt").c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity,
+                           caller.szProxyUser, caller.szProxyPassword, nullptr),
+              1);
+    std::vector<uint8_t> expected(1000, 'x');
+    std::vector<uint8_t> hello = ServedFile(L"hello.txt");
+    expected.insert(expected.end(), hello.begin(), hello.end());
+    EXPECT_EQ(caller.Body(), expected);
+}
+
+// The growth rule: no growth while size plus the read fits; otherwise the
+// bytes needed at that read plus 1 MiB. The body's last byte always comes in
+// the read that first overflows, so the expected capacity is exact.
+TEST_F(HttpDownloadTest, GrowsTheBufferOnlyWhenTheBodyPassesTheCapacity)
+{
+    struct Case {
+        int32_t nCapacity;
+        int32_t nPrefix;
+        int32_t nBody;
+        int32_t nWantCapacity;
+    };
+    const Case cases[] = {
+        {4096, 1000, 3096, 4096},
+        {4096, 1000, 3097, 4097 + kMiB},
+        {kTenMiB, 0, kTenMiB, kTenMiB},
+        {kTenMiB, 0, kTenMiB + 1, kTenMiB + 1 + kMiB},
+        // No buffer at all counts as a full one.
+        {0, 0, 3000, 3000 + kMiB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "capacity " << c.nCapacity << " prefix " << c.nPrefix << " body "
+                                        << c.nBody);
+        DownloadCaller caller(c.nCapacity);
+        if (c.nPrefix)
+            std::memset(caller.pBuffer, 'p', static_cast<size_t>(c.nPrefix));
+        caller.nSize = c.nPrefix;
+        uint8_t* pOriginal = caller.pBuffer;
+
+        std::wstring strUrl = FaultUrl(L"/bytes/" + std::to_wstring(c.nBody));
+        ASSERT_EQ(HttpDownload(strUrl.c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity, caller.szProxyUser,
+                               caller.szProxyPassword, nullptr),
+                  1);
+        EXPECT_EQ(caller.nCapacity, c.nWantCapacity);
+        EXPECT_EQ(caller.pBuffer == pOriginal, c.nWantCapacity == c.nCapacity);
+        std::vector<uint8_t> expected(static_cast<size_t>(c.nPrefix), 'p');
+        std::vector<uint8_t> body = FaultPattern(static_cast<size_t>(c.nBody));
+        expected.insert(expected.end(), body.begin(), body.end());
+        ASSERT_EQ(caller.nSize, c.nPrefix + c.nBody);
+        EXPECT_TRUE(caller.Body() == expected) << "content differs";
+        EXPECT_TRUE(std::all_of(caller.pBuffer + caller.nSize, caller.pBuffer + caller.nCapacity,
+                                [](uint8_t b) { return b == 0; }))
+            << "the grown block is zero-filled past the body";
+    }
+}
+
+// Bodies over 10 MiB need several growths; each leaves 1 MiB beyond the
+// bytes needed at that moment, so the final capacity is within 1 MiB of the
+// size.
+TEST_F(HttpDownloadTest, TakesBodiesLargerThanTenMiB)
+{
+    struct Case {
+        std::wstring strUrl;
+        std::vector<uint8_t> expected;
+    };
+    const Case cases[] = {
+        {NginxUrl(L"random-12m.bin"), ServedFile(L"random-12m.bin")},
+        {FaultUrl(L"/bytes/13000000"), FaultPattern(13000000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.strUrl));
+        DownloadCaller caller;
+        ASSERT_EQ(caller.Download(c.strUrl), 1);
+        EXPECT_EQ(caller.nSize, static_cast<int32_t>(c.expected.size()));
+        EXPECT_TRUE(caller.Body() == c.expected) << "content differs";
+        EXPECT_GE(caller.nCapacity, caller.nSize);
+        EXPECT_LE(caller.nCapacity, caller.nSize + kMiB);
+    }
+}
+
+TEST_F(HttpDownloadTest, EmptyBodyIsASuccessWithNothingAppended)
+{
+    DownloadCaller caller;
+    uint8_t* pOriginal = caller.pBuffer;
+    EXPECT_EQ(caller.Download(FaultUrl(L"/bytes/0")), 1);
+    EXPECT_EQ(caller.nSize, 0);
+    EXPECT_EQ(caller.pBuffer, pOriginal);
+    EXPECT_EQ(caller.nCapacity, kTenMiB);
+    EXPECT_TRUE(m_log.Lines().empty()) << Narrow(JoinLines(m_log.Lines()));
+}
+
+TEST_F(HttpDownloadTest, StatusesOtherThan200FailWithoutAPrompt)
+{
+    for (const wchar_t* pszStatus : {L"401", L"404", L"500"}) {
+        SCOPED_TRACE(Narrow(pszStatus));
+        m_log.Clear();
+        DownloadCaller caller;
+        EXPECT_EQ(caller.Download(FaultUrl(std::wstring(L"/status/") + pszStatus)), 0);
+        EXPECT_EQ(caller.nSize, 0);
+        EXPECT_TRUE(MatchesLine(m_log.Lines(), LR"(\[Error\]\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  error=\d+)"))
+            << Narrow(JoinLines(m_log.Lines()));
+    }
+    EXPECT_EQ(m_ui.m_nPrompts, 0);
+    EXPECT_EQ(m_ui.m_nRefusals, 0);
+}
+
+TEST_F(HttpDownloadTest, UrlThatCannotBeOpenedNamesTheUrl)
+{
+    std::wstring strClosed = LocalUrl(L"NET_TEST_CLOSED_PORT", L"/EX3/hello.txt");
+    DownloadCaller caller;
+    EXPECT_EQ(caller.Download(strClosed), 0);
+    EXPECT_EQ(m_log.Lines(), std::vector<std::wstring>{L"[Error][HttpDownload  InternetOpenUrl]  error=12029 lpUrl=" +
+                                                       strClosed});
+}
+
+TEST_F(HttpDownloadTest, NullUrlIsRefusedAfterTheVersionIsSet)
+{
+    DownloadCaller caller;
+    EXPECT_EQ(HttpDownload(nullptr, &caller.pBuffer, &caller.nSize, &caller.nCapacity, caller.szProxyUser,
+                           caller.szProxyPassword, nullptr),
+              0);
+    EXPECT_EQ(m_log.Lines(), std::vector<std::wstring>{L"[Error][HttpDownload  lpUrl]  lpUrl is null"});
+}
+
+// Windows fails the read on a reset; Wine reports it as the end of the body,
+// which the announced length then gives away.
+TEST_F(HttpDownloadTest, ConnectionResetInTheBodyFails)
+{
+    DownloadCaller caller;
+    EXPECT_EQ(caller.Download(FaultUrl(L"/drop/100000/50000")), 0);
+    EXPECT_LE(caller.nSize, 50000);
+    EXPECT_TRUE(MatchesLine(m_log.Lines(), LR"(\[Error\]\[HttpDownload  InternetReadFile\]  (error=\d+  size=\d+|body incomplete received=\d+ Content-Length=100000))"))
+        << Narrow(JoinLines(m_log.Lines()));
+}
+
+// WinINet ends the body quietly at an orderly close; the announced length
+// is what shows that the body was cut.
+TEST_F(HttpDownloadTest, ConnectionClosedBeforeTheAnnouncedLengthFails)
+{
+    DownloadCaller caller;
+    EXPECT_EQ(caller.Download(FaultUrl(L"/short/100000/50000")), 0);
+    EXPECT_EQ(caller.nSize, 50000);
+    EXPECT_EQ(m_log.Lines(), std::vector<std::wstring>{
+                                 L"[Error][HttpDownload  InternetReadFile]  body incomplete received=50000 Content-Length=100000"});
+}
+
+// Both silent servers in one test, side by side, so that the suite waits for
+// the 15 s time-out once. The servers keep silent for two minutes: a call
+// that returns well before that was ended by its own time-out.
+TEST_F(HttpDownloadTest, SilentServerTimesOut)
+{
+    struct Call {
+        std::wstring strUrl;
+        const wchar_t* pszLinePattern;
+        int nResult = -1;
+        DWORD dwElapsedMs = 0;
+        DownloadCaller caller;
+    };
+    Call calls[2];
+    calls[0].strUrl = FaultUrl(L"/hang");
+    calls[0].pszLinePattern = LR"(\[Error\]\[HttpDownload  InternetOpenUrl\]  error=\d+ lpUrl=http://127\.0\.0\.1:\d+/hang)";
+    calls[1].strUrl = FaultUrl(L"/stall/100000/20000");
+    calls[1].pszLinePattern = LR"(\[Error\]\[HttpDownload  InternetReadFile\]  error=\d+  size=\d+)";
+    {
+        std::vector<std::unique_ptr<CBackgroundCall>> threads;
+        for (Call& call : calls) {
+            threads.push_back(std::make_unique<CBackgroundCall>([&call] {
+                DWORD dwStart = ::GetTickCount();
+                call.nResult = call.caller.Download(call.strUrl);
+                call.dwElapsedMs = ::GetTickCount() - dwStart;
+            }));
+        }
+        for (auto& pThread : threads)
+            ASSERT_TRUE(pThread->Wait(150000));
+    }
+    std::vector<std::wstring> lines = m_log.Lines();
+    ASSERT_EQ(lines.size(), 2u) << Narrow(JoinLines(lines));
+    for (Call& call : calls) {
+        SCOPED_TRACE(Narrow(call.strUrl));
+        EXPECT_EQ(call.nResult, 0);
+        EXPECT_GE(call.dwElapsedMs, 14000u);
+        EXPECT_LT(call.dwElapsedMs, 60000u);
+        std::wregex pattern(call.pszLinePattern);
+        EXPECT_TRUE(std::regex_match(lines[0], pattern) || std::regex_match(lines[1], pattern))
+            << Narrow(JoinLines(lines));
+    }
+    EXPECT_LE(calls[1].caller.nSize, 20000);
+}
+
+// Only the counts are consulted before the buffer is touched: a count at
+// the signed 32-bit limit must fail, not wrap into a write before the buffer.
+TEST_F(HttpDownloadTest, BodyPassingTheSignedSizeLimitFails)
+{
+    DownloadCaller caller(16);
+    uint8_t* pOriginal = caller.pBuffer;
+    const int32_t nLimit = std::numeric_limits<int32_t>::max();
+    caller.nSize = nLimit;
+    caller.nCapacity = nLimit;
+    EXPECT_EQ(HttpDownload(NginxUrl(L"random-777k.bin").c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity,
+                           caller.szProxyUser, caller.szProxyPassword, nullptr),
+              0);
+    EXPECT_EQ(caller.nSize, nLimit);
+    EXPECT_EQ(caller.nCapacity, nLimit);
+    EXPECT_EQ(caller.pBuffer, pOriginal);
+    EXPECT_TRUE(MatchesLine(m_log.Lines(),
+                            LR"(\[Error\]\[HttpDownload  InternetReadFile\]  size too large size=2147483647 dwRecv=\d+)"))
+        << Narrow(JoinLines(m_log.Lines()));
+    caller.nCapacity = 16;
+}
