@@ -89,7 +89,7 @@ DWORD CSetupEngine::InstallRun()
         // like any other, without composing a cut path.
         wchar_t szUrl[MAX_PATH] = {};
         wchar_t szArchive[MAX_PATH] = {};
-        bool bFits = FormatInto(szUrl, L"%ls%ls", g_strBaseUrl.c_str(), szName) &&
+        bool bFits = FormatInto(szUrl, L"%ls%ls", m_strBaseUrl.c_str(), szName) &&
                      FormatInto(szArchive, L"%ls\\%ls", m_szTempPath, szName);
 
         if (m_pDownloadBuffer)
@@ -199,7 +199,7 @@ BOOL CSetupEngine::DownloadUninstallFile()
     m_nDownloadSize = 0;
 
     wchar_t szUrl[MAX_PATH] = {};
-    FormatInto(szUrl, L"%lsUnInstall.exe", g_strBaseUrl.c_str());
+    FormatInto(szUrl, L"%lsUnInstall.exe", m_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %ls", szUrl);
     HWND hWndOwner = m_pNotifier ? m_pNotifier->OwnerWindow() : nullptr;
     if (!HttpDownload(szUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
 
 constexpr int kPackageNameUnits = 32;
 
@@ -10,3 +13,32 @@ struct PackageEntry {
     int32_t nParam;
     int32_t nGroup;
 };
+
+// Splits at the separator and keeps the pieces that are not empty. A text
+// that starts with the separator yields no pieces at all.
+int SplitString(const std::wstring& strText, wchar_t chSeparator, std::vector<std::wstring>* pvecPieces);
+
+// The text of a server list file in a download: UTF-16LE from byte 2 (the
+// byte-order mark is skipped unread) to the first zero unit or the end of
+// the data, whichever comes first.
+std::wstring ServerListText(const uint8_t* pData, int32_t nSize);
+
+// The fields of every line of a server list: split at CR, CR and LF
+// trimmed from both ends, empty lines left out, fields split at ";".
+std::vector<std::vector<std::wstring>> ServerListLines(const std::wstring& strText);
+
+// Decimal fields as the C library reads them: leading white space, sign,
+// digits up to the first other character, 0 without digits. Values beyond
+// the type's range saturate; the field may be of any length.
+int32_t ReadListInt(const std::wstring& strField);
+uint32_t ReadListUnsigned(const std::wstring& strField);
+
+// Refills the vector from the list text: one entry for every line of
+// exactly three fields whose name fits szName (at most 31 units); other
+// lines are skipped. Returns the number of entries.
+int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages);
+
+// The package groups a machine takes: group 1 always, then group 2 where
+// the font "微软雅黑" is installed, else group 3. An entry is installed
+// exactly when its group is in the set.
+std::set<int> PackageGroupsFor(bool bYaHeiInstalled);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/BaseUrl.h"
 #include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
 #include "engine/WorkerThread.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <vector>
 
 constexpr int32_t kDownloadBufferSize = 0xA00000;
@@ -81,6 +83,9 @@ public:
 
     // Longest wait for one install run before it is asked to stop.
     DWORD m_dwRunTimeout = kRunTimeoutMs;
+    // Every server file is this followed by its name; tests point it at
+    // a server of their own.
+    std::wstring m_strBaseUrl = g_strBaseUrl;
 
 protected:
     // The attempt loop on the worker thread: up to three install runs, then
@@ -91,4 +96,7 @@ protected:
 
 private:
     void ApplyLocation(const InstallLocation& location);
+
+    // Downloads of the package list and the CRC list.
+    HWND OwnerWindow() const { return m_pNotifier ? m_pNotifier->OwnerWindow() : nullptr; }
 };

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One line of the CRC list that is verified.
+struct CrcListEntry {
+    std::wstring strName;  // relative to the install folder
+    uint32_t nCrc;
+};
+
+// The lines of exactly two fields whose value is not 0, in list order.
+std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText);

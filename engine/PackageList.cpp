@@ -1,0 +1,120 @@
+#include "engine/PackageList.h"
+
+#include "engine/SetupEngine.h"
+#include "log/Log.h"
+#include "net/HttpDownload.h"
+
+#include <cwchar>
+
+int SplitString(const std::wstring& strText, wchar_t chSeparator, std::vector<std::wstring>* pvecPieces)
+{
+    pvecPieces->clear();
+    if (strText.empty() || strText[0] == chSeparator)
+        return 0;
+    size_t nStart = 0;
+    for (;;) {
+        size_t nEnd = strText.find(chSeparator, nStart);
+        if (nEnd == std::wstring::npos)
+            nEnd = strText.size();
+        if (nEnd > nStart)
+            pvecPieces->push_back(strText.substr(nStart, nEnd - nStart));
+        if (nEnd == strText.size())
+            break;
+        nStart = nEnd + 1;
+    }
+    return static_cast<int>(pvecPieces->size());
+}
+
+std::wstring ServerListText(const uint8_t* pData, int32_t nSize)
+{
+    std::wstring strText;
+    for (int32_t i = 2; i + 1 < nSize; i += 2) {
+        wchar_t ch = static_cast<wchar_t>(pData[i] | (pData[i + 1] << 8));
+        if (ch == L'\0')
+            break;
+        strText += ch;
+    }
+    return strText;
+}
+
+std::vector<std::vector<std::wstring>> ServerListLines(const std::wstring& strText)
+{
+    std::vector<std::vector<std::wstring>> lines;
+    std::vector<std::wstring> pieces;
+    SplitString(strText, L'\r', &pieces);
+    for (const std::wstring& strPiece : pieces) {
+        size_t nFirst = strPiece.find_first_not_of(L"\r\n");
+        if (nFirst == std::wstring::npos)
+            continue;
+        size_t nLast = strPiece.find_last_not_of(L"\r\n");
+        std::vector<std::wstring> fields;
+        SplitString(strPiece.substr(nFirst, nLast - nFirst + 1), L';', &fields);
+        lines.push_back(std::move(fields));
+    }
+    return lines;
+}
+
+int32_t ReadListInt(const std::wstring& strField)
+{
+    // long is 32 bits here, and wcstol saturates at its range.
+    static_assert(sizeof(long) == sizeof(int32_t), "wcstol must read 32-bit values");
+    return static_cast<int32_t>(std::wcstol(strField.c_str(), nullptr, 10));
+}
+
+uint32_t ReadListUnsigned(const std::wstring& strField)
+{
+    static_assert(sizeof(unsigned long) == sizeof(uint32_t), "wcstoul must read 32-bit values");
+    return static_cast<uint32_t>(std::wcstoul(strField.c_str(), nullptr, 10));
+}
+
+int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages)
+{
+    pvecPackages->clear();
+    for (const std::vector<std::wstring>& fields : ServerListLines(strText)) {
+        // A longer name would be cut into the name of another file.
+        if (fields.size() != 3 || fields[0].empty() || fields[0].size() >= kPackageNameUnits)
+            continue;
+        PackageEntry entry = {};
+        std::wmemcpy(entry.szName, fields[0].c_str(), fields[0].size());
+        entry.nParam = ReadListInt(fields[1]);
+        entry.nGroup = ReadListInt(fields[2]);
+        pvecPackages->push_back(entry);
+    }
+    return static_cast<int>(pvecPackages->size());
+}
+
+std::set<int> PackageGroupsFor(bool bYaHeiInstalled)
+{
+    return {1, bYaHeiInstalled ? 2 : 3};
+}
+
+int CSetupEngine::Execute(int* pnCount)
+{
+    const std::wstring strUrl = m_strBaseUrl + L"divozira.txt";
+    LogNormal(L"[CSetupDlg::Execute] start download  %ls", strUrl.c_str());
+    if (!HttpDownload(strUrl.c_str(), &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
+                      m_szProxyPassword, OwnerWindow())) {
+        ShowError(L"下载Setupconfig.txt失败");
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+        return 0;
+    }
+    if (m_nDownloadSize < 3) {
+        ShowError(L"下载Setupconfig.txt失败");
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt faile");
+        return 0;
+    }
+
+    // Copied out, so later downloads may reuse the buffer.
+    const std::wstring strText = ServerListText(m_pDownloadBuffer, m_nDownloadSize);
+    LogNormal(L"[CSetupDlg::Execute] divozira.txt Begin");
+    LogNormal(L"[CSetupDlg::Execute] %ls", strText.c_str());
+    LogNormal(L"[CSetupDlg::Execute] divozira.txt End");
+    if (strText.empty() || ParsePackageList(strText, &m_vecPackages) <= 0) {
+        ShowError(L"divozira.txt为空");
+        LogError(L"[CSetupDlg::Execute]Setupconfig.txt no content");
+        return 0;
+    }
+    LogNormal(L"[CSetupDlg::Execute] download divozira.txt sccuss");
+    *pnCount = static_cast<int>(m_vecPackages.size());
+    return 1;
+}

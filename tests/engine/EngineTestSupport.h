@@ -1,0 +1,56 @@
+#pragma once
+
+#include "engine/InstallNotifier.h"
+#include "engine/SetupEngine.h"
+#include "tests/support/TempDir.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Keeps what the engine shows, for the tests to check.
+class CRecordingNotifier : public IInstallNotifier {
+public:
+    void ShowErrorText(const wchar_t* pszText) override { m_vecErrors.push_back(pszText); }
+    void SetStatusText(const wchar_t* pszText) override { m_vecStatus.push_back(pszText); }
+    void HideStatusText() override {}
+    void PostProgress() override { ++m_nProgressPosts; }
+    void UpdateProgressText() override {}
+    void StartLaunchTimer() override {}
+    HWND OwnerWindow() const override { return nullptr; }
+
+    std::vector<std::wstring> m_vecErrors;
+    std::vector<std::wstring> m_vecStatus;
+    int m_nProgressPosts = 0;
+};
+
+// Sends the log to a fresh file for the life of the object.
+class CLogCapture {
+public:
+    CLogCapture();
+    ~CLogCapture();
+    CLogCapture(const CLogCapture&) = delete;
+    CLogCapture& operator=(const CLogCapture&) = delete;
+
+    // Every line as its level tag followed by the message, the date, time
+    // and ids left out: "[Error][CSetupDlg::Execute] ...". Lines that
+    // continue a message with line ends of its own come as they are.
+    std::vector<std::wstring> Messages() const;
+    void Clear();
+
+private:
+    CTempDir m_dir;
+    std::wstring m_strFile;
+    wchar_t m_szSaved[MAX_PATH];
+};
+
+// The nginx started for the engine tests: its folder (as a Windows path)
+// and the base URL below which it serves that folder's "EX3".
+std::wstring TestServerFolder();
+std::wstring TestServerBaseUrl();
+// Puts a file below the base URL; with no data, removes it.
+bool ServeFile(const std::wstring& strName, const std::vector<uint8_t>& data);
+bool RemoveServedFile(const std::wstring& strName);
+
+// A server list as UTF-16LE, with the byte-order mark unless told not to.
+std::vector<uint8_t> ListBytes(const std::wstring& strText, bool bByteOrderMark = true);

@@ -1,0 +1,253 @@
+#include "engine/FileVerify.h"
+#include "engine/SetupEngine.h"
+#include "framework/ScopedHandle.h"
+#include "tests/engine/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& strLine)
+{
+    return std::find(lines.begin(), lines.end(), strLine) != lines.end();
+}
+
+bool ContainsPart(const std::vector<std::wstring>& lines, const std::wstring& strPart)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::wstring& strLine) { return strLine.find(strPart) != std::wstring::npos; });
+}
+
+std::string Noise(size_t cb, uint32_t nSeed)
+{
+    std::string str(cb, '\0');
+    for (char& ch : str) {
+        nSeed = nSeed * 1103515245u + 12345u;
+        ch = static_cast<char>(nSeed >> 24);
+    }
+    return str;
+}
+
+uint32_t Crc(const std::string& str)
+{
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(str.data()), static_cast<uInt>(str.size())));
+}
+
+bool WriteText(const std::wstring& strPath, const std::string& str)
+{
+    return WriteFileBytes(strPath, str.data(), str.size());
+}
+
+class InstalledFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::wcscpy(m_engine.m_szSetupPath, m_install.Path().c_str());
+        ASSERT_TRUE(::CreateDirectoryW((m_install / L"config").c_str(), nullptr));
+        ASSERT_TRUE(WriteText(m_install / L"iKVLRemote.exe", m_strExe));
+        ASSERT_TRUE(WriteText(m_install / L"config\\client.ini", m_strIni));
+        ASSERT_TRUE(WriteText(m_install / L"empty.txt", ""));
+    }
+
+    std::wstring SetupPath(const std::wstring& strName) const { return m_install.Path() + L"\\" + strName; }
+
+    CLogCapture m_log;
+    CTempDir m_install;
+    CSetupEngine m_engine;
+    const std::string m_strExe = Noise(70000, 1);
+    const std::string m_strIni = "[Client]\r\nVersion=16\r\n";
+};
+
+}  // namespace
+
+TEST(FileVerify, ParseCrcList)
+{
+    struct Case {
+        const char* pszWhat;
+        std::wstring strText;
+        std::vector<std::pair<std::wstring, uint32_t>> entries;
+    };
+    const Case cases[] = {
+        {"example",
+         L"iKVLRemote.exe;1234\r\nconfig\\client.ini;5678\r\nreadme.txt;0\r\nfavicon.ico\r\na.dll;1;2\r\n",
+         {{L"iKVLRemote.exe", 1234}, {L"config\\client.ini", 5678}}},
+        {"empty, text and zero values skipped", L"a;\rb;x\rc;0\rd;00\re;7\r", {{L"e", 7}}},
+        {"trailing letters", L"a;42abc\r", {{L"a", 42}}},
+        {"value saturates", L"a;99999999999\r", {{L"a", 4294967295u}}},
+        {"doubled and trailing separators", L"a;;5;\r", {{L"a", 5}}},
+        {"leading separator", L";a;5\r", {}},
+        {"empty first line", L"\r\na;5\r\n", {}},
+        {"LF only, two lines", L"a;5\nb;6\n", {}},
+        {"LF only, one line", L"a;5\n", {{L"a", 5}}},
+        {"duplicates", L"a;5\ra;5", {{L"a", 5}, {L"a", 5}}},
+        {"only malformed", L"x\ry;1;2\r;z;1", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::pair<std::wstring, uint32_t>> got;
+        for (const CrcListEntry& e : ParseCrcList(c.strText))
+            got.emplace_back(e.strName, e.nCrc);
+        EXPECT_EQ(got, c.entries) << c.pszWhat;
+    }
+}
+
+TEST_F(InstalledFiles, GetFileCRC)
+{
+    ASSERT_TRUE(WriteText(m_install / L"check.txt", "123456789"));
+    EXPECT_EQ(m_engine.GetFileCRC(L"check.txt"), 0xCBF43926u);
+    EXPECT_EQ(m_engine.GetFileCRC(L"iKVLRemote.exe"), Crc(m_strExe));
+    EXPECT_EQ(m_engine.GetFileCRC(L"config\\client.ini"), Crc(m_strIni));
+    EXPECT_EQ(m_engine.GetFileCRC(L"CONFIG\\CLIENT.INI"), Crc(m_strIni));
+    EXPECT_EQ(m_engine.GetFileCRC(L"config/client.ini"), Crc(m_strIni));
+    EXPECT_TRUE(m_log.Messages().empty());
+
+    EXPECT_EQ(m_engine.GetFileCRC(nullptr), 0u);
+    EXPECT_EQ(m_engine.GetFileCRC(L""), 0u);
+    EXPECT_TRUE(m_log.Messages().empty());
+
+    EXPECT_EQ(m_engine.GetFileCRC(L"missing.dll"), 0u);
+    EXPECT_TRUE(Contains(m_log.Messages(),
+                         L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(L"missing.dll") + L" failed"));
+    EXPECT_EQ(m_engine.GetFileCRC(L"empty.txt"), 0u);
+    EXPECT_TRUE(Contains(m_log.Messages(), L"[Error][CAutoSetupDlg::GetFileCRC] " + SetupPath(L"empty.txt") + L" size=0"));
+
+    // Opened without sharing: a file someone holds open cannot be read.
+    {
+        ScopedFile held(::CreateFileW(SetupPath(L"iKVLRemote.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(m_engine.GetFileCRC(L"iKVLRemote.exe"), 0u);
+    }
+
+    const std::wstring strLong(MAX_PATH, L'n');
+    m_log.Clear();
+    EXPECT_EQ(m_engine.GetFileCRC(strLong.c_str()), 0u);
+    EXPECT_TRUE(Contains(m_log.Messages(),
+                         L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(strLong) + L" failed"));
+}
+
+TEST_F(InstalledFiles, LargeFileGrowsTheBuffer)
+{
+    const std::string strBig = Noise(12 * 1024 * 1024, 7);
+    ASSERT_TRUE(WriteText(m_install / L"big.bin", strBig));
+    std::memset(m_engine.m_pDownloadBuffer, 0xAB, static_cast<size_t>(m_engine.m_nDownloadCapacity));
+
+    EXPECT_EQ(m_engine.GetFileCRC(L"big.bin"), Crc(strBig));
+    EXPECT_EQ(m_engine.m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
+    EXPECT_TRUE(std::all_of(m_engine.m_pDownloadBuffer + strBig.size(),
+                            m_engine.m_pDownloadBuffer + m_engine.m_nDownloadCapacity,
+                            [](uint8_t b) { return b == 0; }));
+
+    // The buffer never shrinks, and a smaller file is hashed over its own bytes.
+    EXPECT_EQ(m_engine.GetFileCRC(L"config\\client.ini"), Crc(m_strIni));
+    EXPECT_EQ(m_engine.m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
+}
+
+TEST_F(InstalledFiles, ShortReadFailsTheFile)
+{
+    // A kernel attribute file reports a page as its size but holds a few
+    // bytes: the read comes back short.
+    std::wcscpy(m_engine.m_szSetupPath, L"Z:\\sys\\kernel");
+    ScopedFile probe(::CreateFileW(L"Z:\\sys\\kernel\\uevent_seqnum", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!probe || !::GetFileSizeEx(probe.Get(), &size) || size.QuadPart <= 64)
+        GTEST_SKIP() << "no kernel attribute file with a page-sized length here";
+    probe.Reset();
+
+    EXPECT_EQ(m_engine.GetFileCRC(L"uevent_seqnum"), 0u);
+    EXPECT_TRUE(
+        Contains(m_log.Messages(), L"[Error][CAutoSetupDlg::GetFileCRC] read Z:\\sys\\kernel\\uevent_seqnum failed"));
+}
+
+namespace {
+
+class CrcListCheck : public InstalledFiles {
+protected:
+    void SetUp() override
+    {
+        InstalledFiles::SetUp();
+        ASSERT_FALSE(TestServerBaseUrl().empty()) << "SETUP_TEST_HTTP_PORT is not set";
+        m_engine.m_strBaseUrl = TestServerBaseUrl();
+    }
+
+    std::wstring Line(const std::wstring& strName, uint32_t nCrc) const
+    {
+        return strName + L";" + std::to_wstring(nCrc) + L"\r\n";
+    }
+};
+
+}  // namespace
+
+TEST_F(CrcListCheck, MatchingFilesPass)
+{
+    const std::wstring strText = L"readme.txt;0\r\nfavicon.ico\r\na.dll;1;2\r\nmissing.txt;\r\nmissing.txt;abc\r\n" +
+                                 Line(L"iKVLRemote.exe", Crc(m_strExe)) + Line(L"CONFIG\\Client.INI", Crc(m_strIni));
+    ASSERT_TRUE(ServeFile(L"filecrc.txt", ListBytes(strText)));
+    // Whatever an earlier download left is cleared first.
+    std::memset(m_engine.m_pDownloadBuffer, 'Z', 4096);
+    m_engine.m_nDownloadSize = 1000;
+
+    EXPECT_EQ(m_engine.CheckFileCRC(), 1);
+    const std::vector<std::wstring> log = m_log.Messages();
+    EXPECT_TRUE(Contains(log, L"[Normal][CSetupDlg::Execute] filecrc.txt-url = " + TestServerBaseUrl() + L"filecrc.txt"));
+    EXPECT_TRUE(ContainsPart(log, L"[Normal][CAutoSetupDlg::CheckFileCRC] filecrc content readme.txt;0"));
+    const std::wstring strExeCrc = std::to_wstring(Crc(m_strExe));
+    EXPECT_TRUE(Contains(log, L"[Normal][CAutoSetupDlg::CheckFileCRC] iKVLRemote.exe loacalCRC=" + strExeCrc +
+                                  L", netCRC=" + strExeCrc));
+    EXPECT_FALSE(ContainsPart(log, L"[Error]"));
+    EXPECT_FALSE(ContainsPart(log, L"missing.txt loacalCRC"));
+}
+
+TEST_F(CrcListCheck, Outcomes)
+{
+    const std::wstring strGood = Line(L"iKVLRemote.exe", Crc(m_strExe));
+    std::vector<uint8_t> zeroFirst = ListBytes(L"");
+    zeroFirst.insert(zeroFirst.end(), {0, 0, 'a', 0});
+    struct Case {
+        const char* pszWhat;
+        bool bServed;
+        std::vector<uint8_t> list;
+        int nResult;
+        std::vector<std::wstring> logged;
+        std::wstring strNotLogged;
+    };
+    const Case cases[] = {
+        {"only malformed lines", true, ListBytes(L"x\r\ny;1;2\r\nz;0\r\n"), 1, {}, L"[Error]"},
+        {"missing file", true, ListBytes(Line(L"gone.dll", 5) + strGood), 0,
+         {L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(L"gone.dll") + L" failed",
+          L"[Normal][CAutoSetupDlg::CheckFileCRC] gone.dll loacalCRC=0, netCRC=5",
+          L"[Error][CAutoSetupDlg::CheckFileCRC] gone.dll GetCRC error"},
+         L"iKVLRemote.exe loacalCRC"},
+        {"empty file", true, ListBytes(Line(L"empty.txt", 5)), 0,
+         {L"[Error][CAutoSetupDlg::GetFileCRC] " + SetupPath(L"empty.txt") + L" size=0",
+          L"[Error][CAutoSetupDlg::CheckFileCRC] empty.txt GetCRC error"},
+         L"CRC is not equal"},
+        {"mismatch stops the check", true,
+         ListBytes(Line(L"config\\client.ini", Crc(m_strIni) + 1) + Line(L"gone.dll", 5)), 0,
+         {L"[Error][CAutoSetupDlg::CheckFileCRC] config\\client.ini CRC is not equal"}, L"gone.dll"},
+        {"list not on the server", false, {}, 0,
+         {L"[Error][CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed"}, L"filecrc content"},
+        {"list of two bytes", true, {0xFF, 0xFE}, 0,
+         {L"[Error][CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed"}, L"filecrc content"},
+        {"empty text", true, zeroFirst, 0, {L"[Error][CAutoSetupDlg::CheckFileCRC]filecrc.txt no content"},
+         L"loacalCRC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_TRUE(c.bServed ? ServeFile(L"filecrc.txt", c.list) : RemoveServedFile(L"filecrc.txt"));
+        m_log.Clear();
+        EXPECT_EQ(m_engine.CheckFileCRC(), c.nResult);
+        const std::vector<std::wstring> log = m_log.Messages();
+        for (const std::wstring& strLine : c.logged)
+            EXPECT_TRUE(Contains(log, strLine)) << Narrow(strLine);
+        EXPECT_FALSE(ContainsPart(log, c.strNotLogged)) << Narrow(c.strNotLogged);
+    }
+}

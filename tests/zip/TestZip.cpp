@@ -1,0 +1,100 @@
+#include "tests/zip/TestZip.h"
+
+#include <zip.h>
+#include <zlib.h>
+// After zip.h: it needs the declarations that header brings.
+#include <iowin32.h>
+
+#include <cstring>
+
+bool WriteTestZip(const std::wstring& strPath, const std::vector<TestZipEntry>& entries)
+{
+    zlib_filefunc64_def fileFuncs;
+    fill_win32_filefunc64W(&fileFuncs);
+    zipFile zf = zipOpen2_64(strPath.c_str(), APPEND_STATUS_CREATE, nullptr, &fileFuncs);
+    if (!zf)
+        return false;
+    bool bOk = true;
+    for (const TestZipEntry& e : entries) {
+        zip_fileinfo fi = {};
+        fi.dosDate = e.nDosStamp;
+        fi.external_fa = e.nExternalAttributes;
+        const uLong nVersionMadeBy = (static_cast<uLong>(e.nHost) << 8) | 20;
+        int nLevel = e.nMethod == 8 ? Z_DEFAULT_COMPRESSION : 0;
+        int rc = zipOpenNewFileInZip4_64(zf, e.strName.c_str(), &fi, e.localExtra.empty() ? nullptr : e.localExtra.data(),
+                                         static_cast<uInt>(e.localExtra.size()), nullptr, 0, nullptr, e.nMethod, nLevel,
+                                         e.bRaw ? 1 : 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, nVersionMadeBy,
+                                         e.nFlags, 0);
+        if (rc == ZIP_OK && !e.strData.empty())
+            rc = zipWriteInFileInZip(zf, e.strData.data(), static_cast<unsigned>(e.strData.size()));
+        if (rc == ZIP_OK)
+            rc = e.bRaw ? zipCloseFileInZipRaw(zf, e.nRawSize, e.nRawCrc) : zipCloseFileInZip(zf);
+        bOk = bOk && rc == ZIP_OK;
+    }
+    return zipClose(zf, nullptr) == ZIP_OK && bOk;
+}
+
+std::vector<uint8_t> UtRecord(uint8_t nFlags, const std::vector<int32_t>& times, int cbDeclared)
+{
+    std::vector<uint8_t> rec = {'U', 'T', 0, 0, nFlags};
+    for (int32_t t : times)
+        for (int i = 0; i < 4; ++i)
+            rec.push_back(static_cast<uint8_t>(static_cast<uint32_t>(t) >> (8 * i)));
+    PutLe16(&rec, 2, static_cast<uint16_t>(cbDeclared >= 0 ? cbDeclared : static_cast<int>(rec.size() - 4)));
+    return rec;
+}
+
+std::vector<uint8_t> ExtraRecord(char chId0, char chId1, size_t cbData)
+{
+    std::vector<uint8_t> rec = {static_cast<uint8_t>(chId0), static_cast<uint8_t>(chId1), 0, 0};
+    PutLe16(&rec, 2, static_cast<uint16_t>(cbData));
+    rec.resize(4 + cbData, 0x55);
+    return rec;
+}
+
+namespace {
+
+uint32_t GetLe(const std::vector<uint8_t>& b, size_t n, int cb)
+{
+    uint32_t v = 0;
+    for (int i = cb - 1; i >= 0; --i)
+        v = (v << 8) | b[n + i];
+    return v;
+}
+
+}  // namespace
+
+long CentralHeaderOffset(const std::vector<uint8_t>& archive, int nIndex)
+{
+    // The end record is the last "PK\5\6" (the tests write no comment).
+    if (archive.size() < 22)
+        return -1;
+    size_t nEnd = archive.size() - 22;
+    if (GetLe(archive, nEnd, 4) != 0x06054b50)
+        return -1;
+    size_t n = GetLe(archive, nEnd + 16, 4);
+    for (int i = 0; n + 46 <= archive.size() && GetLe(archive, n, 4) == 0x02014b50; ++i) {
+        if (i == nIndex)
+            return static_cast<long>(n);
+        n += 46 + GetLe(archive, n + 28, 2) + GetLe(archive, n + 30, 2) + GetLe(archive, n + 32, 2);
+    }
+    return -1;
+}
+
+long LocalHeaderOffset(const std::vector<uint8_t>& archive, int nIndex)
+{
+    long n = CentralHeaderOffset(archive, nIndex);
+    return n < 0 ? -1 : static_cast<long>(GetLe(archive, static_cast<size_t>(n) + 42, 4));
+}
+
+void PutLe16(std::vector<uint8_t>* pBytes, size_t nOffset, uint16_t n)
+{
+    (*pBytes)[nOffset] = static_cast<uint8_t>(n);
+    (*pBytes)[nOffset + 1] = static_cast<uint8_t>(n >> 8);
+}
+
+void PutLe32(std::vector<uint8_t>* pBytes, size_t nOffset, uint32_t n)
+{
+    for (int i = 0; i < 4; ++i)
+        (*pBytes)[nOffset + i] = static_cast<uint8_t>(n >> (8 * i));
+}

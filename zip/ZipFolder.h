@@ -1,0 +1,8 @@
+#pragma once
+
+// Creates the folder root + path and every folder on the way, parents
+// first; with a root, also the last level of the root itself. Anything
+// already there under a name, file or folder, is left alone. A joined path
+// that does not fit MAX_PATH - 1 units is not created. Results are not
+// reported: a missing folder shows when the file cannot be created.
+void EnsureFolderPath(const wchar_t* pszRoot, const wchar_t* pszPath);

@@ -1,0 +1,329 @@
+#include "zip/ZipReader.h"
+
+#include "zip/ZipFolder.h"
+#include "zip/ZipItemName.h"
+#include "zip/ZipItemRecord.h"
+
+#include <iowin32.h>
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr unsigned long kZipFlagEncrypted = 0x0001;
+constexpr unsigned long kZipFlagUtf8 = 0x0800;
+
+// Zero means "not known": SetFileTime then leaves that time alone.
+const FILETIME* KnownTime(const FILETIME& ft)
+{
+    return (ft.dwLowDateTime || ft.dwHighDateTime) ? &ft : nullptr;
+}
+
+}  // namespace
+
+CZipReader::~CZipReader()
+{
+    CloseOpenItem();
+    if (m_archive)
+        unzClose(m_archive);
+}
+
+bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword)
+{
+    if (pszPassword) {
+        size_t cb = std::strlen(pszPassword) + 1;
+        m_pszPassword.reset(new (std::nothrow) char[cb]);
+        if (!m_pszPassword)
+            return false;
+        std::memcpy(m_pszPassword.get(), pszPassword, cb);
+    }
+
+    wchar_t szCurrent[MAX_PATH] = {};
+    DWORD cch = ::GetCurrentDirectoryW(MAX_PATH, szCurrent);
+    // Left empty when it does not fit: relative names then still resolve
+    // against the current directory.
+    if (cch > 0 && cch < MAX_PATH)
+        SetTargetFolder(szCurrent);
+
+    zlib_filefunc64_def fileFuncs;
+    fill_win32_filefunc64W(&fileFuncs);
+    m_archive = unzOpen2_64(pszArchive, &fileFuncs);
+    if (!m_archive)
+        return false;
+    unz_global_info64 globalInfo;
+    if (unzGetGlobalInfo64(m_archive, &globalInfo) != UNZ_OK || globalInfo.number_entry > INT32_MAX)
+        return false;
+    m_nEntryCount = static_cast<int32_t>(globalInfo.number_entry);
+    // minizip reads missing end-record fields as zeros; the first central
+    // record is then not where they point, which tells a cut archive.
+    if (m_nEntryCount > 0 && !GoTo(0))
+        return false;
+    return true;
+}
+
+int CZipReader::SetTargetFolder(const wchar_t* pszFolder)
+{
+    if (!pszFolder || pszFolder[0] == L'\0')
+        return ZIPERR_ARGS;
+    size_t cch = std::wcslen(pszFolder);
+    const bool bSeparator = IsPathSeparator(pszFolder[cch - 1]);
+    if (cch + (bSeparator ? 0 : 1) >= MAX_PATH)
+        return ZIPERR_ARGS;
+    std::wmemcpy(m_szTargetFolder, pszFolder, cch);
+    if (!bSeparator)
+        m_szTargetFolder[cch++] = L'/';
+    m_szTargetFolder[cch] = L'\0';
+    return ZIPERR_NONE;
+}
+
+void CZipReader::CloseOpenItem()
+{
+    if (m_nOpenItem != -1) {
+        unzCloseCurrentFile(m_archive);
+        m_nOpenItem = -1;
+    }
+}
+
+bool CZipReader::GoTo(int nIndex)
+{
+    if (m_nCurrentEntry < 0 || nIndex < m_nCurrentEntry) {
+        m_nCurrentEntry = -1;
+        if (unzGoToFirstFile(m_archive) != UNZ_OK)
+            return false;
+        m_nCurrentEntry = 0;
+    }
+    while (m_nCurrentEntry < nIndex) {
+        if (unzGoToNextFile(m_archive) != UNZ_OK) {
+            m_nCurrentEntry = -1;
+            return false;
+        }
+        ++m_nCurrentEntry;
+    }
+    return true;
+}
+
+int CZipReader::Query(int nIndex, ZipItemInfo* pInfo)
+{
+    pInfo->nIndex = 0;
+    pInfo->szName[0] = L'\0';
+    pInfo->nUncompressedSize = 0;
+    if (nIndex < -1 || nIndex >= m_nEntryCount)
+        return ZIPERR_ARGS;
+    CloseOpenItem();
+
+    if (nIndex == -1) {
+        std::memset(pInfo, 0, sizeof(*pInfo));
+        pInfo->nIndex = m_nEntryCount;
+        return ZIPERR_NONE;
+    }
+    if (nIndex == m_nCachedIndex) {
+        *pInfo = m_cachedInfo;
+        return ZIPERR_NONE;
+    }
+    return FetchRecord(nIndex, pInfo);
+}
+
+int CZipReader::FetchRecord(int nIndex, ZipItemInfo* pInfo)
+{
+    if (!GoTo(nIndex))
+        return ZIPERR_CORRUPT;
+    if (nIndex != m_nCachedIndex) {
+        ZipItemInfo record;
+        bool bEncrypted = false;
+        int nResult = ReadRecord(nIndex, &record, &bEncrypted);
+        if (nResult != ZIPERR_NONE)
+            return nResult;
+        m_cachedInfo = record;
+        m_bCachedEncrypted = bEncrypted;
+        m_nCachedIndex = nIndex;
+    }
+    *pInfo = m_cachedInfo;
+    return ZIPERR_NONE;
+}
+
+int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
+{
+    unz_file_info64 fileInfo;
+    char szStored[kMaxStoredNameBytes + 1];
+    if (unzGetCurrentFileInfo64(m_archive, &fileInfo, szStored, sizeof(szStored), nullptr, 0, nullptr, 0) != UNZ_OK)
+        return ZIPERR_CORRUPT;
+    if (fileInfo.size_filename > kMaxStoredNameBytes)
+        return ZIPERR_ARGS;
+
+    // A raw open checks the local header against the central record and
+    // locates the local extra field without starting the inflater.
+    int nMethod = -1;
+    if (unzOpenCurrentFile3(m_archive, &nMethod, nullptr, 1, nullptr) != UNZ_OK)
+        return ZIPERR_CORRUPT;
+    m_nOpenItem = nIndex;
+    if (nMethod != 0 && nMethod != Z_DEFLATED) {
+        CloseOpenItem();
+        return ZIPERR_CORRUPT;
+    }
+    int cbExtra = unzGetLocalExtrafield(m_archive, nullptr, 0);
+    m_localExtraField.resize(cbExtra > 0 ? static_cast<size_t>(cbExtra) : 0);
+    int cbRead = cbExtra > 0 ? unzGetLocalExtrafield(m_archive, m_localExtraField.data(), cbExtra) : 0;
+    CloseOpenItem();
+    if (cbExtra < 0 || cbRead != cbExtra)
+        return ZIPERR_READ;
+
+    std::memset(pInfo, 0, sizeof(*pInfo));
+    pInfo->nIndex = nIndex;
+    if (!ConvertItemName(szStored, fileInfo.size_filename, (fileInfo.flag & kZipFlagUtf8) != 0, CP_ACP,
+                         pInfo->szName))
+        return ZIPERR_ARGS;
+    CleanItemName(pInfo->szName);
+
+    pInfo->dwAttributes = MapZipAttributes(fileInfo.version, fileInfo.external_fa);
+    // Some tools store folders without the folder bit, by name only.
+    size_t cchName = std::wcslen(pInfo->szName);
+    if (cchName > 0 && IsPathSeparator(pInfo->szName[cchName - 1]))
+        pInfo->dwAttributes |= kZipAttrFolder;
+
+    pInfo->nCompressedSize = static_cast<uint32_t>(fileInfo.compressed_size);
+    pInfo->nUncompressedSize = static_cast<uint32_t>(fileInfo.uncompressed_size);
+
+    FILETIME ft = DosStampToFileTime(fileInfo.dosDate);
+    pInfo->ftLastAccess = ft;
+    pInfo->ftCreation = ft;
+    pInfo->ftLastWrite = ft;
+    ApplyExtendedTimestamps(m_localExtraField.data(), m_localExtraField.size(), pInfo);
+
+    *pbEncrypted = (fileInfo.flag & kZipFlagEncrypted) != 0;
+    return ZIPERR_NONE;
+}
+
+int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
+{
+    CloseOpenItem();
+    if (nIndex < 0 || nIndex >= m_nEntryCount || !pszTarget)
+        return ZIPERR_ARGS;
+
+    ZipItemInfo info;
+    int nResult = FetchRecord(nIndex, &info);
+    if (nResult != ZIPERR_NONE)
+        return nResult;
+
+    ItemPathKind kind = ClassifyItemPath(pszTarget);
+    if (kind == ItemPathKind::Refused)
+        return ZIPERR_ARGS;
+    const wchar_t* pszRoot = kind == ItemPathKind::Absolute ? L"" : m_szTargetFolder;
+
+    if (info.dwAttributes & kZipAttrFolder) {
+        EnsureFolderPath(pszRoot, pszTarget);
+        return ZIPERR_NONE;
+    }
+
+    const wchar_t* pszFile = pszTarget;
+    for (const wchar_t* p = pszTarget; *p; ++p)
+        if (IsPathSeparator(*p))
+            pszFile = p + 1;
+    std::wstring strFull = std::wstring(pszRoot) + pszTarget;
+    if (strFull.size() >= MAX_PATH)
+        return ZIPERR_OPEN;
+    EnsureFolderPath(pszRoot, std::wstring(pszTarget, pszFile).c_str());
+
+    ::DeleteFileW(strFull.c_str());
+    ScopedFile file(
+        ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, info.dwAttributes, nullptr));
+    if (!file)
+        return ZIPERR_OPEN;
+    // The reader has no decryption, so any password is refused.
+    if (m_bCachedEncrypted)
+        return ZIPERR_PASSWORD;
+
+    int nMethod = -1;
+    if (unzOpenCurrentFile3(m_archive, &nMethod, nullptr, 0, nullptr) == UNZ_OK)
+        m_nOpenItem = nIndex;
+    if (!m_pTransferBuffer)
+        m_pTransferBuffer.reset(new (std::nothrow) uint8_t[kZipTransferBufferSize]);
+    nResult = (m_nOpenItem == nIndex && m_pTransferBuffer) ? WriteItem(file.Get(), nMethod) : ZIPERR_INFLATE;
+    // The close result carries the CRC comparison; installed files are
+    // verified against the server's CRC list instead.
+    CloseOpenItem();
+
+    if (nResult == ZIPERR_NONE)
+        ::SetFileTime(file.Get(), KnownTime(info.ftCreation), KnownTime(info.ftLastAccess),
+                      KnownTime(info.ftLastWrite));
+    return nResult;
+}
+
+int CZipReader::WriteItem(HANDLE hFile, int nMethod)
+{
+    for (;;) {
+        int cbRead = unzReadCurrentFile(m_archive, m_pTransferBuffer.get(), kZipTransferBufferSize);
+        if (cbRead < 0)
+            return ZIPERR_INFLATE;
+        if (cbRead == 0) {
+            // For a deflated entry a zero read means the stream has ended;
+            // stored data that stop short of their size end early.
+            return (unzeof(m_archive) || nMethod == Z_DEFLATED) ? ZIPERR_NONE : ZIPERR_INFLATE;
+        }
+        DWORD cbWritten = 0;
+        if (!::WriteFile(hFile, m_pTransferBuffer.get(), static_cast<DWORD>(cbRead), &cbWritten, nullptr) ||
+            cbWritten != static_cast<DWORD>(cbRead))
+            return ZIPERR_WRITE;
+    }
+}
+
+ZipHandle OpenZip(const wchar_t* pszArchive, const char* pszPassword)
+{
+    if (!pszArchive)
+        return nullptr;
+    std::unique_ptr<CZipReader> pReader(new (std::nothrow) CZipReader);
+    if (!pReader || !pReader->Open(pszArchive, pszPassword))
+        return nullptr;
+    ZipHandle hZip = new (std::nothrow) ZipHandleRecord{kZipHandleArchive, pReader.get()};
+    if (hZip)
+        pReader.release();
+    return hZip;
+}
+
+namespace {
+
+CZipReader* ReaderOf(ZipHandle hZip)
+{
+    return (hZip && hZip->nKind == kZipHandleArchive) ? hZip->pReader : nullptr;
+}
+
+}  // namespace
+
+int SetZipTargetFolder(ZipHandle hZip, const wchar_t* pszFolder)
+{
+    CZipReader* pReader = ReaderOf(hZip);
+    return pReader ? pReader->SetTargetFolder(pszFolder) : ZIPERR_ARGS;
+}
+
+int QueryZipItem(ZipHandle hZip, int nIndex, ZipItemInfo* pInfo)
+{
+    if (!pInfo)
+        return ZIPERR_ARGS;
+    CZipReader* pReader = ReaderOf(hZip);
+    if (!pReader) {
+        pInfo->nIndex = 0;
+        pInfo->szName[0] = L'\0';
+        pInfo->nUncompressedSize = 0;
+        return ZIPERR_ARGS;
+    }
+    return pReader->Query(nIndex, pInfo);
+}
+
+int UnzipItem(ZipHandle hZip, int nIndex, const wchar_t* pszTarget)
+{
+    CZipReader* pReader = ReaderOf(hZip);
+    return pReader ? pReader->Unzip(nIndex, pszTarget) : ZIPERR_ARGS;
+}
+
+int ReleaseZip(ZipHandle hZip)
+{
+    CZipReader* pReader = ReaderOf(hZip);
+    if (!pReader)
+        return ZIPERR_ARGS;
+    delete pReader;
+    delete hZip;
+    return ZIPERR_NONE;
+}

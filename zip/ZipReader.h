@@ -1,0 +1,48 @@
+#pragma once
+
+#include "zip/Zip.h"
+
+#include <unzip.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+constexpr unsigned kZipTransferBufferSize = 16384;
+
+// The state behind a ZipHandle: the open archive, positioned on one entry
+// at a time, a one-record cache of the last query, and the target folder.
+class CZipReader {
+public:
+    CZipReader() = default;
+    ~CZipReader();
+    CZipReader(const CZipReader&) = delete;
+    CZipReader& operator=(const CZipReader&) = delete;
+
+    bool Open(const wchar_t* pszArchive, const char* pszPassword);
+    int SetTargetFolder(const wchar_t* pszFolder);
+    int Query(int nIndex, ZipItemInfo* pInfo);
+    int Unzip(int nIndex, const wchar_t* pszTarget);
+
+private:
+    void CloseOpenItem();
+    bool GoTo(int nIndex);
+    // Positions on the entry and gives its record, from the cache when it
+    // holds this index, else read from the archive and cached.
+    int FetchRecord(int nIndex, ZipItemInfo* pInfo);
+    int ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted);
+    int WriteItem(HANDLE hFile, int nMethod);
+
+    unzFile m_archive = nullptr;
+    int32_t m_nEntryCount = 0;
+    // Entry minizip is positioned on; -1 after a failed step.
+    int32_t m_nCurrentEntry = -1;
+    int32_t m_nOpenItem = -1;
+    ZipItemInfo m_cachedInfo = {};
+    bool m_bCachedEncrypted = false;
+    int32_t m_nCachedIndex = -1;
+    std::unique_ptr<char[]> m_pszPassword;
+    std::unique_ptr<uint8_t[]> m_pTransferBuffer;
+    wchar_t m_szTargetFolder[MAX_PATH] = {};
+    std::vector<uint8_t> m_localExtraField;
+};
