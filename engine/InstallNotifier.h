@@ -13,6 +13,8 @@ public:
     virtual void ShowErrorText(const wchar_t* pszText) = 0;
     // Puts the text into the status label without showing it.
     virtual void SetStatusText(const wchar_t* pszText) = 0;
+    // Hides the status label (the error of a finished attempt).
+    virtual void HideStatusText() = 0;
     // Posts WM_INSTALL_PROGRESS; the window then shows m_nProgress.
     virtual void PostProgress() = 0;
     // Sets the percentage label from m_nProgress at once and repaints.

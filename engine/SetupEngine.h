@@ -3,6 +3,7 @@
 #include "engine/BaseUrl.h"
 #include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
+#include "engine/WorkerThread.h"
 #include "system/InstallLocation.h"
 
 #include <windows.h>
@@ -15,15 +16,18 @@
 
 constexpr int32_t kDownloadBufferSize = 0xA00000;
 constexpr int kProxyCredentialUnits = 64;
+constexpr int kInstallAttempts = 3;
+constexpr DWORD kRunTimeoutMs = 300000;
+constexpr int32_t kClientConfigVersion = 16;
 
 // The install state of the setup window and the operations on it: download
 // buffer, install paths, progress, proxy credentials, the package list, the
 // install run and what follows it. The window derives from it and plugs in
 // as the notifier; the engine's tests use it without a window.
-class CSetupEngine {
+class CSetupEngine : public CWorkerThread {
 public:
     CSetupEngine();
-    virtual ~CSetupEngine();
+    ~CSetupEngine() override;
     CSetupEngine(const CSetupEngine&) = delete;
     CSetupEngine& operator=(const CSetupEngine&) = delete;
 
@@ -45,11 +49,14 @@ public:
     int CheckFileCRC();
     uint32_t GetFileCRC(const wchar_t* pszRelativeName);
 
-    // The install run and its steps.
+    // One install run, the body of InstallThreadProc: 0 when the install
+    // folder is complete and verified, 1 on failure or stop.
+    DWORD InstallRun();
     BOOL UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder);
     BOOL DownloadUninstallFile();
 
-    // What follows a successful run.
+    // What follows a successful run, in its fixed order.
+    void RunSuccessTail();
     LONG WriteRegistry();
     bool SetStartShellLink();
     void WriteClientConfig(int32_t nVersion);
@@ -74,11 +81,17 @@ public:
     std::set<int> m_setPackageGroups;
     std::vector<PackageEntry> m_vecPackages;
 
+    // Longest wait for one install run before it is asked to stop.
+    DWORD m_dwRunTimeout = kRunTimeoutMs;
     // Every server file is this followed by its name; tests point it at
     // a server of their own.
     std::wstring m_strBaseUrl = g_strBaseUrl;
 
 protected:
+    // The attempt loop on the worker thread: up to three install runs, then
+    // the success tail after the first that succeeds.
+    DWORD Run() override;
+
     IInstallNotifier* m_pNotifier = nullptr;
 
 private:

@@ -13,6 +13,7 @@ class CRecordingNotifier : public IInstallNotifier {
 public:
     void ShowErrorText(const wchar_t* pszText) override { m_vecErrors.push_back(pszText); }
     void SetStatusText(const wchar_t* pszText) override { m_vecStatus.push_back(pszText); }
+    void HideStatusText() override {}
     void PostProgress() override { ++m_nProgressPosts; }
     void UpdateProgressText() override {}
     void StartLaunchTimer() override {}

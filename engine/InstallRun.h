@@ -1,0 +1,6 @@
+#pragma once
+
+#include <windows.h>
+
+// Thread routine of one install run; the argument is the CSetupEngine.
+DWORD WINAPI InstallThreadProc(LPVOID pParam);

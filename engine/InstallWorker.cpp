@@ -1,0 +1,76 @@
+#include "engine/InstallRun.h"
+#include "engine/SetupEngine.h"
+#include "log/Log.h"
+#include "system/ClientFiles.h"
+#include "system/Shortcuts.h"
+
+#include <cwchar>
+
+namespace {
+
+// Waits for a run, asking it to stop when it outlives its time: a run still
+// going must never overlap the next attempt, which shares the buffer, the
+// package list and the install folder. Returns the run's exit code.
+DWORD AwaitRun(HANDLE hRun, HANDLE hStopEvent, DWORD dwTimeout, bool bUserStop)
+{
+    if (::WaitForSingleObject(hRun, dwTimeout) == WAIT_TIMEOUT) {
+        LogError(L"[Execute] install run still going after %lu ms, asking it to stop", dwTimeout);
+        ::SetEvent(hStopEvent);
+        ::WaitForSingleObject(hRun, INFINITE);
+        // A run that ended before it polled leaves the event set; the next
+        // attempt must not take it for the user's stop.
+        if (!bUserStop)
+            ::ResetEvent(hStopEvent);
+    }
+    DWORD dwExitCode = STILL_ACTIVE;
+    if (!::GetExitCodeThread(hRun, &dwExitCode))
+        dwExitCode = 1;
+    return dwExitCode;
+}
+
+}  // namespace
+
+DWORD CSetupEngine::Run()
+{
+    for (int nAttempt = 0; nAttempt < kInstallAttempts; ++nAttempt) {
+        DWORD dwExitCode = 1;
+        HANDLE hRun = ::CreateThread(nullptr, 0, InstallThreadProc, this, 0, nullptr);
+        if (hRun) {
+            dwExitCode = AwaitRun(hRun, m_hStopEvent, m_dwRunTimeout, IsStopRequested());
+            ::CloseHandle(hRun);
+        } else {
+            LogError(L"[Execute] CreateThread failed error=%lu", ::GetLastError());
+        }
+        if (dwExitCode == 0) {
+            RunSuccessTail();
+            return 0;
+        }
+
+        wchar_t szText[64];
+        std::swprintf(szText, 64, L"第%d安装结束，安装失败", nAttempt);
+        LogNormal(L"[Execute] %ls", szText);
+        if (nAttempt == kInstallAttempts - 1 || IsStopRequested())
+            return 1;
+        if (m_pNotifier)
+            m_pNotifier->HideStatusText();
+    }
+    return 1;
+}
+
+void CSetupEngine::RunSuccessTail()
+{
+    WriteClientConfig(kClientConfigVersion);
+
+    wchar_t szClient[MAX_PATH] = {};
+    wchar_t szIcon[MAX_PATH] = {};
+    if (ComposeClientLinkTarget(m_szSetupPath, szClient) && ComposeClientIconPath(m_szSetupPath, szIcon))
+        CreateDesktopShellLink(kDisplayName, m_szSetupPath, szClient, szIcon);
+    SetStartShellLink();
+
+    m_nProgress = 100;
+    if (m_pNotifier)
+        m_pNotifier->UpdateProgressText();
+    WriteRegistry();
+    if (m_pNotifier)
+        m_pNotifier->StartLaunchTimer();
+}
