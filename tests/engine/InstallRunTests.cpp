@@ -411,3 +411,22 @@ TEST_F(InstallAttempts, RunThatOutlivesItsWaitEndsBeforeTheNextAttempt)
     EXPECT_EQ(Requests("/EX3/b.zip"), 0);
     EXPECT_EQ(AttemptLines().size(), 3u);
 }
+
+TEST_F(InstallRun, EntryThatCannotBeReadFailsThePackage)
+{
+    std::vector<TestZipEntry> entries(2);
+    entries[0].strName = "a.dat";
+    entries[0].strData = "a";
+    entries[1].strName = "b.dat";
+    entries[1].strData = "b";
+    std::vector<uint8_t> archive = Zip(entries);
+    long nLocal = LocalHeaderOffset(archive, 1);
+    ASSERT_GT(nLocal, 0);
+    PutLe32(&archive, static_cast<size_t>(nLocal), 0x12345678);  // no local header signature
+    ASSERT_TRUE(ServeFile(L"a.zip", archive));
+    ServeLists(L"a.zip;1;1\r");
+
+    EXPECT_EQ(InstallThreadProc(&m_engine), 1u);
+    EXPECT_EQ(m_notifier.m_vecErrors, (std::vector<std::wstring>{L"安装a.zip失败"}));
+    EXPECT_EQ(LinesWith(L"[Error][CSetupDlg::UnZip] QueryZipItem 1 failed").size(), 5u);
+}
