@@ -164,7 +164,9 @@ CWindowUnderTest::CWindowUnderTest()
     m_hThread = ::CreateThread(nullptr, 0, &CWindowUnderTest::ThreadProc, &start, 0, &m_dwThreadId);
     ::WaitForSingleObject(hCreated, kOpenTimeoutMs);
     ::CloseHandle(hCreated);
-    if (::WaitForSingleObject(m_hOpened, kOpenTimeoutMs) == WAIT_OBJECT_0)
+    // A window that cannot be made ends the thread at once.
+    HANDLE handles[] = {m_hOpened, m_hThread};
+    if (::WaitForMultipleObjects(2, handles, FALSE, kOpenTimeoutMs) == WAIT_OBJECT_0)
         m_hWnd = m_pDlg->GetSafeHwnd();
 }
 

@@ -186,6 +186,7 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
                                    dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
         EXPECT_TRUE(IsImageUsable(pImage));
     EXPECT_EQ(hWnd, dlg.OwnerWindow());
+    EXPECT_EQ(RGB(51, 47, 46), dlg.m_staticPercent.GetTextColor());
 }
 
 TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
@@ -495,6 +496,16 @@ TEST(Input, ButtonsAndLicenceLineDoNotDrag)
     }
     EXPECT_FALSE(window.WaitEnded(0));
     EXPECT_FALSE(::IsIconic(window.Hwnd()));
+}
+
+TEST(Input, ReleaseOnAnotherButtonTriggersThatButton)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    // Pressed on browse, released on minimize.
+    window.Drag({460, 285}, {485, 16});
+    EXPECT_TRUE(WaitFor([&] { return ::IsIconic(window.Hwnd()) != FALSE; }));
+    EXPECT_FALSE(window.WaitEnded(0));
 }
 
 TEST(Input, InstallAreaDragsOnTheInstallingPage)
