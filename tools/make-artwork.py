@@ -107,8 +107,8 @@ def run(*args):
 def gradient(workdir, name, width, height, points):
     """A smooth field through colour points [(x, y, colour), ...]."""
     path = os.path.join(workdir, name + ".png")
-    spec = " ".join(f"{x},{y} {c}" for x, y, c in points)
-    run("-size", f"{width}x{height}", "xc:white", "-sparse-color", "Shepards", spec,
+    field = " ".join(f"{x},{y} {c}" for x, y, c in points)
+    run("-size", f"{width}x{height}", "xc:white", "-sparse-color", "Shepards", field,
         "-blur", "0x12", "PNG32:" + path)
     return path
 
@@ -382,8 +382,8 @@ SLIDES = [
 ]
 
 
-def make_slide(workdir, out, spec):
-    name, colours, accent, title, subtitle, chips, illus = spec
+def make_slide(workdir, out, slide):
+    name, colours, accent, title, subtitle, chips, illus = slide
     c = slide_base(workdir, name, colours)
     illus(c, accent)
     slide_copy(c, title, subtitle, chips)
@@ -522,8 +522,8 @@ def main():
     os.makedirs(outdir, exist_ok=True)
     with tempfile.TemporaryDirectory() as workdir:
         make_ready(workdir, os.path.join(outdir, "ready.jpg"))
-        for spec in SLIDES:
-            make_slide(workdir, os.path.join(outdir, spec[0] + ".jpg"), spec)
+        for slide in SLIDES:
+            make_slide(workdir, os.path.join(outdir, slide[0] + ".jpg"), slide)
         make_bars(workdir, outdir)
         make_icon(workdir, os.path.join(outdir, "Fenmora.ico"))
     print(f"artwork written to {outdir}")
