@@ -1,0 +1,64 @@
+#include "ui/SetupDlg.h"
+
+HotAreas CSetupDlg::GetHotAreas() const
+{
+    return {m_rcClose, m_rcInstall, m_rcMinimize, m_rcBrowse, m_rcAgreeBox, m_rcAgreeLink};
+}
+
+void CSetupDlg::OnLButtonUp(POINT pt)
+{
+    // The release decides, wherever the press was.
+    switch (ClickActionAt(GetHotAreas(), m_nSetupState, pt)) {
+    case ClickAction::Close:
+        OnClickClose();
+        break;
+    case ClickAction::Install:
+        OnClickSetup();
+        break;
+    case ClickAction::Minimize:
+        ::ShowWindow(m_hWnd, SW_MINIMIZE);
+        break;
+    case ClickAction::Browse:
+        OnClickBrowser();
+        break;
+    case ClickAction::None:
+        break;
+    }
+}
+
+void CSetupDlg::OnMouseMove(POINT pt)
+{
+    // The class cursor (the arrow) comes back with every move; the hand is
+    // set again while the pointer stays on a button.
+    if (m_hHandCursor && IsHandCursorAt(GetHotAreas(), m_nSetupState, pt))
+        ::SetCursor(m_hHandCursor);
+}
+
+bool CSetupDlg::IsDragPoint(POINT ptScreen) const
+{
+    POINT pt = ptScreen;
+    ::ScreenToClient(m_hWnd, &pt);
+    RECT rcClient;
+    ::GetClientRect(m_hWnd, &rcClient);
+    return IsDragAreaAt(GetHotAreas(), m_nSetupState, pt, rcClient);
+}
+
+void CSetupDlg::OnClickClose()
+{
+    // Only a running install, before any error, asks first.
+    if (m_nSetupState == PAGE_INSTALLING && m_bConfirmClose == 1 &&
+        ::MessageBoxW(m_hWnd, L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+    // TODO(install run): ::SetEvent(m_hStopEvent) here, once CWorkerThread
+    // is a base of this class, so the install stops before its next package.
+    OnCancel();
+}
+
+void CSetupDlg::OnClickSetup()
+{
+    // TODO(install run): refuse with the "程序正在运行，请先关闭程序再安装"
+    // box while FindProcess(L"iKVLRemote.exe", m_szSetupPath) finds the
+    // client, then start the worker with Start(0) and, when it started,
+    // call EnterInstallingPage(). Until the worker exists the click starts
+    // nothing.
+}
