@@ -1,6 +1,7 @@
 #include "ui/SetupDlg.h"
 
 #include "resources/resource.h"
+#include "system/ClientProcess.h"
 #include "system/InstallLocation.h"
 #include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
@@ -197,8 +198,13 @@ void CSetupDlg::OnTimer(UINT_PTR nIDEvent)
 {
     // Stopped first, so the launch happens once.
     ::KillTimer(m_hWnd, nIDEvent);
-    // TODO(install run): LaunchClient() goes here: it starts the installed
-    // client and ends the window with IDOK.
+    LaunchClient();
+}
+
+void CSetupDlg::LaunchClient()
+{
+    StartInstalledClient(m_szSetupPath);
+    EndDialog(IDOK);
 }
 
 void CSetupDlg::OnDestroy()
@@ -207,8 +213,9 @@ void CSetupDlg::OnDestroy()
     m_hWndNotify = nullptr;
     ReleaseImages();
     ::KillTimer(m_hWnd, kLaunchTimerId);
-    // TODO(install run): wait here for the worker thread with the bounded
-    // CWorkerThread::Wait (20 minutes), without serving window messages.
+    // The install threads only post to this window, so none of them waits
+    // for it while it waits for them.
+    Wait();
     m_staticPercent.Detach();
     m_staticStatus.Detach();
 }
@@ -224,22 +231,27 @@ void CSetupDlg::ReleaseImages()
 
 void CSetupDlg::ShowErrorText(const wchar_t* pszText)
 {
-    QueueStatusChange(true, pszText);
+    QueueStatusChange(StatusChange::kShowError, pszText);
 }
 
 void CSetupDlg::SetStatusText(const wchar_t* pszText)
 {
-    QueueStatusChange(false, pszText);
+    QueueStatusChange(StatusChange::kSetText, pszText);
 }
 
-void CSetupDlg::QueueStatusChange(bool bShowAsError, const wchar_t* pszText)
+void CSetupDlg::HideStatusText()
+{
+    QueueStatusChange(StatusChange::kHide, nullptr);
+}
+
+void CSetupDlg::QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText)
 {
     HWND hWnd = m_hWndNotify;
     if (!hWnd)
         return;
     {
         std::lock_guard<std::mutex> lock(m_mutexStatus);
-        m_vecStatusChanges.push_back({bShowAsError, pszText ? pszText : L""});
+        m_vecStatusChanges.push_back({kind, pszText ? pszText : L""});
     }
     ::PostMessageW(hWnd, WM_APPLY_STATUS, 0, 0);
 }
@@ -255,7 +267,11 @@ void CSetupDlg::ApplyStatusChanges()
     if (!hLabel)
         return;
     for (const StatusChange& change : vecChanges) {
-        if (change.bShowAsError) {
+        if (change.kind == StatusChange::kHide) {
+            ::ShowWindow(hLabel, SW_HIDE);
+            continue;
+        }
+        if (change.kind == StatusChange::kShowError) {
             ::ShowWindow(hLabel, SW_SHOW);
             m_staticStatus.SetTextColor(kErrorTextColor);
         }

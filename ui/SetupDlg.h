@@ -46,6 +46,7 @@ public:
     // IInstallNotifier, callable from any thread.
     void ShowErrorText(const wchar_t* pszText) override;
     void SetStatusText(const wchar_t* pszText) override;
+    void HideStatusText() override;
     void PostProgress() override;
     void UpdateProgressText() override;
     void StartLaunchTimer() override;
@@ -83,7 +84,7 @@ protected:
 private:
     // A change of the status label asked for by an install thread.
     struct StatusChange {
-        bool bShowAsError;
+        enum Kind { kSetText, kShowError, kHide } kind;
         std::wstring strText;
     };
 
@@ -98,10 +99,12 @@ private:
     bool IsDragPoint(POINT ptScreen) const;
     void OnClickClose();
     void OnTimer(UINT_PTR nIDEvent);
+    // Starts the installed client and ends the window.
+    void LaunchClient();
     void OnDestroy();
     LRESULT OnInstallProgress();
     void ApplyStatusChanges();
-    void QueueStatusChange(bool bShowAsError, const wchar_t* pszText);
+    void QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText);
     HotAreas GetHotAreas() const;
     HBRUSH OnCtlColorStatic(HDC hdc, HWND hWndControl);
     void ReleaseImages();

@@ -1,5 +1,8 @@
 #include "ui/SetupDlg.h"
 
+#include "system/ClientFiles.h"
+#include "system/ClientProcess.h"
+
 HotAreas CSetupDlg::GetHotAreas() const
 {
     return {m_rcClose, m_rcInstall, m_rcMinimize, m_rcBrowse, m_rcAgreeBox, m_rcAgreeLink};
@@ -49,16 +52,19 @@ void CSetupDlg::OnClickClose()
     if (m_nSetupState == PAGE_INSTALLING && m_bConfirmClose == 1 &&
         ::MessageBoxW(m_hWnd, L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    // TODO(install run): ::SetEvent(m_hStopEvent) here, once CWorkerThread
-    // is a base of this class, so the install stops before its next package.
+    // The install stops before its next package, and no further attempt
+    // starts although the run consumes the event.
+    RequestStop();
     OnCancel();
 }
 
 void CSetupDlg::OnClickSetup()
 {
-    // TODO(install run): refuse with the "程序正在运行，请先关闭程序再安装"
-    // box while FindProcess(L"iKVLRemote.exe", m_szSetupPath) finds the
-    // client, then start the worker with Start(0) and, when it started,
-    // call EnterInstallingPage(). Until the worker exists the click starts
-    // nothing.
+    if (FindProcess(kClientProgramName, m_szSetupPath)) {
+        ::MessageBoxW(m_hWnd, L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    if (!Start(0))
+        return;
+    EnterInstallingPage();
 }
