@@ -5,17 +5,23 @@ below ROOT like a static server, and injects faults the tests ask for.
 A fault is a file ROOT/.faults/<file name> holding one line:
   fail <status> <count>   answer <status> for the next <count> requests
   delay <ms>              wait that long before every answer
+  truncate <bytes> <count> serve only the first <bytes> bytes, announced so
+  html <count>            answer 200 with an HTML page instead of the file
+  stall <count>           accept and send nothing until the client gives up
+  drop <count>            announce the whole file, send half, close
 Every request is appended to ROOT/.requests as "<path>\n".
 Usage: package-server.py PORT ROOT PIDFILE
 """
 import http.server
 import os
+import select
 import socketserver
 import sys
 import threading
 import time
 
 lock = threading.Lock()
+COUNTED = ("fail", "truncate", "html", "stall", "drop")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -24,10 +30,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def answer(self, status, body):
+    def answer(self, status, body, content_type="application/octet-stream"):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
-        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Type", content_type)
         self.end_headers()
         self.wfile.write(body)
 
@@ -36,30 +42,53 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?")[0]
         name = path.rsplit("/", 1)[-1]
         fault = os.path.join(root, ".faults", name)
-        status = None
+        kind = None
+        arg = None
         delay = 0
         with lock:
             with open(os.path.join(root, ".requests"), "a") as f:
                 f.write(path + "\n")
             if name and os.path.isfile(fault):
                 words = open(fault).read().split()
-                if words and words[0] == "fail" and int(words[2]) > 0:
-                    status = int(words[1])
-                    with open(fault, "w") as f:
-                        f.write("fail %s %d\n" % (words[1], int(words[2]) - 1))
-                elif words and words[0] == "delay":
+                if words and words[0] == "delay":
                     delay = int(words[1])
+                elif words and words[0] in COUNTED and int(words[-1]) > 0:
+                    # The count is the last word; it goes down by one per request.
+                    kind = words[0]
+                    arg = words[1] if len(words) > 2 else None
+                    with open(fault, "w") as f:
+                        f.write(" ".join(words[:-1] + [str(int(words[-1]) - 1)]) + "\n")
         if delay:
             time.sleep(delay / 1000.0)
-        if status:
-            self.answer(status, b"injected fault\n")
+        if kind == "fail":
+            self.answer(int(arg), b"injected fault\n")
+            return
+        if kind == "html":
+            self.answer(200, b"<!DOCTYPE html><html><body><h1>Maintenance</h1></body></html>\n", "text/html")
+            return
+        if kind == "stall":
+            # Holds the connection without a byte until the client closes it.
+            select.select([self.connection], [], [], 120)
+            self.close_connection = True
             return
         local = os.path.normpath(os.path.join(root, path.lstrip("/")))
         if not local.startswith(root + os.sep) or not os.path.isfile(local):
             self.answer(404, b"not found\n")
             return
         with open(local, "rb") as f:
-            self.answer(200, f.read())
+            body = f.read()
+        if kind == "truncate":
+            body = body[:int(arg)]
+        if kind == "drop":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Content-Type", "application/octet-stream")
+            self.end_headers()
+            self.wfile.write(body[:len(body) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        self.answer(200, body)
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

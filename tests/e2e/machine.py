@@ -1,0 +1,372 @@
+"""One case's machine: the reset between cases, the canaries, the servers,
+the installer as a user drives it, and readers of its effects."""
+import datetime
+import os
+import re
+import shutil
+import subprocess
+import time
+
+from harness import (HARNESS, HERE, INTERNET_SETTINGS, QUIT_EVENT, START_MENU, SHELL_FOLDERS, UNINSTALL_KEY,
+                     Failure, check, diff_digests, poll, quiet, tree_digest)
+
+PACKAGE_SERVER = os.path.join(os.path.dirname(HERE), "engine", "package-server.sh")
+
+# Client coordinates of the setup window's areas.
+INSTALL_POINT = (250, 190)
+CLOSE_POINT = (515, 12)
+BROWSE_POINT = (466, 284)
+STATUS_RECT = (34, 324, 494, 342)
+
+SETUP_FOLDER = r"C:\Brivex Client"
+TEMP_FOLDER = r"C:\temp"
+LOG_FILE = r"C:\temp\log.txt"
+
+LOG_HEADER = re.compile(r"^\[(Normal|Error)\]\[(\S+) (.+?):([ \d]{3}) ([0-9a-f]{4,}):([0-9a-f]{4,})\]")
+
+
+class Servers:
+    """nginx or the scripted package server, one at a time, on the port the
+    installer was built for, both serving one folder."""
+
+    def __init__(self, state, port):
+        self.state = state
+        self.port = port
+        self.www = os.path.join(state, "www")
+        self.kind = None
+        os.makedirs(self.www, exist_ok=True)
+
+    def _stop(self):
+        quiet(os.path.join(HARNESS, "http-server.sh"), "stop", os.path.join(self.state, "nginx"))
+        quiet(PACKAGE_SERVER, "stop", os.path.join(self.state, "scripted"))
+        self.kind = None
+
+    def use(self, kind):
+        """Serves with "nginx" or "scripted"; clears faults and request logs."""
+        shutil.rmtree(os.path.join(self.www, ".faults"), ignore_errors=True)
+        os.makedirs(os.path.join(self.www, ".faults"))
+        for log in (os.path.join(self.www, ".requests"), os.path.join(self.state, "nginx", "access.log")):
+            if os.path.exists(log):
+                open(log, "w").close()
+        if self.kind == kind:
+            return
+        self._stop()
+        if kind == "nginx":
+            rc = quiet(os.path.join(HARNESS, "http-server.sh"), "start", os.path.join(self.state, "nginx"), self.www,
+                       str(self.port))
+        else:
+            rc = quiet(PACKAGE_SERVER, "start", os.path.join(self.state, "scripted"), self.www, str(self.port))
+        check(rc == 0, "the %s package server did not start on 127.0.0.1:%d" % (kind, self.port))
+        self.kind = kind
+
+    def stop(self):
+        self._stop()
+
+    def fault(self, name, line):
+        with open(os.path.join(self.www, ".faults", name), "w") as f:
+            f.write(line + "\n")
+
+    def requests(self):
+        """Requested file names, in order."""
+        if self.kind == "nginx":
+            path = os.path.join(self.state, "nginx", "access.log")
+            lines = open(path).read().splitlines() if os.path.exists(path) else []
+            out = []
+            for line in lines:
+                m = re.search(r'"GET (/EX3/\S*) HTTP', line)
+                if m:
+                    out.append(m.group(1).rsplit("/", 1)[-1])
+            return out
+        path = os.path.join(self.www, ".requests")
+        lines = open(path).read().splitlines() if os.path.exists(path) else []
+        return [p.rsplit("/", 1)[-1] for p in lines if p.startswith("/EX3/")]
+
+
+class LogLine:
+    def __init__(self, level, when, msg):
+        self.level = level
+        self.when = when
+        self.msg = msg
+
+    def __repr__(self):
+        return "[%s] %s" % (self.level, self.msg)
+
+
+def parse_time(date, clock, millis):
+    for fmt in ("%m/%d/%Y %I:%M:%S %p", "%Y/%m/%d %H:%M:%S", "%m/%d/%Y %H:%M:%S", "%d/%m/%Y %H:%M:%S"):
+        try:
+            return datetime.datetime.strptime(date + " " + clock, fmt) + datetime.timedelta(milliseconds=int(millis))
+        except ValueError:
+            continue
+    return None
+
+
+def read_log(path):
+    """Log records: a record starts at a header and runs to the next one
+    (a message may hold line ends of its own)."""
+    if not os.path.exists(path):
+        return []
+    raw = open(path, "rb").read()
+    check(not raw.startswith(b"\xff\xfe"), "the log file starts with a byte-order mark")
+    check(len(raw) % 2 == 0, "the log file has an odd byte count")
+    text = raw.decode("utf-16-le")
+    records = []
+    for line in text.split("\r\n"):
+        m = LOG_HEADER.match(line)
+        if m:
+            records.append(LogLine(m.group(1), parse_time(m.group(2), m.group(3), m.group(4)), line[m.end():]))
+        elif records:
+            records[-1].msg += "\r\n" + line
+    if records and records[-1].msg.endswith("\r\n"):
+        records[-1].msg = records[-1].msg[:-2]
+    return records
+
+
+def expect_in_order(records, expected):
+    """Each (level, pattern) must match a later record than the one before;
+    returns the matched records."""
+    found = []
+    i = 0
+    for level, pattern in expected:
+        rx = re.compile(pattern)
+        while i < len(records) and not (records[i].level == level and rx.search(records[i].msg)):
+            i += 1
+        if i == len(records):
+            listing = "\n".join("  %r" % r for r in records)
+            raise Failure("log line [%s] /%s/ missing or out of order; the log:\n%s" % (level, pattern, listing))
+        found.append(records[i])
+        i += 1
+    return found
+
+
+class Installer:
+    """The real exe, started like a user starts it and clicked on its window."""
+
+    def __init__(self, machine, exe):
+        self.m = machine
+        self.proc = machine.s.spawn(exe)
+        self.wid = poll(self._find_window, 30, 0.2)
+        if not self.wid:
+            self.kill()
+            raise Failure("the setup window did not appear")
+        geo = machine.s.xdotool("getwindowgeometry", "--shell", self.wid)
+        vals = dict(line.split("=", 1) for line in geo.splitlines() if "=" in line)
+        self.x, self.y = int(vals["X"]), int(vals["Y"])
+        check((vals["WIDTH"], vals["HEIGHT"]) == ("530", "360"), "the window is not 530x360: %r" % vals)
+
+    def _find_window(self):
+        out = self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup")
+        return out.splitlines()[0] if out else None
+
+    def click(self, point):
+        self.m.s.xdotool("mousemove", "--window", self.wid, str(point[0]), str(point[1]), "click", "1")
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait_end(self, timeout):
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def setup_window(self):
+        """The probe's record of the setup window (the one with both labels)."""
+        for w in self.m.s.windows():
+            ids = {c["id"] for c in w["children"]}
+            if {1000, 1001} <= ids:
+                return w
+        return None
+
+    def status(self):
+        """(visible, text) of the status label."""
+        w = self.setup_window()
+        if not w:
+            return None
+        for c in w["children"]:
+            if c["id"] == 1001:
+                return c["visible"], c["text"]
+        return None
+
+    def percent(self):
+        w = self.setup_window()
+        for c in (w["children"] if w else []):
+            if c["id"] == 1000:
+                return c["visible"], c["text"]
+        return None
+
+    def red_pixels(self):
+        """Red text pixels inside the status label's rectangle on screen."""
+        l, t, r, b = STATUS_RECT
+        data = self.m.s.pixels(self.x + l, self.y + t, r - l, b - t)
+        return sum(1 for i in range(0, len(data) - 2, 3)
+                   if data[i] > 180 and data[i + 1] < 90 and data[i + 2] < 90)
+
+    def dialogs(self):
+        """Top-level dialog boxes other than the setup window."""
+        return [w for w in self.m.s.windows() if w["cls"] == "#32770" and not {1000, 1001} <= {c["id"] for c in w["children"]}]
+
+    def wait_dialog(self, caption, timeout):
+        return poll(lambda: next((d for d in self.dialogs() if d["text"] == caption), None), timeout, 0.2)
+
+    def press(self, dialog, button_id):
+        """Clicks a dialog's button where it is on screen."""
+        for c in dialog["children"]:
+            if c["id"] == button_id:
+                l, t, r, b = c["rect"]
+                self.m.s.click((l + r) // 2, (t + b) // 2)
+                return
+        raise Failure("dialog %r has no button %d" % (dialog["text"], button_id))
+
+
+def dialog_message(dialog):
+    """The message text of a message box (its static of id 0xFFFF)."""
+    texts = [c["text"] for c in dialog["children"] if c["cls"].lower() == "static" and c["text"]]
+    return " ".join(texts)
+
+
+class Machine:
+    """The machine between cases: a reset to a known state, canaries beside
+    the install root, and readers of what an install leaves."""
+
+    def __init__(self, session, servers, exe, work):
+        self.s = session
+        self.servers = servers
+        self.exe = exe
+        self.work = work
+        self.installers = []
+        self.setup_folder = SETUP_FOLDER
+        self.temp_folder = TEMP_FOLDER
+        self.desktop = None
+        self.canary_roots = []
+
+    # -- reset ------------------------------------------------------------
+    def prepare_session(self):
+        """Once per prefix: real folders for the desktop and friends (Wine
+        links them to the Unix home, which an install must not touch), the
+        canaries, and no window manager waits."""
+        users = os.path.join(self.s.prefix, "drive_c", "users")
+        for user in os.listdir(users):
+            for name in ("Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos"):
+                p = os.path.join(users, user, name)
+                if os.path.islink(p):
+                    os.unlink(p)
+                    os.makedirs(p)
+        key = r"HKCU\Software\Wine\AppDefaults\FenmoraSetup.exe\X11 Driver"
+        self.s.reg("add", key, "/v", "Managed", "/d", "N", "/f")
+        self.s.reg("add", key, "/v", "Decorated", "/d", "N", "/f")
+        desktop = (self.s.reg_query(SHELL_FOLDERS) or {}).get("Desktop")
+        check(desktop, "no Desktop value under the Shell Folders key")
+        self.desktop = desktop
+        self._plant_canaries()
+
+    def _plant_canaries(self):
+        c = self.s.unix
+        files = {
+            r"C:\Canary\a.txt": b"canary a\r\n",
+            r"C:\Canary\sub\b.bin": bytes(range(256)) * 16,
+            r"C:\Brivex Client Backup\keep.txt": b"user's backup\r\n",
+            r"C:\temp2\notes.txt": b"not the installer's temp folder\r\n",
+            self.desktop + r"\Notes.txt": b"a user's note on the desktop\r\n",
+        }
+        for win, data in files.items():
+            path = c(win)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+
+    def end_programs(self):
+        """Ends every installer this suite started and every stand-in client."""
+        for inst in self.installers:
+            inst.kill()
+        self.installers = []
+        self.s.probe("set-event", QUIT_EVENT)
+        gone = poll(lambda: not any(p[1].lower() in ("ikvlremote.exe", "fenmorasetup.exe")
+                                    for p in self.s.processes()), 10, 0.2)
+        if not gone:
+            self.s.wine("taskkill", "/f", "/im", "iKVLRemote.exe")
+            self.s.wine("taskkill", "/f", "/im", "FenmoraSetup.exe")
+
+    def reset(self, fonts="present"):
+        self.end_programs()
+        for win in (SETUP_FOLDER, TEMP_FOLDER, START_MENU + r"\Fenmora", self.desktop + r"\Fenmora.lnk"):
+            p = self.s.unix(win)
+            if os.path.isdir(p) and not os.path.islink(p):
+                shutil.rmtree(p)
+            elif os.path.lexists(p):
+                os.unlink(p)
+        self.s.reg("delete", UNINSTALL_KEY, "/f")
+        self.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
+        quiet(os.path.join(HARNESS, "wine-session.sh"), "fonts", self.s.state, fonts)
+        self.setup_folder = SETUP_FOLDER
+        self.temp_folder = TEMP_FOLDER
+        self.extra_roots = []
+
+    # -- canaries ---------------------------------------------------------
+    def snapshot(self):
+        """Everything on C: but Wine's own churn, and every extra test drive,
+        without the places an install may change."""
+        allowed = {self.setup_folder.lower(), self.temp_folder.lower(), (START_MENU + r"\Fenmora").lower(),
+                   (self.desktop + r"\Fenmora.lnk").lower()}
+        snap = {}
+        roots = ["C:\\"] + self.extra_roots
+        for root in roots:
+            base = self.s.unix(root)
+            skip = set()
+            for a in allowed:
+                if a.startswith(root.lower()):
+                    skip.add(os.path.normpath(self._case_path(base, a[len(root):].replace("\\", "/"))))
+            if root == "C:\\":
+                skip |= {"windows", os.path.join("users", self._user(), "AppData"),
+                         os.path.join("users", self._user(), "Temp")}
+            for rel, digest in tree_digest(base, skip).items():
+                snap[root + rel] = digest
+        windows = os.path.join(self.s.prefix, "drive_c", "windows")
+        snap["C:\\windows (top level)"] = ",".join(sorted(os.listdir(windows)))
+        return snap
+
+    def _user(self):
+        return self.desktop.split("\\")[2]
+
+    @staticmethod
+    def _case_path(base, rel):
+        """The relative path with the letter case the folder has on disk."""
+        parts = [p for p in rel.split("/") if p]
+        cur = base
+        out = []
+        for p in parts:
+            names = os.listdir(cur) if os.path.isdir(cur) else []
+            match = next((n for n in names if n.lower() == p.lower()), p)
+            out.append(match)
+            cur = os.path.join(cur, match)
+        return os.path.join(*out) if out else "."
+
+    # -- the installer --------------------------------------------------
+    def start(self):
+        inst = Installer(self, self.exe)
+        self.installers.append(inst)
+        return inst
+
+    def log(self):
+        return read_log(self.s.unix(self.temp_folder + r"\log.txt"))
+
+    def wait_log(self, pattern, timeout, level=None):
+        rx = re.compile(pattern)
+        return poll(lambda: next((r for r in self.log() if rx.search(r.msg) and (not level or r.level == level)),
+                                 None), timeout, 0.2)
+
+    def installed(self, rel):
+        return self.s.unix(self.setup_folder + "\\" + rel.replace("/", "\\"))
+
+    def client_started(self):
+        """The working folder the stand-in client recorded, or None."""
+        p = self.installed("started.txt")
+        if not os.path.exists(p):
+            return None
+        return open(p, "rb").read().decode("utf-16-le"), os.path.getmtime(p)

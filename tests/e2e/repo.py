@@ -1,0 +1,165 @@
+"""Package-server trees for the end-to-end suite, made from scratch: zip
+packages, the package list "divozira.txt", the CRC list "filecrc.txt" and the
+uninstaller, below ROOT/EX3/ as the installer asks for them.
+
+Lists are UTF-16LE with a byte-order mark and CR LF line ends, as served by
+the real repository."""
+import os
+import shutil
+import struct
+import zipfile
+import zlib
+
+URL_DIR = "EX3"
+
+
+def utf16_list(lines):
+    return b"\xff\xfe" + "".join(line + "\r\n" for line in lines).encode("utf-16-le")
+
+
+def crc32(data):
+    return zlib.crc32(data) & 0xFFFFFFFF
+
+
+def make_zip(entries):
+    """entries: list of (name, bytes) or (name, None) for a folder entry.
+    Names are stored as given (UTF-8 flag for non-ASCII names)."""
+    import io
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2024, 5, 1, 12, 0, 0))
+            info.create_system = 0
+            if data is None:
+                info.external_attr = 0x10
+                z.writestr(info, b"")
+            else:
+                info.compress_type = zipfile.ZIP_DEFLATED
+                info.external_attr = 0x20
+                z.writestr(info, data)
+    return buf.getvalue()
+
+
+def make_raw_zip(entries):
+    """A zip written byte by byte, so that names Python's writer would change
+    (backslashes, drive letters, "..") reach the installer as stored.
+    entries: list of (name, bytes); all deflated."""
+    local = b""
+    central = b""
+    for name, data in entries:
+        raw_name = name.encode("utf-8")
+        flags = 0x800 if any(ord(c) > 127 for c in name) else 0
+        comp = zlib.compressobj(9, zlib.DEFLATED, -15)
+        packed = comp.compress(data) + comp.flush()
+        crc = crc32(data)
+        offset = len(local)
+        local += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, 8, 0x6000, 0x5821, crc, len(packed), len(data),
+                             len(raw_name), 0) + raw_name + packed
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, 8, 0x6000, 0x5821, crc, len(packed),
+                               len(data), len(raw_name), 0, 0, 0, 0, 0x20, offset) + raw_name
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
+    return local + central + end
+
+
+def make_bomb(size):
+    """One deflated entry of `size` zero bytes, built in pieces so that the
+    test never holds the whole expansion in memory."""
+    comp = zlib.compressobj(9, zlib.DEFLATED, -15)
+    piece = b"\0" * (1 << 20)
+    packed = []
+    crc = 0
+    left = size
+    while left:
+        n = min(left, len(piece))
+        packed.append(comp.compress(piece[:n]))
+        crc = zlib.crc32(piece[:n], crc)
+        left -= n
+    packed.append(comp.flush())
+    packed = b"".join(packed)
+    name = b"bomb/zeros.bin"
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0x6000, 0x5821, crc & 0xFFFFFFFF, len(packed), size,
+                        len(name), 0) + name + packed
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 8, 0x6000, 0x5821, crc & 0xFFFFFFFF,
+                          len(packed), size, len(name), 0, 0, 0, 0, 0x20, 0) + name
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
+    return local + central + end
+
+
+class Package:
+    def __init__(self, name, group, files, param=1, data=None):
+        self.name = name
+        self.group = group
+        self.param = param
+        self.files = files  # {path inside the install folder: bytes}
+        self.data = data if data is not None else make_zip(sorted(files.items()))
+
+
+class Repo:
+    """A server tree: packages in list order, the uninstaller and the CRC
+    list. crc_files names the installed files whose CRC the list carries
+    (default: every file of group 1 and the uninstaller)."""
+
+    def __init__(self, packages, uninstaller, extra_lines=(), crc_files=None, crc_override=None):
+        self.packages = packages
+        self.uninstaller = uninstaller
+        self.extra_lines = list(extra_lines)
+        self.crc_files = crc_files
+        self.crc_override = crc_override or {}
+
+    def files_for(self, groups):
+        out = {}
+        for p in self.packages:
+            if p.group in groups:
+                out.update(p.files)
+        return out
+
+    def crc_lines(self):
+        files = self.files_for({1})
+        files["UnInstall.exe"] = self.uninstaller
+        names = self.crc_files if self.crc_files is not None else sorted(files)
+        return ["%s;%d" % (n, self.crc_override.get(n, crc32(files[n]) if n in files else 0)) for n in names]
+
+    def write(self, root, list_data=None, crc_data=None, omit=()):
+        """Writes the tree below root/EX3 (replacing what was there). list_data
+        and crc_data replace the generated lists; names in omit are left out."""
+        out = os.path.join(root, URL_DIR)
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        files = {}
+        for p in self.packages:
+            files[p.name] = p.data
+        files["UnInstall.exe"] = self.uninstaller
+        lines = ["%s;%d;%d" % (p.name, p.param, p.group) for p in self.packages] + self.extra_lines
+        files["divozira.txt"] = list_data if list_data is not None else utf16_list(lines)
+        files["filecrc.txt"] = crc_data if crc_data is not None else utf16_list(self.crc_lines())
+        for name, data in files.items():
+            if name in omit:
+                continue
+            with open(os.path.join(out, name), "wb") as f:
+                f.write(data)
+        return out
+
+
+CONFIG_TEXT = b"[Client]\r\nVersion=001\r\nServer=main\r\n[Window]\r\nWidth=800\r\n"
+
+
+def standard_repo(client_exe, uninstaller=None):
+    """The repository of the success cases: a core package with the client,
+    its icon and settings file, one package per font group, and a line of a
+    group no machine takes."""
+    with open(client_exe, "rb") as f:
+        client = f.read()
+    uninstaller = uninstaller if uninstaller is not None else b"MZ" + b"uninstaller stand-in\0" * 64
+    core = {
+        "iKVLRemote.exe": client,
+        "favicon.ico": b"\0\0\1\0" + bytes(range(256)) * 4,
+        "config/ZUZ.System.config": CONFIG_TEXT,
+        "data/readme.txt": b"Fenmora client data\r\n" * 200,
+        "资源/说明.txt": "中文资源文件".encode("utf-8") * 50,
+    }
+    return Repo([
+        Package("core.zip", 1, core),
+        Package("ui-yahei.zip", 2, {"ui/face.txt": b"yahei layout\r\n" * 100, "ui/yahei-only.txt": b"y"}),
+        Package("ui-simsun.zip", 3, {"ui/face.txt": b"simsun layout\r\n" * 100, "ui/simsun-only.txt": b"s"}),
+        Package("media.zip", 1, {"media/intro.bin": os.urandom(300_000)}),
+    ], uninstaller, extra_lines=["", "notes;only two", "future.zip;1;4"])
