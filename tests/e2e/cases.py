@@ -15,8 +15,9 @@ class Skip(Exception):
 
 
 class Case:
-    def __init__(self, name, run, fonts="present", server="nginx", repo=None, prepare=None, cleanup=None):
+    def __init__(self, name, run, fonts="present", server="nginx", repo=None, prepare=None, cleanup=None, **expect):
         self.name = name
+        self.expect = expect
         self._run = run
         self.fonts = fonts
         self.server = server
@@ -216,3 +217,202 @@ group("success",
       Case("success-font-present", run_success, fonts="present"),
       Case("success-font-absent", run_success, fonts="absent"),
       Case("reinstall-over-earlier", run_reinstall, fonts="present"))
+
+
+# -- group 2: server faults ----------------------------------------------------
+
+def expect_nothing_registered(m):
+    check(m.s.reg_query(UNINSTALL_KEY) is None, "an uninstall key after a failed install")
+    check(not os.path.exists(m.s.unix(m.desktop + r"\Fenmora.lnk")), "a desktop shortcut after a failed install")
+    check(not os.path.exists(m.s.unix(START_MENU + r"\Fenmora")), "a Start-menu folder after a failed install")
+    check(not m.client_started(), "the client started after a failed install")
+
+
+def expect_failure(m, case, inst, text, attempt_lines, timeout=60):
+    """Three failed attempts, the red text on screen, the log lines of every
+    attempt in order, nothing registered; then a close without a question."""
+    check(m.wait_log(r"^\[Execute\] 第2安装结束，安装失败$", timeout), "no third failed attempt in the log")
+    status = poll(lambda: (lambda st: st if st and st[0] and st[1] == text else None)(inst.status()), 5, 0.2)
+    check(status, "status label shows %r, expected %r visible" % (inst.status(), text))
+    red = poll(lambda: inst.red_pixels() > 20 and inst.red_pixels(), 3, 0.2)
+    shot = m.s.screenshot(case.name + "-error")
+    check(red, "no red text in the status area (%s)" % shot)
+
+    want = []
+    for attempt in range(3):
+        want += attempt_lines
+        want.append(("Normal", r"^\[Execute\] 第%d安装结束，安装失败$" % attempt))
+    records = m.log()
+    expect_in_order(records, want)
+    check(sum(1 for r in records if "安装结束" in r.msg) == 3, "not exactly three failed attempts")
+    check(m.servers.requests().count("divozira.txt") == 3, "the list was not fetched once per attempt: %r" %
+          m.servers.requests())
+    expect_nothing_registered(m)
+    check(inst.running(), "the installer ended by itself after the failure")
+
+    # Closing after a failure asks nothing.
+    inst.click(CLOSE_POINT)
+    check(inst.wait_end(10), "the installer did not end on the close glyph after a failure")
+    check(not inst.dialogs(), "a question after a failure")
+    return "red %r, %d red pixels" % (text, red)
+
+
+URL = r"http://127\.0\.0\.1:\d+/EX3/"
+LIST_FAILED = [("Error", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  error=\d+$"),
+               ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")]
+LIST_SHORT = [("Normal", r"^\[CSetupDlg::Execute\] start download  %sdivozira\.txt$" % URL),
+              ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt faile$")]
+LIST_EMPTY = [("Normal", r"^\[CSetupDlg::Execute\] divozira\.txt End$"),
+              ("Error", r"^\[CSetupDlg::Execute\]Setupconfig\.txt no content$")]
+
+
+def package_download_failed(name, first_line):
+    lines = [first_line]
+    for n in range(1, 5):
+        lines += [first_line, ("Error", r"^\[CSetupDlg::Execute\] %d download %s%s failed$" % (n, URL, re.escape(name)))]
+    return lines[1:] + [first_line, ("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
+
+
+def package_unzip_failed(name):
+    lines = []
+    for _ in range(5):
+        lines += [("Normal", r"^\[CSetupDlg::Execute\] download %s%s sccuss filesize=\d+$" % (URL, re.escape(name))),
+                  ("Error", r"^\[CSetupDlg::UnZip\] (OpenZip C:\\temp\\%s|UnzipItem .*|QueryZipItem \d+) failed$" %
+                   re.escape(name))]
+    return lines
+
+
+STATUS_ERROR = ("Error", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  error=\d+$")
+BODY_CUT = ("Error", r"^\[HttpDownload  InternetReadFile\]  (body incomplete received=\d+ Content-Length=\d+|"
+                     r"error=\d+  size=\d+)$")
+
+
+def faults(table=None, list_data=None, crc=None, omit=()):
+    def prepare(m, case):
+        if list_data is not None or crc is not None or omit:
+            case.repo.write(m.servers.www, list_data=list_data, crc_data=crc, omit=omit)
+        for name, line in (table or {}).items():
+            m.servers.fault(name, line)
+    return prepare
+
+
+def run_fault(m, case):
+    inst = install(m)
+    return expect_failure(m, case, inst, case.expect["text"], case.expect["lines"], case.expect.get("timeout", 60))
+
+
+def run_recovers(m, case):
+    """A fault the installer gets over: the install still succeeds, and the
+    log shows what it got over."""
+    inst = install(m)
+    groups = machine_groups(case.fonts)
+    check(inst.wait_end(case.expect.get("timeout", 60)), "the installer did not end")
+    started = poll(m.client_started, 15, 0.2)
+    check(started and started[0] == m.setup_folder, "the client did not start from the install folder")
+    expect_in_order(m.log(), case.expect["lines"])
+    want = case.expect["requests"](case.repo, groups)
+    check(m.servers.requests() == want, "requests %r, expected %r" % (m.servers.requests(), want))
+    for rel, data in case.repo.files_for(groups).items():
+        if rel != "config/ZUZ.System.config":
+            check(open(m.installed(rel), "rb").read() == data, "installed %s differs" % rel)
+    expect_settings(m)
+    expect_registration(m)
+    expect_shortcuts(m)
+    return case.expect.get("note", "")
+
+
+def run_stall(m, case):
+    """A server that accepts and answers nothing: every attempt ends by the
+    download's own time-out, not by the server."""
+    note = run_fault(m, case)
+    records = m.log()
+    starts = [r.when for r in records if "start download" in r.msg]
+    ends = [r.when for r in records if r.msg.startswith("[HttpDownload  InternetOpenUrl]")]
+    check(len(starts) == 3 and len(ends) == 3, "not three timed-out list downloads")
+    waits = [(e - s).total_seconds() for s, e in zip(starts, ends) if s and e]
+    check(len(waits) == 3 and all(14 <= w <= 40 for w in waits), "time-outs after %r s, expected about 15" % waits)
+    return note + "; time-outs after " + ", ".join("%.1f s" % w for w in waits)
+
+
+def crc_mismatch_repo(m):
+    r = repolib.standard_repo(m.client_exe)
+    r.crc_override = {"data/readme.txt": 12345}
+    return r
+
+
+def core_fails_then(count):
+    def requests(repo, groups):
+        want = expected_requests(repo, groups)
+        return want[:1] + ["core.zip"] * count + want[1:]
+    return requests
+
+
+def next_attempt_requests(repo, groups):
+    want = expected_requests(repo, groups)
+    return want[:1] + ["core.zip"] * 5 + want
+
+
+def no_uninstaller_crc_repo(m):
+    r = repolib.standard_repo(m.client_exe)
+    r.crc_files = [n for n in sorted(r.files_for({1}))]
+    return r
+
+
+def run_no_uninstaller(m, case):
+    note = run_recovers(m, case)
+    check(not os.path.exists(m.installed("UnInstall.exe")), "an UnInstall.exe appeared although none was served")
+    return note
+
+
+group("faults",
+      Case("list-404", run_fault, server="scripted", prepare=faults({"divozira.txt": "fail 404 99"}),
+           text="下载Setupconfig.txt失败", lines=LIST_FAILED),
+      Case("list-500", run_fault, server="scripted", prepare=faults({"divozira.txt": "fail 500 99"}),
+           text="下载Setupconfig.txt失败", lines=LIST_FAILED),
+      Case("list-2-bytes", run_fault, server="scripted", prepare=faults(list_data=b"\xff\xfe"),
+           text="下载Setupconfig.txt失败", lines=LIST_SHORT),
+      Case("list-empty", run_fault, server="scripted", prepare=faults(list_data=b"\xff\xfe\0\0\0\0"),
+           text="divozira.txt为空", lines=LIST_EMPTY),
+      Case("list-no-valid-line", run_fault, server="scripted",
+           prepare=faults(list_data=repolib.utf16_list(["notes;only two", "a.zip;;1", ";b.zip;1;1", "x;1;2;3"])),
+           text="divozira.txt为空", lines=LIST_EMPTY),
+      Case("package-fails-4-then-served", run_recovers, server="scripted",
+           prepare=faults({"core.zip": "fail 500 4"}), requests=core_fails_then(4),
+           lines=[("Error", r"^\[CSetupDlg::Execute\] %d download %score\.zip failed$" % (n, URL)) for n in range(1, 5)]
+           + [("Normal", r"^\[CSetupDlg::Execute\] download %score\.zip sccuss" % URL)]),
+      Case("package-fails-5-next-attempt", run_recovers, server="scripted",
+           prepare=faults({"core.zip": "fail 404 5"}), requests=next_attempt_requests,
+           lines=package_download_failed("core.zip", STATUS_ERROR)
+           + [("Normal", r"^\[Execute\] 第0安装结束，安装失败$"),
+              ("Normal", r"^\[CSetupDlg::Execute\] download %score\.zip sccuss" % URL)]),
+      Case("package-fails-always", run_fault, server="scripted", prepare=faults({"core.zip": "fail 500 99"}),
+           text="下载core.zip失败", lines=package_download_failed("core.zip", STATUS_ERROR)),
+      Case("package-truncated", run_fault, server="scripted", prepare=faults({"core.zip": "truncate 4000 99"}),
+           text="安装core.zip失败", lines=package_unzip_failed("core.zip")),
+      Case("package-is-html", run_fault, server="scripted", prepare=faults({"core.zip": "html 99"}),
+           text="安装core.zip失败", lines=package_unzip_failed("core.zip")),
+      Case("package-connection-dropped", run_fault, server="scripted", prepare=faults({"media.zip": "drop 99"}),
+           text="下载media.zip失败", lines=package_download_failed("media.zip", BODY_CUT)),
+      Case("crc-mismatch", run_fault, server="scripted", repo=crc_mismatch_repo,
+           text="校验失败", lines=[
+               ("Normal", r"^\[CAutoSetupDlg::CheckFileCRC\] data/readme\.txt loacalCRC=\d+, netCRC=12345$"),
+               ("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] data/readme\.txt CRC is not equal$"),
+               ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]),
+      Case("uninstaller-missing-and-listed", run_fault, server="scripted", prepare=faults(omit=("UnInstall.exe",)),
+           text="校验失败", lines=[
+               ("Error", r"^\[CSetupDlg::DownloadUninstallFile\] download UnInstall\.exe failed$"),
+               ("Error", r"^\[CAutoSetupDlg::GetFileCRC\] open C:\\Brivex Client\\UnInstall\.exe failed$"),
+               ("Normal", r"^\[CAutoSetupDlg::CheckFileCRC\] UnInstall\.exe loacalCRC=0, netCRC=\d+$"),
+               ("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] UnInstall\.exe GetCRC error$"),
+               ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]),
+      Case("uninstaller-missing-not-listed", run_no_uninstaller, server="scripted", repo=no_uninstaller_crc_repo,
+           prepare=faults(omit=("UnInstall.exe",)), requests=expected_requests,
+           lines=[("Error", r"^\[CSetupDlg::DownloadUninstallFile\] download UnInstall\.exe failed$"),
+                  ("Normal", r"^\[CSetupDlg::WriteRegistry\] UninstallString ")],
+           note="the run goes on without the uninstaller, as designed"),
+      Case("list-server-stalls", run_stall, server="scripted", prepare=faults({"divozira.txt": "stall 99"}),
+           text="下载Setupconfig.txt失败", timeout=120,
+           lines=[("Normal", r"^\[CSetupDlg::Execute\] start download  %sdivozira\.txt$" % URL),
+                  ("Error", r"^\[HttpDownload  InternetOpenUrl\]  error=\d+ lpUrl=%sdivozira\.txt$" % URL),
+                  ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")]),
+      )

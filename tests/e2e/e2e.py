@@ -13,6 +13,7 @@ uninstall key, the shortcuts) and the canaries check the rest of C: after
 every case."""
 import argparse
 import os
+import subprocess
 import sys
 import time
 import traceback
@@ -35,6 +36,7 @@ def main():
 
     build = os.path.abspath(a.build)
     state = os.path.abspath(a.state)
+    ensure_session(state)
     session = Session(os.path.join(state, "wine"), os.path.join(build, "tests", "e2e", "e2e_probe.exe"),
                       os.path.join(state, "screens"))
     servers = Servers(state, a.port)
@@ -62,6 +64,20 @@ def main():
     for name, verdict, note in failed + skipped:
         print("  %s %s: %s" % (verdict, name, note.splitlines()[0] if note else ""))
     return 1 if failed else 0
+
+
+def ensure_session(state):
+    """Starts the suite's session unless its display is up (CTest's fixture
+    starts it; a run by hand may not have)."""
+    pid_file = os.path.join(state, "wine", "xvfb.pid")
+    try:
+        os.kill(int(open(pid_file).read()), 0)
+        return
+    except (OSError, ValueError):
+        pass
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e-session.sh")
+    check(subprocess.run([script, "start", state], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL).returncode
+          == 0, "the Wine session did not start")
 
 
 def run_case(m, case):
