@@ -416,3 +416,103 @@ group("faults",
                   ("Error", r"^\[HttpDownload  InternetOpenUrl\]  error=\d+ lpUrl=%sdivozira\.txt$" % URL),
                   ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")]),
       )
+
+
+# -- group 3: closing -------------------------------------------------------------
+
+def install_until_paused(m, case):
+    """Starts an install and waits until it is held in the slow package."""
+    inst = install(m)
+    check(m.wait_log(r"^\[CSetupDlg::Execute\] download %score\.zip sccuss" % URL, 20), "core.zip never arrived")
+    check(poll(lambda: "ui-yahei.zip" in m.servers.requests(), 10), "the slow package was never asked for")
+    pct = poll(lambda: (lambda p: p if p and p[0] and p[1] == "19%" else None)(inst.percent()), 5, 0.2)
+    check(pct, "the percent label shows %r after the first of five list entries, expected 19%%" % (inst.percent(),))
+    status = inst.status()
+    check(status and not status[0], "the status label is visible during a sound install: %r" % (status,))
+    red = inst.red_pixels()
+    check(red < 20, "%d red pixels in the hidden status label's area" % red)
+    return inst
+
+
+def ask_close(m, case, inst):
+    inst.click(CLOSE_POINT)
+    box = inst.wait_dialog("询问", 10)
+    check(box, "no close question")
+    check("是否终止安装？" in dialog_message(box), "the question reads %r" % dialog_message(box))
+    check({1, 2} <= {c["id"] for c in box["children"]}, "the question has no OK and Cancel buttons")
+    m.s.screenshot(case.name + "-question")
+    return box
+
+
+def run_close_cancel(m, case):
+    inst = install_until_paused(m, case)
+    box = ask_close(m, case, inst)
+    inst.press(box, 2)
+    check(poll(lambda: not inst.dialogs(), 5, 0.2), "the question stayed after Cancel")
+    return "install went on after Cancel; " + expect_success(m, case, inst, machine_groups(case.fonts))
+
+
+def run_close_ok(m, case):
+    inst = install_until_paused(m, case)
+    box = ask_close(m, case, inst)
+    inst.press(box, 1)
+    check(poll(lambda: inst.setup_window() is None, 5, 0.2), "the window stayed after OK")
+    check(inst.wait_end(20), "the process did not end after the stop")
+    got = m.servers.requests()
+    check(got == ["divozira.txt", "core.zip", "ui-yahei.zip"],
+          "requests after the stop: %r (the run must stop at the next package, no further attempt)" % got)
+    records = m.log()
+    attempts = [r.msg for r in records if "安装结束" in r.msg]
+    check(attempts == ["[Execute] 第0安装结束，安装失败"], "attempt lines %r" % attempts)
+    expect_nothing_registered(m)
+    check(os.path.exists(m.installed("ui/yahei-only.txt")), "the package in progress was not finished")
+    return "the run ended after the package in progress; one attempt"
+
+
+def run_close_ready(m, case):
+    inst = m.start()
+    inst.click(CLOSE_POINT)
+    check(inst.wait_end(10), "the installer did not end on the close glyph")
+    check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
+    return "ended at once, nothing fetched"
+
+
+def press_key(m, inst, key):
+    """A key as the keyboard gives it: to the focused window (there is no
+    window manager to focus it on a click)."""
+    m.s.xdotool("windowfocus", "--sync", inst.wid)
+    m.s.xdotool("key", key)
+
+
+def run_escape_ready(m, case):
+    inst = m.start()
+    press_key(m, inst, "Escape")
+    check(inst.wait_end(10), "the installer did not end on Escape")
+    check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
+    return "Escape ended the ready page"
+
+
+def run_escape_installing(m, case):
+    """Escape keeps the dialog default: the window ends without a question
+    and without a stop; the process waits for the install to end."""
+    inst = install_until_paused(m, case)
+    press_key(m, inst, "Escape")
+    check(poll(lambda: inst.setup_window() is None, 5, 0.2), "the window stayed after Escape")
+    check(not inst.dialogs(), "Escape asked a question")
+    check(inst.wait_end(30), "the process did not end after the install")
+    check(m.servers.requests() == expected_requests(case.repo, machine_groups(case.fonts)),
+          "requests %r" % m.servers.requests())
+    expect_registration(m)
+    expect_shortcuts(m)
+    check(not m.client_started(), "the client started although the window was gone")
+    return "window gone at once; install finished behind it, no launch"
+
+
+slow_yahei = faults({"ui-yahei.zip": "delay 3000"})
+group("closing",
+      Case("close-question-cancel", run_close_cancel, server="scripted", prepare=slow_yahei),
+      Case("close-question-ok", run_close_ok, server="scripted", prepare=slow_yahei),
+      Case("close-ready-page", run_close_ready, server="scripted"),
+      Case("escape-ready-page", run_escape_ready, server="scripted"),
+      Case("escape-installing", run_escape_installing, server="scripted", prepare=slow_yahei),
+      )

@@ -152,11 +152,22 @@ class Installer:
         geo = machine.s.xdotool("getwindowgeometry", "--shell", self.wid)
         vals = dict(line.split("=", 1) for line in geo.splitlines() if "=" in line)
         self.x, self.y = int(vals["X"]), int(vals["Y"])
-        check((vals["WIDTH"], vals["HEIGHT"]) == ("530", "360"), "the window is not 530x360: %r" % vals)
+        # Ready as a user sees it: the dialog is set up and its page drawn.
+        check(poll(lambda: self.setup_window() and self._painted(), 20, 0.2), "the ready page was never drawn")
 
     def _find_window(self):
-        out = self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup")
-        return out.splitlines()[0] if out else None
+        """The X window of 530x360 that Wine made for the setup window."""
+        if self.proc.poll() is not None:
+            raise Failure("the installer ended before its window appeared (exit %s)" % self.proc.returncode)
+        for wid in self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
+            geo = self.m.s.xdotool("getwindowgeometry", "--shell", wid)
+            if "WIDTH=530" in geo and "HEIGHT=360" in geo:
+                return wid
+        return None
+
+    def _painted(self):
+        data = self.m.s.pixels(self.x + 100, self.y + 100, 40, 40)
+        return len(data) == 40 * 40 * 3 and any(data)
 
     def click(self, point):
         self.m.s.xdotool("mousemove", "--window", self.wid, str(point[0]), str(point[1]), "click", "1")
