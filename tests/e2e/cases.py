@@ -516,3 +516,69 @@ group("closing",
       Case("escape-ready-page", run_escape_ready, server="scripted"),
       Case("escape-installing", run_escape_installing, server="scripted", prepare=slow_yahei),
       )
+
+
+# -- group 4: running-instance check -------------------------------------------
+
+def start_client_copy(m, folder):
+    """Starts a copy of the stand-in client from a folder, as a user would,
+    and waits until it runs."""
+    path = m.s.unix(folder + r"\iKVLRemote.exe")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(m.client_exe, "rb") as src, open(path, "wb") as dst:
+        dst.write(src.read())
+    proc = m.s.spawn(path)
+    check(poll(lambda: os.path.exists(os.path.join(os.path.dirname(path), "started.txt")), 15, 0.2),
+          "the client copy in %s did not start" % folder)
+    return proc
+
+
+def run_client_in_install_folder(m, case):
+    start_client_copy(m, m.setup_folder)
+    inst = m.start()
+    inst.click(INSTALL_POINT)
+    box = inst.wait_dialog("提示", 10)
+    check(box, "no running-instance message")
+    check("程序正在运行，请先关闭程序再安装" in dialog_message(box), "the message reads %r" % dialog_message(box))
+    m.s.screenshot(case.name + "-message")
+    check(m.wait_log(r"^\[FindProcess\] Path=C:\\Brivex Client\\iKVLRemote\.exe$", 5), "no FindProcess line")
+    inst.press(box, 1)
+    check(poll(lambda: not inst.dialogs(), 5, 0.2), "the message stayed after OK")
+    percent = inst.percent()
+    check(percent and not percent[0], "the installing page appeared: percent label %r" % (percent,))
+    check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
+    check(os.path.exists(m.installed("iKVLRemote.exe")), "the running client's folder was touched")
+    inst.click(CLOSE_POINT)
+    check(inst.wait_end(10), "the installer did not end on the close glyph")
+    return "message shown, nothing started"
+
+
+OTHER_FOLDER = r"C:\Other Apps\Fenmora"
+
+
+def other_client_prepare(m, case):
+    case.other = start_client_copy(m, OTHER_FOLDER)
+
+
+def other_client_cleanup(m, case):
+    m.end_programs()
+    import shutil
+    shutil.rmtree(m.s.unix(r"C:\Other Apps"), ignore_errors=True)
+
+
+def run_client_elsewhere(m, case):
+    inst = install(m)
+    check(poll(lambda: not inst.dialogs() and m.servers.requests(), 10, 0.2), "the install did not start")
+    records = m.log()
+    paths = [r.msg for r in records if r.msg.startswith("[FindProcess]")]
+    check(paths == [r"[FindProcess] Path=%s\iKVLRemote.exe" % OTHER_FOLDER], "FindProcess lines %r" % paths)
+    note = expect_success(m, case, inst, machine_groups(case.fonts))
+    check(case.other.poll() is None, "the client running elsewhere was ended")
+    return "one FindProcess line for the other folder, install went on; " + note
+
+
+group("instance",
+      Case("client-running-in-install-folder", run_client_in_install_folder),
+      Case("client-running-elsewhere", run_client_elsewhere, prepare=other_client_prepare,
+           cleanup=other_client_cleanup),
+      )
