@@ -582,3 +582,62 @@ group("instance",
       Case("client-running-elsewhere", run_client_elsewhere, prepare=other_client_prepare,
            cleanup=other_client_cleanup),
       )
+
+
+# -- group 5: hostile archives ------------------------------------------------------
+
+# Names that climb out of the install folder or that Windows reads as a
+# drive, a stream or a device; each one is refused and fails its package.
+HOSTILE_NAMES = ["../a.txt", "..\\a.txt", "..", "x/../../a.txt", "x\\..\\..\\a.txt", "x/.. /a.txt",
+                 "dir/f:ads", "f.txt::$DATA", "CON", "nul.txt", "NUL .txt", "aux\\f", "dir/Com1.log", "lpt9",
+                 "conout$", "prn."]
+
+
+def hostile_repo(name):
+    def make(m):
+        r = repolib.standard_repo(m.client_exe)
+        core = r.packages[0]
+        entries = [("good-before.txt", b"extracted before the hostile entry")] + [(name, b"hostile")]
+        r.packages[0] = repolib.Package(core.name, core.group, core.files,
+                                        data=repolib.make_raw_zip(sorted(core.files.items()) + entries))
+        return r
+    return make
+
+
+def run_hostile(m, case):
+    note = run_fault(m, case)
+    check(os.path.exists(m.installed("good-before.txt")), "the entry before the hostile one was not extracted")
+    for probe in (r"C:\a.txt", r"C:\x", r"C:\f", r"C:\Brivex Client\..\a.txt"):
+        check(not os.path.exists(m.s.unix(probe)), "%s exists" % probe)
+    return note
+
+
+# Names with a drive or a root lose it when they are read, and land below
+# the install folder: stored name -> installed name.
+CLEANED_NAMES = {"C:/Canary/abs-slash.txt": "Canary/abs-slash.txt", "C:\\Canary\\abs-back.txt": "Canary/abs-back.txt",
+                 "/Canary/rooted.txt": "Canary/rooted.txt", "\\\\server\\share\\unc.txt": "server/share/unc.txt",
+                 "C:x": "x", "f:ads": "ads"}
+
+
+def cleaned_repo(m):
+    r = repolib.standard_repo(m.client_exe)
+    core = r.packages[0]
+    entries = [(name, name.encode()) for name in CLEANED_NAMES]
+    r.packages[0] = repolib.Package(core.name, core.group, core.files,
+                                    data=repolib.make_raw_zip(sorted(core.files.items()) + entries))
+    return r
+
+
+def run_cleaned(m, case):
+    note = run_success(m, case)
+    for stored, rel in CLEANED_NAMES.items():
+        p = m.installed(rel)
+        check(os.path.exists(p) and open(p, "rb").read() == stored.encode(),
+              "%r did not land below the install folder as %s" % (stored, rel))
+    return "drive and root names land below the install folder; " + note
+
+
+group("hostile",
+      *[Case("hostile-name " + name, run_hostile, repo=hostile_repo(name), text="安装core.zip失败",
+             lines=package_unzip_failed("core.zip")) for name in HOSTILE_NAMES],
+      Case("drive-and-root-names-cleaned", run_cleaned, repo=cleaned_repo))
