@@ -61,7 +61,16 @@ int ReadLink(const wchar_t* pszFile)
             SUCCEEDED(file.p->Load(pszFile, STGM_READ))) {
             wchar_t sz[1024] = {};
             link.p->GetPath(sz, 1024, nullptr, SLGP_RAWPATH);
-            Print(std::wstring(L"target=") + sz);
+            Print(std::wstring(L"rawtarget=") + sz);
+            // The shell opens the item list; the raw path may have passed
+            // through the ANSI code page on its way into the file.
+            PIDLIST_ABSOLUTE pidl = nullptr;
+            wchar_t szTarget[MAX_PATH] = {};
+            if (SUCCEEDED(link.p->GetIDList(&pidl)) && pidl) {
+                ::SHGetPathFromIDListW(pidl, szTarget);
+                ::CoTaskMemFree(pidl);
+            }
+            Print(std::wstring(L"target=") + (szTarget[0] ? szTarget : sz));
             sz[0] = L'\0';
             link.p->GetArguments(sz, 1024);
             Print(std::wstring(L"arguments=") + sz);

@@ -89,7 +89,9 @@ def expect_success(m, case, inst, groups, launch=True):
           [r for r in records if r.level == "Error"])
     url = r"http://127\.0\.0\.1:%d/EX3/" % m.servers.port
     esc = re.escape
-    want_lines = [("Normal", r"^\[CSetupDlg::GetDestPath\] setuppath=%s UnInstallPath=" % esc(m.setup_folder)),
+    first = (r"^\[CSetupDlg::OnClickBrowser\] setuppath=%s$" if m.browsed else
+             r"^\[CSetupDlg::GetDestPath\] setuppath=%s UnInstallPath=")
+    want_lines = [("Normal", first % esc(m.setup_folder)),
                   ("Normal", r"^\[CSetupDlg::Execute\] start download  %sdivozira\.txt$" % url),
                   ("Normal", r"^\[CSetupDlg::Execute\] divozira\.txt Begin$"),
                   ("Normal", r"^\[CSetupDlg::Execute\] divozira\.txt End$"),
@@ -641,3 +643,32 @@ group("hostile",
       *[Case("hostile-name " + name, run_hostile, repo=hostile_repo(name), text="安装core.zip失败",
              lines=package_unzip_failed("core.zip")) for name in HOSTILE_NAMES],
       Case("drive-and-root-names-cleaned", run_cleaned, repo=cleaned_repo))
+
+
+# -- group 8: folder choice -----------------------------------------------------------
+
+CHOSEN_ROOT = "R:\\Apps 中文 目录"
+
+
+def browse_prepare(m, case):
+    for win, data in ((CHOSEN_ROOT + r"\user-file.txt", b"the user's file beside the install folder"),
+                      (r"R:\Apps other\keep.txt", b"another folder on the drive")):
+        path = m.s.unix(win)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        open(path, "wb").write(data)
+
+
+def run_browse(m, case):
+    inst = m.start()
+    m.choose_root(inst, CHOSEN_ROOT)
+    check(m.wait_log(r"^\[CSetupDlg::OnClickBrowser\] setuppath=%s$" % re.escape(m.setup_folder), 5),
+          "no OnClickBrowser line in the new log file %s" % m.temp_folder)
+    m.s.screenshot(case.name + "-ready")
+    inst.click(INSTALL_POINT)
+    note = expect_success(m, case, inst, machine_groups(case.fonts))
+    check(not os.path.exists(m.s.unix(r"C:\Brivex Client")), "C:\\Brivex Client was made although R: was chosen")
+    return "installed to %s; %s" % (m.setup_folder, note)
+
+
+group("browse",
+      Case("browse-to-folder-with-space-and-chinese", run_browse, prepare=browse_prepare))

@@ -108,15 +108,20 @@ class Session:
         return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
     def reg_query(self, key):
-        """Values of a key as {name: data}; None when the key is missing."""
-        rc, out = self.wine("reg", "query", key)
-        if rc != 0:
+        """String values of a key as {name: data}; None when the key is
+        missing. Read through an export: the console output of reg.exe
+        loses characters outside the console's code page."""
+        out = os.path.join(self.state, "reg-export.reg")
+        if os.path.exists(out):
+            os.unlink(out)
+        rc, _ = self.wine("reg", "export", key, out, "/y")
+        if rc != 0 or not os.path.exists(out):
             return None
+        text = open(out, "rb").read().decode("utf-16")
         values = {}
-        for line in out.splitlines():
-            m = re.match(r"^    (\S.*?)    (REG_\w+)    ?(.*)$", line)
-            if m:
-                values[m.group(1)] = m.group(3)
+        for m in re.finditer(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"\r?$', text, re.M):
+            unescape = lambda v: re.sub(r"\\(.)", r"\1", v)
+            values[unescape(m.group(1))] = unescape(m.group(2))
         return values
 
     def reg(self, *args):

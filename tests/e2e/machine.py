@@ -219,6 +219,47 @@ class Installer:
         return sum(1 for i in range(0, len(data) - 2, 3)
                    if data[i] > 180 and data[i + 1] < 90 and data[i + 2] < 90)
 
+    def choose_folder(self, path):
+        """Picks a folder in the system folder browser with the mouse and the
+        keyboard, as a user does: the first item, "My Computer", the drive,
+        then each folder by the start of its name."""
+        self.click(BROWSE_POINT)
+        box = poll(lambda: next((d for d in self.dialogs()
+                                 if any(c["cls"] == "SysTreeView32" for c in d["children"])), None), 10, 0.2)
+        check(box, "no folder browser")
+        check(any(c["text"] == "选择安装路径" for c in box["children"]), "the browser's title is not 选择安装路径")
+        tree = next(c for c in box["children"] if c["cls"] == "SysTreeView32")
+        for wid in self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
+            if wid != self.wid:
+                self.m.s.xdotool("windowfocus", "--sync", wid)
+        l, t, r, b = tree["rect"]
+        self.m.s.click(l + 60, t + 10)
+        time.sleep(0.3)
+        # The tree's type-ahead takes letters and digits only, and drive
+        # items start with "(": the drive is reached with the arrow keys,
+        # below "My Computer" in letter order.
+        self.m.s.xdotool("type", "--delay", "80", "My")
+        time.sleep(0.3)
+        self.m.s.xdotool("key", "Right")  # expand
+        time.sleep(0.5)
+        self.m.s.xdotool("key", "Right")  # the first drive
+        time.sleep(0.3)
+        drives = sorted(d[0] for d in os.listdir(os.path.join(self.m.s.prefix, "dosdevices"))
+                        if re.match(r"^[a-z]:$", d))
+        for _ in range(drives.index(path[0].lower())):
+            self.m.s.xdotool("key", "Down")
+            time.sleep(0.1)
+        for part in [p for p in path[3:].split("\\") if p]:
+            self.m.s.xdotool("key", "Right")  # expand
+            time.sleep(0.5)
+            self.m.s.xdotool("key", "Right")  # first child
+            time.sleep(1.1)  # the type-ahead starts afresh
+            self.m.s.xdotool("type", "--delay", "80", part[:4])
+            time.sleep(0.3)
+        self.m.s.screenshot("browse-" + path[0])
+        self.press(box, 1)
+        check(poll(lambda: not self.dialogs(), 10, 0.2), "the folder browser stayed open")
+
     def dialogs(self):
         """Top-level dialog boxes other than the setup window."""
         return [w for w in self.m.s.windows() if w["cls"] == "#32770" and not {1000, 1001} <= {c["id"] for c in w["children"]}]
@@ -255,7 +296,10 @@ class Machine:
         self.setup_folder = SETUP_FOLDER
         self.temp_folder = TEMP_FOLDER
         self.desktop = None
-        self.canary_roots = []
+        self.browsed = False
+        # Test drives of the suite's own, emptied by every reset and watched
+        # like C:.
+        self.extra_roots = ["R:\\"]
 
     # -- reset ------------------------------------------------------------
     def prepare_session(self):
@@ -312,19 +356,25 @@ class Machine:
                 shutil.rmtree(p)
             elif os.path.lexists(p):
                 os.unlink(p)
+        for root in self.extra_roots:
+            base = self.s.unix(root)
+            for name in os.listdir(base):
+                p = os.path.join(base, name)
+                shutil.rmtree(p) if os.path.isdir(p) and not os.path.islink(p) else os.unlink(p)
         self.s.reg("delete", UNINSTALL_KEY, "/f")
         self.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
         quiet(os.path.join(HARNESS, "wine-session.sh"), "fonts", self.s.state, fonts)
         self.setup_folder = SETUP_FOLDER
         self.temp_folder = TEMP_FOLDER
-        self.extra_roots = []
+        self.browsed = False
 
     # -- canaries ---------------------------------------------------------
     def snapshot(self):
         """Everything on C: but Wine's own churn, and every extra test drive,
         without the places an install may change."""
-        allowed = {self.setup_folder.lower(), self.temp_folder.lower(), (START_MENU + r"\Fenmora").lower(),
-                   (self.desktop + r"\Fenmora.lnk").lower()}
+        # C:\temp is made at start-up, before any folder choice.
+        allowed = {TEMP_FOLDER.lower(), self.setup_folder.lower(), self.temp_folder.lower(),
+                   (START_MENU + r"\Fenmora").lower(), (self.desktop + r"\Fenmora.lnk").lower()}
         snap = {}
         roots = ["C:\\"] + self.extra_roots
         for root in roots:
@@ -363,6 +413,15 @@ class Machine:
         inst = Installer(self, self.exe)
         self.installers.append(inst)
         return inst
+
+    def choose_root(self, inst, folder):
+        """Chooses the install root in the folder browser; the install and
+        temp folders follow it."""
+        inst.choose_folder(folder)
+        root = folder.rstrip("\\") + "\\"
+        self.setup_folder = root + "Brivex Client"
+        self.temp_folder = root + "temp"
+        self.browsed = True
 
     def log(self):
         return read_log(self.s.unix(self.temp_folder + r"\log.txt"))
