@@ -34,14 +34,24 @@ HANDLE CreateDownloadFile(const wchar_t* pszPath)
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Writes the whole block; false on a failed or short write.
+// Writes the whole block; false on a failed write, with the system's error
+// code. A write may succeed short of the block (a disk that fills up): the
+// rest is written again, so that the failing call reports why.
 bool WriteAll(HANDLE hFile, const uint8_t* pData, int32_t nSize)
 {
-    DWORD dwWritten = 0;
-    if (nSize <= 0)
-        return true;
-    return ::WriteFile(hFile, pData, static_cast<DWORD>(nSize), &dwWritten, nullptr) &&
-           dwWritten == static_cast<DWORD>(nSize);
+    DWORD dwLeft = nSize > 0 ? static_cast<DWORD>(nSize) : 0;
+    while (dwLeft > 0) {
+        DWORD dwWritten = 0;
+        if (!::WriteFile(hFile, pData, dwLeft, &dwWritten, nullptr))
+            return false;
+        if (dwWritten == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        pData += dwWritten;
+        dwLeft -= dwWritten;
+    }
+    return true;
 }
 
 }  // namespace
@@ -116,7 +126,9 @@ DWORD CSetupEngine::InstallRun()
             dwError = ::GetLastError();
             ::CloseHandle(hFile);
             if (!bWritten) {
-                // A cut archive would unpack as something it is not.
+                // A cut archive would unpack as something it is not, and on
+                // a full disk it would keep the room the log needs.
+                ::DeleteFileW(szArchive);
                 LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", szArchive, static_cast<int>(dwError));
             }
         }

@@ -279,8 +279,8 @@ def package_unzip_failed(name):
     lines = []
     for _ in range(5):
         lines += [("Normal", r"^\[CSetupDlg::Execute\] download %s%s sccuss filesize=\d+$" % (URL, re.escape(name))),
-                  ("Error", r"^\[CSetupDlg::UnZip\] (OpenZip C:\\temp\\%s|UnzipItem .*|QueryZipItem \d+) failed$" %
-                   re.escape(name))]
+                  ("Error", r"^\[CSetupDlg::UnZip\] (OpenZip [A-Z]:\\(.*\\)?temp\\%s|UnzipItem .*|QueryZipItem \d+) "
+                            r"failed$" % re.escape(name))]
     return lines
 
 
@@ -672,3 +672,56 @@ def run_browse(m, case):
 
 group("browse",
       Case("browse-to-folder-with-space-and-chinese", run_browse, prepare=browse_prepare))
+
+
+# -- group 7: a small disk ------------------------------------------------------------
+
+SMALL_DRIVE = "S:\\"
+
+
+def small_drive(m, case):
+    """The session's tmpfs drive S: (e2e-session.sh mounts it), with a file
+    of the user's on it."""
+    if SMALL_DRIVE not in m.extra_roots:
+        err = os.path.join(m.work, "small-disk.err")
+        reason = open(err).read().strip() if os.path.exists(err) else "not mounted"
+        raise Skip("no small tmpfs drive S: in this session: " + reason)
+    canary = m.s.unix(SMALL_DRIVE + r"Canary\keep.txt")
+    os.makedirs(os.path.dirname(canary))
+    open(canary, "wb").write(b"a file of the user's on the small drive")
+
+
+def big_package_repo(m):
+    r = repolib.standard_repo(m.client_exe)
+    r.packages.insert(1, repolib.Package("big.zip", 1, {"big/blob.bin": os.urandom(5 << 20)}))
+    return r
+
+
+def bomb_repo(m):
+    r = repolib.standard_repo(m.client_exe)
+    r.packages.insert(1, repolib.Package("bomb.zip", 1, {}, data=repolib.make_bomb(64 << 20)))
+    return r
+
+
+def run_small_drive(m, case):
+    inst = m.start()
+    m.choose_root(inst, SMALL_DRIVE)
+    check(m.setup_folder == r"S:\Brivex Client", "install folder %s" % m.setup_folder)
+    m.s.screenshot(case.name + "-ready")
+    inst.click(INSTALL_POINT)
+    note = expect_failure(m, case, inst, case.expect["text"], case.expect["lines"])
+    for name in case.expect.get("gone", ()):
+        check(not os.path.exists(m.s.unix(name)), "%s was left on the full drive" % name)
+    used = os.statvfs(m.s.unix(SMALL_DRIVE))
+    return note + "; %d KiB free on the drive afterwards" % (used.f_bavail * used.f_frsize // 1024)
+
+
+group("disk",
+      Case("disk-full-archive", run_small_drive, repo=big_package_repo, prepare=small_drive,
+           text="安装big.zip失败", gone=[r"S:\temp\big.zip"],
+           lines=[("Normal", r"^\[CSetupDlg::Execute\] download %sbig\.zip sccuss filesize=\d+$" % URL),
+                  ("Error", r"^\[CSetupDlg::Execute\] WriteFile\(S:\\temp\\big\.zip\) Error\(112\)$")]),
+      Case("zip-bomb", run_small_drive, repo=bomb_repo, prepare=small_drive,
+           text="安装bomb.zip失败",
+           lines=package_unzip_failed("bomb.zip")),
+      )

@@ -300,6 +300,8 @@ class Machine:
         # Test drives of the suite's own, emptied by every reset and watched
         # like C:.
         self.extra_roots = ["R:\\"]
+        if os.path.ismount(os.path.join(work, "small-disk")):
+            self.extra_roots.append("S:\\")
 
     # -- reset ------------------------------------------------------------
     def prepare_session(self):
