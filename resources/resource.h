@@ -3,6 +3,15 @@
 #define IDD_SETUP_DIALOG 102
 #define IDR_MAINFRAME 128
 
+// JPEG artwork, resource type "JGP".
+#define IDR_JPG_READY 140
+#define IDR_JPG_SLIDE1 141
+#define IDR_JPG_SLIDE2 142
+#define IDR_JPG_SLIDE3 143
+#define IDR_JPG_BAR_TRACK 144
+#define IDR_JPG_BAR_FILL 145
+#define IDR_JPG_SLIDE4 146
+
 #define IDC_PERCENT_LABEL 1000
 #define IDC_STATUS_LABEL 1001
 

@@ -1,17 +1,20 @@
 #include "ui/SetupDlg.h"
 
 #include "resources/resource.h"
+#include "system/ClientProcess.h"
 #include "system/InstallLocation.h"
+#include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
 
+#include <gdiplus.h>
 #include <shlobj.h>
 
 #include <cwchar>
 
 namespace {
 
-constexpr int kWindowWidth = 530;
-constexpr int kWindowHeight = 360;
+constexpr COLORREF kErrorTextColor = RGB(255, 0, 0);
+constexpr int kPercentTextUnits = 8;
 
 // Asks for a folder in the system folder browser; false when cancelled or
 // when the choice has no file-system path.
@@ -33,90 +36,280 @@ bool BrowseForFolder(wchar_t (&szFolder)[MAX_PATH])
     return bPath && szFolder[0] != L'\0';
 }
 
+POINT PointFromLParam(LPARAM lParam)
+{
+    return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+}
+
 }  // namespace
 
 CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
 {
+    // The engine base has allocated the download buffer and zeroed the
+    // paths, the progress and the proxy credentials.
+    SetNotifier(this);
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+
+    LoadImageFromResource(IDR_JPG_READY, &m_pImgReady);
+    LoadImageFromResource(IDR_JPG_SLIDE1, &m_pImgSlide1);
+    LoadImageFromResource(IDR_JPG_SLIDE2, &m_pImgSlide2);
+    LoadImageFromResource(IDR_JPG_SLIDE3, &m_pImgSlide3);
+    LoadImageFromResource(IDR_JPG_SLIDE4, &m_pImgSlide4);
+    LoadImageFromResource(IDR_JPG_BAR_FILL, &m_pImgBarFill);
+    LoadImageFromResource(IDR_JPG_BAR_TRACK, &m_pImgBarTrack);
+
     GetDestPath();
     m_hHandCursor = ::LoadCursorW(nullptr, IDC_HAND);
+
+    m_setPackageGroups.insert(1);
+    m_setPackageGroups.insert(IsFontInstalled() ? 2 : 3);
 }
 
-CSetupDlg::~CSetupDlg() = default;
+CSetupDlg::~CSetupDlg()
+{
+    // Only a window that never opened still holds its images here.
+    ReleaseImages();
+}
 
 BOOL CSetupDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    m_dwUiThreadId = ::GetCurrentThreadId();
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
     // Centred on the work area of the screen, before it is first shown.
     RECT rcWork = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
-    int x = rcWork.left + (rcWork.right - rcWork.left - kWindowWidth) / 2;
-    int y = rcWork.top + (rcWork.bottom - rcWork.top - kWindowHeight) / 2;
-    ::MoveWindow(m_hWnd, x, y, kWindowWidth, kWindowHeight, TRUE);
+    int x = rcWork.left + (rcWork.right - rcWork.left - kClientWidth) / 2;
+    int y = rcWork.top + (rcWork.bottom - rcWork.top - kClientHeight) / 2;
+    ::MoveWindow(m_hWnd, x, y, kClientWidth, kClientHeight, TRUE);
 
-    m_rcClose = {500, 0, 530, 32};
-    m_rcMinimize = {470, 0, 500, 32};
-    m_rcInstall = {168, 168, 363, 215};
-    m_rcBrowse = {440, 270, 492, 298};
-    m_rcAgreeBox = {8, 334, 24, 351};
-    m_rcAgreeLink = {91, 339, 162, 350};
-    m_ptPathBox = {38, 270};
-    m_ptSpaceLine = {38, 300};
+    HotAreas areas = DefaultHotAreas();
+    m_rcClose = areas.rcClose;
+    m_rcInstall = areas.rcInstall;
+    m_rcMinimize = areas.rcMinimize;
+    m_rcBrowse = areas.rcBrowse;
+    m_rcAgreeBox = areas.rcAgreeBox;
+    m_rcAgreeLink = areas.rcAgreeLink;
+    m_ptPathBox = kPathBoxOrigin;
+    m_ptSpaceLine = kSpaceLineOrigin;
+
+    m_font.Reset(::CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体"));
+    WPARAM wpFont = reinterpret_cast<WPARAM>(m_font.Get());
+
+    // Both labels start hidden.
+    if (m_staticPercent.Create(L"", SS_RIGHT, {490, 341, 525, 359}, m_hWnd, IDC_PERCENT_LABEL)) {
+        HWND hLabel = m_staticPercent.GetSafeHwnd();
+        ::MoveWindow(hLabel, 490, 341, 35, 18, TRUE);
+        ::SetWindowTextW(hLabel, L"0%");
+        ::SendMessageW(hLabel, WM_SETFONT, wpFont, TRUE);
+    }
+    if (m_staticStatus.Create(L"", SS_CENTER, {34, 324, 494, 342}, m_hWnd, IDC_STATUS_LABEL))
+        ::SendMessageW(m_staticStatus.GetSafeHwnd(), WM_SETFONT, wpFont, TRUE);
+
+    m_hWndNotify = m_hWnd;
     return TRUE;
 }
 
-bool CSetupDlg::OnMessage(UINT uMsg, WPARAM, LPARAM lParam, LRESULT* pResult)
+bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
+    // WM_SYSCOMMAND and WM_SIZE keep their default processing.
     switch (uMsg) {
     case WM_PAINT:
         OnPaint();
         *pResult = 0;
         return true;
     case WM_ERASEBKGND:
+        // The paint covers the whole client area.
         *pResult = 1;
-        return true;
-    case WM_LBUTTONUP:
-        OnLButtonUp({static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
-        *pResult = 0;
         return true;
     case WM_QUERYDRAGICON:
         *pResult = reinterpret_cast<LRESULT>(m_hIcon);
+        return true;
+    case WM_LBUTTONUP:
+        OnLButtonUp(PointFromLParam(lParam));
+        *pResult = 0;
+        return true;
+    case WM_MOUSEMOVE:
+        OnMouseMove(PointFromLParam(lParam));
+        return false;
+    case WM_NCHITTEST:
+        if (!IsDragPoint(PointFromLParam(lParam)))
+            return false;
+        *pResult = HTCAPTION;
+        return true;
+    case WM_TIMER:
+        if (wParam != kLaunchTimerId)
+            return false;
+        OnTimer(wParam);
+        *pResult = 0;
+        return true;
+    case WM_DESTROY:
+        OnDestroy();
+        return false;
+    case WM_CTLCOLORSTATIC: {
+        HBRUSH hBrush = OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        *pResult = reinterpret_cast<LRESULT>(hBrush);
+        return hBrush != nullptr;
+    }
+    case WM_INSTALL_PROGRESS:
+        *pResult = OnInstallProgress();
+        return true;
+    case WM_APPLY_STATUS:
+        ApplyStatusChanges();
+        *pResult = 0;
+        return true;
+    case WM_START_LAUNCH_TIMER:
+        ::SetTimer(m_hWnd, kLaunchTimerId, kLaunchTimerPeriodMs, nullptr);
+        *pResult = 0;
         return true;
     default:
         return false;
     }
 }
 
-void CSetupDlg::OnPaint()
+HBRUSH CSetupDlg::OnCtlColorStatic(HDC hdc, HWND hWndControl)
 {
-    PAINTSTRUCT ps;
-    HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    RECT rc;
-    ::GetClientRect(m_hWnd, &rc);
-    ::FillRect(hdc, &rc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-
-    ::SetBkMode(hdc, TRANSPARENT);
-    wchar_t szText[2 * MAX_PATH];
-    std::swprintf(szText, 2 * MAX_PATH, L"%ls%ls", m_szInstallRoot, kProductFolderName);
-    ::TextOutW(hdc, m_ptPathBox.x, m_ptPathBox.y, szText, static_cast<int>(wcslen(szText)));
-    std::swprintf(szText, 2 * MAX_PATH, L"所需空间：%ls（当前空间%.2fG）", kRequiredSpaceText,
-                  GetFreeSpaceGB(m_szInstallRoot));
-    ::TextOutW(hdc, m_ptSpaceLine.x, m_ptSpaceLine.y, szText, static_cast<int>(wcslen(szText)));
-    ::EndPaint(m_hWnd, &ps);
+    for (MsgStatic* pLabel : {&m_staticPercent, &m_staticStatus}) {
+        if (hWndControl && pLabel->GetSafeHwnd() == hWndControl)
+            return pLabel->CtlColor(hdc, CTLCOLOR_STATIC);
+    }
+    return nullptr;
 }
 
-void CSetupDlg::OnLButtonUp(POINT pt)
+void CSetupDlg::EnterInstallingPage()
 {
-    if (::PtInRect(&m_rcClose, pt)) {
-        EndDialog(IDCANCEL);
-    } else if (::PtInRect(&m_rcMinimize, pt)) {
-        ::ShowWindow(m_hWnd, SW_MINIMIZE);
-    } else if (m_nSetupState == PAGE_READY && ::PtInRect(&m_rcBrowse, pt)) {
-        OnClickBrowser();
+    m_nSetupState = PAGE_INSTALLING;
+    if (HWND hLabel = m_staticPercent.GetSafeHwnd())
+        ::ShowWindow(hLabel, SW_SHOW);
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+LRESULT CSetupDlg::OnInstallProgress()
+{
+    UpdateProgressText();
+    ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    return 1;
+}
+
+void CSetupDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    // Stopped first, so the launch happens once.
+    ::KillTimer(m_hWnd, nIDEvent);
+    LaunchClient();
+}
+
+void CSetupDlg::LaunchClient()
+{
+    StartInstalledClient(m_szSetupPath);
+    EndDialog(IDOK);
+}
+
+void CSetupDlg::OnDestroy()
+{
+    // From here on the install threads' calls no longer reach the window.
+    m_hWndNotify = nullptr;
+    ReleaseImages();
+    ::KillTimer(m_hWnd, kLaunchTimerId);
+    // The install threads only post to this window, so none of them waits
+    // for it while it waits for them.
+    Wait();
+    m_staticPercent.Detach();
+    m_staticStatus.Detach();
+}
+
+void CSetupDlg::ReleaseImages()
+{
+    for (Gdiplus::Image** ppImage : {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4,
+                                     &m_pImgBarTrack, &m_pImgBarFill}) {
+        delete *ppImage;
+        *ppImage = nullptr;
     }
+}
+
+void CSetupDlg::ShowErrorText(const wchar_t* pszText)
+{
+    QueueStatusChange(StatusChange::kShowError, pszText);
+}
+
+void CSetupDlg::SetStatusText(const wchar_t* pszText)
+{
+    QueueStatusChange(StatusChange::kSetText, pszText);
+}
+
+void CSetupDlg::HideStatusText()
+{
+    QueueStatusChange(StatusChange::kHide, nullptr);
+}
+
+void CSetupDlg::QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText)
+{
+    HWND hWnd = m_hWndNotify;
+    if (!hWnd)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexStatus);
+        m_vecStatusChanges.push_back({kind, pszText ? pszText : L""});
+    }
+    ::PostMessageW(hWnd, WM_APPLY_STATUS, 0, 0);
+}
+
+void CSetupDlg::ApplyStatusChanges()
+{
+    std::vector<StatusChange> vecChanges;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexStatus);
+        vecChanges.swap(m_vecStatusChanges);
+    }
+    HWND hLabel = m_staticStatus.GetSafeHwnd();
+    if (!hLabel)
+        return;
+    for (const StatusChange& change : vecChanges) {
+        if (change.kind == StatusChange::kHide) {
+            ::ShowWindow(hLabel, SW_HIDE);
+            continue;
+        }
+        if (change.kind == StatusChange::kShowError) {
+            ::ShowWindow(hLabel, SW_SHOW);
+            m_staticStatus.SetTextColor(kErrorTextColor);
+        }
+        ::SetWindowTextW(hLabel, change.strText.c_str());
+    }
+}
+
+void CSetupDlg::PostProgress()
+{
+    if (HWND hWnd = m_hWndNotify)
+        ::PostMessageW(hWnd, WM_INSTALL_PROGRESS, 0, 0);
+}
+
+void CSetupDlg::UpdateProgressText()
+{
+    // Another thread must not wait for this one: it has the window do it.
+    if (::GetCurrentThreadId() != m_dwUiThreadId) {
+        PostProgress();
+        return;
+    }
+    wchar_t szPercent[kPercentTextUnits];
+    std::swprintf(szPercent, kPercentTextUnits, L"%d%%", m_nProgress.load());
+    if (HWND hLabel = m_staticPercent.GetSafeHwnd())
+        ::SetWindowTextW(hLabel, szPercent);
+    if (m_hWnd)
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
+void CSetupDlg::StartLaunchTimer()
+{
+    // SetTimer only works on a window of the calling thread.
+    if (HWND hWnd = m_hWndNotify)
+        ::PostMessageW(hWnd, WM_START_LAUNCH_TIMER, 0, 0);
+}
+
+HWND CSetupDlg::OwnerWindow() const
+{
+    return m_hWndNotify;
 }
 
 void CSetupDlg::OnClickBrowser()

@@ -3,9 +3,16 @@
 #include <windows.h>
 
 enum : UINT {
+    // Posted by the install run after each progress step; both parameters 0.
     WM_INSTALL_PROGRESS = WM_USER + 100,
+    // Posted by an install thread after it queued a status-label change.
+    WM_APPLY_STATUS = WM_USER + 101,
+    // Posted by the worker after a successful install: arm the launch timer.
+    WM_START_LAUNCH_TIMER = WM_USER + 102,
 };
 
 enum : UINT_PTR {
     kLaunchTimerId = 0x1234,
 };
+
+constexpr UINT kLaunchTimerPeriodMs = 1000;

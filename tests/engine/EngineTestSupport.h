@@ -2,6 +2,7 @@
 
 #include "engine/InstallNotifier.h"
 #include "engine/SetupEngine.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 #include <cstdint>
@@ -22,26 +23,6 @@ public:
     std::vector<std::wstring> m_vecErrors;
     std::vector<std::wstring> m_vecStatus;
     int m_nProgressPosts = 0;
-};
-
-// Sends the log to a fresh file for the life of the object.
-class CLogCapture {
-public:
-    CLogCapture();
-    ~CLogCapture();
-    CLogCapture(const CLogCapture&) = delete;
-    CLogCapture& operator=(const CLogCapture&) = delete;
-
-    // Every line as its level tag followed by the message, the date, time
-    // and ids left out: "[Error][CSetupDlg::Execute] ...". Lines that
-    // continue a message with line ends of its own come as they are.
-    std::vector<std::wstring> Messages() const;
-    void Clear();
-
-private:
-    CTempDir m_dir;
-    std::wstring m_strFile;
-    wchar_t m_szSaved[MAX_PATH];
 };
 
 // The nginx started for the engine tests: its folder (as a Windows path)

@@ -47,7 +47,7 @@ bool MatchesLine(const std::vector<std::wstring>& lines, const std::wstring& str
 
 class HttpDownloadTest : public testing::Test {
 protected:
-    LogCapture m_log;
+    CLogCapture m_log;
     // No prompt may appear here; one that does is counted.
     CScriptedProxyAuthUi m_ui;
 };
@@ -69,7 +69,7 @@ TEST_F(HttpDownloadTest, FetchesFilesFromNginxIntoTheBuffer)
         EXPECT_EQ(caller.pBuffer, pOriginal);
         EXPECT_EQ(caller.nCapacity, kTenMiB);
         EXPECT_EQ(caller.pBuffer[caller.nSize], 0) << "bytes past the body stay zero";
-        EXPECT_TRUE(m_log.Lines().empty()) << Narrow(JoinLines(m_log.Lines()));
+        EXPECT_TRUE(m_log.Messages().empty()) << Narrow(JoinLines(m_log.Messages()));
     }
     EXPECT_EQ(m_ui.m_nPrompts, 0);
 }
@@ -152,7 +152,7 @@ TEST_F(HttpDownloadTest, EmptyBodyIsASuccessWithNothingAppended)
     EXPECT_EQ(caller.nSize, 0);
     EXPECT_EQ(caller.pBuffer, pOriginal);
     EXPECT_EQ(caller.nCapacity, kTenMiB);
-    EXPECT_TRUE(m_log.Lines().empty()) << Narrow(JoinLines(m_log.Lines()));
+    EXPECT_TRUE(m_log.Messages().empty()) << Narrow(JoinLines(m_log.Messages()));
 }
 
 TEST_F(HttpDownloadTest, StatusesOtherThan200FailWithoutAPrompt)
@@ -163,8 +163,8 @@ TEST_F(HttpDownloadTest, StatusesOtherThan200FailWithoutAPrompt)
         DownloadCaller caller;
         EXPECT_EQ(caller.Download(FaultUrl(std::wstring(L"/status/") + pszStatus)), 0);
         EXPECT_EQ(caller.nSize, 0);
-        EXPECT_TRUE(MatchesLine(m_log.Lines(), LR"(\[Error\]\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  error=\d+)"))
-            << Narrow(JoinLines(m_log.Lines()));
+        EXPECT_TRUE(MatchesLine(m_log.Messages(), LR"(\[Error\]\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  error=\d+)"))
+            << Narrow(JoinLines(m_log.Messages()));
     }
     EXPECT_EQ(m_ui.m_nPrompts, 0);
     EXPECT_EQ(m_ui.m_nRefusals, 0);
@@ -188,7 +188,7 @@ TEST_F(HttpDownloadTest, UrlThatCannotBeOpenedNamesTheUrl)
         EXPECT_EQ(caller.Download(c.strUrl), 0);
         std::wstring strPattern = LR"(\[Error\]\[HttpDownload  InternetOpenUrl\]  error=)" + std::wstring(c.pszError) +
                                   L" lpUrl=" + std::regex_replace(c.strUrl, std::wregex(LR"([.^$|()\[\]{}*+?\\])"), L"\\$&");
-        EXPECT_TRUE(MatchesLine(m_log.Lines(), strPattern)) << Narrow(JoinLines(m_log.Lines()));
+        EXPECT_TRUE(MatchesLine(m_log.Messages(), strPattern)) << Narrow(JoinLines(m_log.Messages()));
     }
 }
 
@@ -198,7 +198,7 @@ TEST_F(HttpDownloadTest, NullUrlIsRefusedAfterTheVersionIsSet)
     EXPECT_EQ(HttpDownload(nullptr, &caller.pBuffer, &caller.nSize, &caller.nCapacity, caller.szProxyUser,
                            caller.szProxyPassword, nullptr),
               0);
-    EXPECT_EQ(m_log.Lines(), std::vector<std::wstring>{L"[Error][HttpDownload  lpUrl]  lpUrl is null"});
+    EXPECT_EQ(m_log.Messages(), std::vector<std::wstring>{L"[Error][HttpDownload  lpUrl]  lpUrl is null"});
 }
 
 // Windows fails the read on a reset; Wine reports it as the end of the body,
@@ -208,8 +208,8 @@ TEST_F(HttpDownloadTest, ConnectionResetInTheBodyFails)
     DownloadCaller caller;
     EXPECT_EQ(caller.Download(FaultUrl(L"/drop/100000/50000")), 0);
     EXPECT_LE(caller.nSize, 50000);
-    EXPECT_TRUE(MatchesLine(m_log.Lines(), LR"(\[Error\]\[HttpDownload  InternetReadFile\]  (error=\d+  size=\d+|body incomplete received=\d+ Content-Length=100000))"))
-        << Narrow(JoinLines(m_log.Lines()));
+    EXPECT_TRUE(MatchesLine(m_log.Messages(), LR"(\[Error\]\[HttpDownload  InternetReadFile\]  (error=\d+  size=\d+|body incomplete received=\d+ Content-Length=100000))"))
+        << Narrow(JoinLines(m_log.Messages()));
 }
 
 // WinINet ends the body quietly at an orderly close; the announced length
@@ -219,7 +219,7 @@ TEST_F(HttpDownloadTest, ConnectionClosedBeforeTheAnnouncedLengthFails)
     DownloadCaller caller;
     EXPECT_EQ(caller.Download(FaultUrl(L"/short/100000/50000")), 0);
     EXPECT_EQ(caller.nSize, 50000);
-    EXPECT_EQ(m_log.Lines(), std::vector<std::wstring>{
+    EXPECT_EQ(m_log.Messages(), std::vector<std::wstring>{
                                  L"[Error][HttpDownload  InternetReadFile]  body incomplete received=50000 Content-Length=100000"});
 }
 
@@ -252,7 +252,7 @@ TEST_F(HttpDownloadTest, SilentServerTimesOut)
         for (auto& pThread : threads)
             ASSERT_TRUE(pThread->Wait(150000));
     }
-    std::vector<std::wstring> lines = m_log.Lines();
+    std::vector<std::wstring> lines = m_log.Messages();
     ASSERT_EQ(lines.size(), 2u) << Narrow(JoinLines(lines));
     for (Call& call : calls) {
         SCOPED_TRACE(Narrow(call.strUrl));
@@ -281,8 +281,8 @@ TEST_F(HttpDownloadTest, BodyPassingTheSignedSizeLimitFails)
     EXPECT_EQ(caller.nSize, nLimit);
     EXPECT_EQ(caller.nCapacity, nLimit);
     EXPECT_EQ(caller.pBuffer, pOriginal);
-    EXPECT_TRUE(MatchesLine(m_log.Lines(),
+    EXPECT_TRUE(MatchesLine(m_log.Messages(),
                             LR"(\[Error\]\[HttpDownload  InternetReadFile\]  size too large size=2147483647 dwRecv=\d+)"))
-        << Narrow(JoinLines(m_log.Lines()));
+        << Narrow(JoinLines(m_log.Messages()));
     caller.nCapacity = 16;
 }

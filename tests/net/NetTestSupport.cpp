@@ -34,15 +34,6 @@ int DownloadCaller::Download(const std::wstring& strUrl, HWND hWndOwner)
 
 namespace {
 
-std::wstring UniqueTempFile(const wchar_t* pszPrefix)
-{
-    wchar_t szDir[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, szDir);
-    wchar_t szFile[MAX_PATH] = {};
-    ::GetTempFileNameW(szDir, pszPrefix, 0, szFile);
-    return szFile;
-}
-
 std::string UnixScratchDir()
 {
     std::wstring str = EnvString(L"NET_TEST_SCRATCH");
@@ -58,42 +49,6 @@ std::wstring Widen(const std::string& str)
 }
 
 }  // namespace
-
-LogCapture::LogCapture() : m_strFile(UniqueTempFile(L"nlg"))
-{
-    std::wmemcpy(m_szSavedFile, g_szLogFile, MAX_PATH);
-    Clear();
-    std::swprintf(g_szLogFile, MAX_PATH, L"%ls", m_strFile.c_str());
-}
-
-LogCapture::~LogCapture()
-{
-    std::wmemcpy(g_szLogFile, m_szSavedFile, MAX_PATH);
-    ::DeleteFileW(m_strFile.c_str());
-}
-
-void LogCapture::Clear()
-{
-    ::DeleteFileW(m_strFile.c_str());
-}
-
-std::vector<std::wstring> LogCapture::Lines() const
-{
-    // "[Level][<date> <time>:<ms> <pid>:<tid>]<message>\r\n"
-    static const std::wregex header(LR"(^(\[[A-Za-z0-9]+\])\[[^\]]*:[ 0-9]{3} [0-9a-f]{4,}:[0-9a-f]{4,}\])");
-    std::wstring strText = ReadFileUtf16(m_strFile);
-    std::vector<std::wstring> lines;
-    size_t start = 0;
-    for (size_t pos; (pos = strText.find(L"\r\n", start)) != std::wstring::npos; start = pos + 2) {
-        std::wstring strLine = strText.substr(start, pos - start);
-        std::wsmatch m;
-        if (std::regex_search(strLine, m, header))
-            lines.push_back(m.str(1) + m.suffix().str());
-        else
-            lines.push_back(L"?" + strLine);
-    }
-    return lines;
-}
 
 std::wstring EnvString(const wchar_t* pszName)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/ProxyAuthUi.h"
+#include "tests/support/LogCapture.h"
 
 #include <windows.h>
 
@@ -29,23 +30,6 @@ struct DownloadCaller {
     int32_t nSize = 0;
     wchar_t szProxyUser[64] = {};
     wchar_t szProxyPassword[64] = {};
-};
-
-// Points the log at a file of the test's own; Lines() gives each line as
-// its level tag followed by the message, without date, time and ids.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::vector<std::wstring> Lines() const;
-    void Clear();
-
-private:
-    std::wstring m_strFile;
-    wchar_t m_szSavedFile[MAX_PATH];
 };
 
 std::wstring EnvString(const wchar_t* pszName);

@@ -46,7 +46,7 @@ protected:
     std::wstring RememberedPassword() const { return m_caller.szProxyPassword; }
 
     CProxySettingsGuard m_proxy;
-    LogCapture m_log;
+    CLogCapture m_log;
     COwnerWindow m_owner;
     DownloadCaller m_caller;
     std::wstring m_strUrl;
@@ -68,7 +68,7 @@ TEST_F(ScriptedProxyAuthTest, WithoutCredentialsTheProxyRefuses)
     m_ui.Queue(IDCANCEL);
     EXPECT_EQ(Download(), 0);
     EXPECT_EQ(m_ui.m_nPrompts, 1);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kCancelled}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kCancelled}));
 }
 
 TEST_F(ScriptedProxyAuthTest, PromptedCredentialsAreUsedAndRememberedForLaterDownloads)
@@ -80,14 +80,14 @@ TEST_F(ScriptedProxyAuthTest, PromptedCredentialsAreUsedAndRememberedForLaterDow
     EXPECT_EQ(m_ui.m_hLastOwner, m_owner.Get());
     EXPECT_EQ(RememberedUser(), m_strUser);
     EXPECT_EQ(RememberedPassword(), m_strPassword);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kSuccess}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kSuccess}));
 
     // Each download opens its own connection and meets the demand again.
     m_log.Clear();
     ASSERT_EQ(Download(), 1);
     EXPECT_EQ(m_caller.Body(), m_expectedBody);
     EXPECT_EQ(m_ui.m_nPrompts, 1) << "remembered credentials need no prompt";
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kSuccess}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kSuccess}));
 }
 
 TEST_F(ScriptedProxyAuthTest, RefusedCredentialsAreKeptAndUsedAgainWithoutAPrompt)
@@ -95,7 +95,7 @@ TEST_F(ScriptedProxyAuthTest, RefusedCredentialsAreKeptAndUsedAgainWithoutAPromp
     m_ui.Queue(IDOK, m_strUser, L"wrong");
     EXPECT_EQ(Download(), 0);
     EXPECT_EQ(m_ui.m_nRefusals, 1);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kFailed}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kFailed}));
     EXPECT_EQ(RememberedUser(), m_strUser);
     EXPECT_EQ(RememberedPassword(), L"wrong");
 
@@ -103,7 +103,7 @@ TEST_F(ScriptedProxyAuthTest, RefusedCredentialsAreKeptAndUsedAgainWithoutAPromp
     EXPECT_EQ(Download(), 0);
     EXPECT_EQ(m_ui.m_nPrompts, 1);
     EXPECT_EQ(m_ui.m_nRefusals, 2);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kFailed}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kFailed}));
 }
 
 TEST_F(ScriptedProxyAuthTest, PromptReturnsWhileEitherRememberedStringIsEmpty)
@@ -129,7 +129,7 @@ TEST_F(ScriptedProxyAuthTest, EmptyEntriesAreSentAndThePromptComesBack)
     m_ui.Queue(IDOK, L"", L"");
     EXPECT_EQ(Download(), 0);
     EXPECT_EQ(m_ui.m_nRefusals, 1);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kFailed}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kFailed}));
     EXPECT_EQ(RememberedUser(), L"");
     EXPECT_EQ(RememberedPassword(), L"");
 
@@ -148,7 +148,7 @@ TEST_F(ScriptedProxyAuthTest, CancelledPromptFailsWithoutANotice)
         Remember(L"bob", L"");
         m_ui.Queue(nResult, L"ignored", L"ignored");
         EXPECT_EQ(Download(), 0);
-        EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kCancelled}));
+        EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kCancelled}));
         EXPECT_EQ(RememberedUser(), L"bob");
         EXPECT_EQ(RememberedPassword(), L"");
     }
@@ -203,7 +203,7 @@ TEST_F(ProxyAuthTest, UserTypesTheCredentialsIntoThePrompt)
     EXPECT_EQ(m_caller.Body(), m_expectedBody);
     EXPECT_EQ(RememberedUser(), m_strUser);
     EXPECT_EQ(RememberedPassword(), m_strPassword);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kSuccess}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kSuccess}));
 }
 
 TEST_F(ProxyAuthTest, UserEscapesThePrompt)
@@ -218,7 +218,7 @@ TEST_F(ProxyAuthTest, UserEscapesThePrompt)
         ASSERT_TRUE(call.Wait(20000));
     }
     EXPECT_EQ(nResult, 0);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kCancelled}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kCancelled}));
     EXPECT_EQ(RememberedUser(), L"");
     EXPECT_EQ(RememberedPassword(), L"kept");
 }
@@ -243,13 +243,13 @@ TEST_F(ProxyAuthTest, RefusedCredentialsShowTheNoticeBeforeTheLogLine)
         EXPECT_STREQ(szText, L"提示");
         EXPECT_NE(::GetDlgItem(hBox, IDOK), nullptr);
         EXPECT_EQ(::GetDlgItem(hBox, IDCANCEL), nullptr);
-        EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck})) << "the failure is logged once the notice is dismissed";
+        EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck})) << "the failure is logged once the notice is dismissed";
 
         ASSERT_EQ(Xdotool(hBox, {"key Return"}), 0);
         ASSERT_TRUE(call.Wait(20000));
     }
     EXPECT_EQ(nResult, 0);
-    EXPECT_EQ(m_log.Lines(), (Lines{kNeedCheck, kFailed}));
+    EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kFailed}));
     EXPECT_EQ(RememberedUser(), m_strUser);
     EXPECT_EQ(RememberedPassword(), L"wrong");
 }

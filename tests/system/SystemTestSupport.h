@@ -3,6 +3,7 @@
 #include "log/Log.h"
 #include "system/ScopedCom.h"
 #include "system/Shortcuts.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/RegOverride.h"
 #include "tests/support/TempDir.h"
 
@@ -13,37 +14,6 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-
-// Sends the log to a file of the test's own and puts the previous log path
-// back afterwards.
-class CLogCapture {
-public:
-    CLogCapture()
-    {
-        std::wmemcpy(m_szSaved, g_szLogFile, MAX_PATH);
-        std::wstring strFile = m_dir / L"log.txt";
-        std::wmemset(g_szLogFile, 0, MAX_PATH);
-        std::wmemcpy(g_szLogFile, strFile.c_str(), strFile.size());
-    }
-    ~CLogCapture() { std::wmemcpy(g_szLogFile, m_szSaved, MAX_PATH); }
-    CLogCapture(const CLogCapture&) = delete;
-    CLogCapture& operator=(const CLogCapture&) = delete;
-
-    std::wstring Text() const { return ReadFileUtf16(m_dir / L"log.txt"); }
-    bool Contains(const std::wstring& str) const { return Text().find(str) != std::wstring::npos; }
-    size_t Count(const std::wstring& str) const
-    {
-        std::wstring strText = Text();
-        size_t n = 0;
-        for (size_t pos = strText.find(str); pos != std::wstring::npos; pos = strText.find(str, pos + 1))
-            ++n;
-        return n;
-    }
-
-private:
-    CTempDir m_dir;
-    wchar_t m_szSaved[MAX_PATH];
-};
 
 // Shortcut files read and written through the shell-link object.
 struct LinkContents {

@@ -1,0 +1,157 @@
+#include "resources/resource.h"
+#include "system/ClientProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/WindowDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <thread>
+
+namespace {
+
+// A copy of the tests' waiting helper program under the client's name, in a
+// folder of its own; the helper records its working folder in started.txt
+// and runs until the tests' quit event is set.
+class CFakeClient {
+public:
+    CFakeClient()
+    {
+        wchar_t szExe[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+        std::wstring strHelper(szExe);
+        strHelper.resize(strHelper.find_last_of(L'\\'));
+        strHelper += L"\\wait_helper.exe";
+        m_bCopied = ::CopyFileW(strHelper.c_str(), Program().c_str(), FALSE) != FALSE;
+        m_hQuit = ::CreateEventW(nullptr, TRUE, FALSE, L"SetupTestsQuitHelpers");
+        ::ResetEvent(m_hQuit);
+    }
+    ~CFakeClient()
+    {
+        ::SetEvent(m_hQuit);
+        if (m_pi.hProcess) {
+            ::WaitForSingleObject(m_pi.hProcess, 5000);
+            ::CloseHandle(m_pi.hProcess);
+            ::CloseHandle(m_pi.hThread);
+        }
+        // A client the window started ends on the same event.
+        ::Sleep(300);
+        ::CloseHandle(m_hQuit);
+    }
+    CFakeClient(const CFakeClient&) = delete;
+    CFakeClient& operator=(const CFakeClient&) = delete;
+
+    bool Copied() const { return m_bCopied; }
+    const std::wstring& Folder() const { return m_dir.Path(); }
+    std::wstring Program() const { return m_dir / L"iKVLRemote.exe"; }
+    std::wstring StartedIn() const { return ReadFileUtf16(m_dir / L"started.txt"); }
+
+    bool Run()
+    {
+        STARTUPINFOW si = {sizeof(si)};
+        std::wstring strCommand = L"\"" + Program() + L"\"";
+        return ::CreateProcessW(Program().c_str(), &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                Folder().c_str(), &si, &m_pi) &&
+               WaitFor([this] { return !StartedIn().empty(); });
+    }
+
+private:
+    CTempDir m_dir;
+    bool m_bCopied = false;
+    HANDLE m_hQuit = nullptr;
+    PROCESS_INFORMATION m_pi = {};
+};
+
+void SetSetupPath(CTestSetupDlg& dlg, const std::wstring& strPath)
+{
+    dlg.RunOnUiThread([&] { std::swprintf(dlg.m_szSetupPath, MAX_PATH, L"%ls", strPath.c_str()); });
+}
+
+}  // namespace
+
+TEST(InstallWiring, InstallButtonStartsTheWorkerAndTheInstallingPage)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    // Nothing listens there: every attempt fails at the package list.
+    dlg.RunOnUiThread([&dlg] { dlg.m_strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+
+    window.Click({168, 168});
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    EXPECT_NE(nullptr, dlg.m_hThread);
+    EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL)));
+
+    // Three failed attempts end with the error of the last one on screen.
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(dlg.m_hThread, 60000));
+    DWORD dwExit = STILL_ACTIVE;
+    ::GetExitCodeThread(dlg.m_hThread, &dwExit);
+    EXPECT_EQ(1u, dwExit);
+    HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
+    EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && !WindowText(hStatus).empty(); }));
+    EXPECT_EQ(0, dlg.m_bConfirmClose);
+
+    // A second click starts nothing more; after an error close asks nothing.
+    window.Click({200, 190});
+    window.Click({510, 10});
+    ASSERT_TRUE(window.WaitEnded(5000));
+    EXPECT_EQ(IDCANCEL, window.Result());
+}
+
+TEST(InstallWiring, ClientRunningFromTheInstallFolderRefusesToStart)
+{
+    CFakeClient client;
+    ASSERT_TRUE(client.Copied());
+    ASSERT_TRUE(client.Run());
+
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    SetSetupPath(dlg, client.Folder());
+    window.Click({200, 190});
+    HWND hBox = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+    EXPECT_EQ(L"提示", WindowText(hBox));
+    EXPECT_EQ(L"程序正在运行，请先关闭程序再安装", WindowText(::GetDlgItem(hBox, 0xFFFF)));
+    EXPECT_EQ(window.Hwnd(), ::GetWindow(hBox, GW_OWNER));
+    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitFor([&] { return window.FindMessageBox() == nullptr; }));
+    EXPECT_EQ(PAGE_READY, dlg.m_nSetupState);
+    EXPECT_EQ(nullptr, dlg.m_hThread);
+}
+
+TEST(InstallWiring, LaunchTimerStartsTheClientAndEndsTheWindow)
+{
+    CFakeClient client;
+    ASSERT_TRUE(client.Copied());
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    SetSetupPath(dlg, client.Folder());
+
+    DWORD dwStart = ::GetTickCount();
+    std::thread([&dlg] { dlg.StartLaunchTimer(); }).join();
+    ASSERT_TRUE(window.WaitEnded(5000));
+    DWORD dwElapsed = ::GetTickCount() - dwStart;
+    EXPECT_EQ(IDOK, window.Result());
+    EXPECT_GE(dwElapsed, 900u);
+    ASSERT_TRUE(WaitFor([&] { return !client.StartedIn().empty(); }));
+    EXPECT_EQ(client.Folder(), client.StartedIn()) << "started in the install folder";
+    EXPECT_TRUE(FindProcess(L"iKVLRemote.exe", client.Folder().c_str()));
+}
+
+TEST(InstallWiring, ConfirmedCloseAsksTheInstallToStop)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.EnterInstallingPage();
+    window.Click({510, 10});
+    HWND hBox = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+    EXPECT_FALSE(window.Dlg().IsStopRequested());
+    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(window.WaitEnded(5000));
+    EXPECT_TRUE(window.Dlg().IsStopRequested());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(window.Dlg().m_hStopEvent, 0));
+}

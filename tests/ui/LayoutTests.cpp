@@ -1,0 +1,145 @@
+#include "ui/SetupLayout.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* Name(ClickAction action)
+{
+    switch (action) {
+    case ClickAction::None:
+        return "none";
+    case ClickAction::Close:
+        return "close";
+    case ClickAction::Install:
+        return "install";
+    case ClickAction::Minimize:
+        return "minimize";
+    case ClickAction::Browse:
+        return "browse";
+    }
+    return "?";
+}
+
+}  // namespace
+
+TEST(Layout, ClicksOnBothPages)
+{
+    struct Case {
+        POINT pt;
+        ClickAction ready;
+        ClickAction installing;
+    };
+    const Case cases[] = {
+        // Left and top edges belong to a rectangle, right and bottom do not.
+        {{499, 10}, ClickAction::Minimize, ClickAction::Minimize},
+        {{500, 10}, ClickAction::Close, ClickAction::Close},
+        {{529, 31}, ClickAction::Close, ClickAction::Close},
+        {{500, 32}, ClickAction::None, ClickAction::None},
+        {{470, 0}, ClickAction::Minimize, ClickAction::Minimize},
+        {{469, 10}, ClickAction::None, ClickAction::None},
+        {{168, 168}, ClickAction::Install, ClickAction::None},
+        {{362, 214}, ClickAction::Install, ClickAction::None},
+        {{363, 215}, ClickAction::None, ClickAction::None},
+        {{363, 200}, ClickAction::None, ClickAction::None},
+        {{200, 215}, ClickAction::None, ClickAction::None},
+        {{167, 190}, ClickAction::None, ClickAction::None},
+        {{440, 270}, ClickAction::Browse, ClickAction::None},
+        {{491, 297}, ClickAction::Browse, ClickAction::None},
+        {{492, 280}, ClickAction::None, ClickAction::None},
+        {{450, 298}, ClickAction::None, ClickAction::None},
+        // The licence line is never a button.
+        {{8, 334}, ClickAction::None, ClickAction::None},
+        {{100, 345}, ClickAction::None, ClickAction::None},
+        {{100, 100}, ClickAction::None, ClickAction::None},
+    };
+    HotAreas areas = DefaultHotAreas();
+    for (const Case& c : cases) {
+        EXPECT_STREQ(Name(c.ready), Name(ClickActionAt(areas, PAGE_READY, c.pt))) << c.pt.x << "," << c.pt.y;
+        EXPECT_STREQ(Name(c.installing), Name(ClickActionAt(areas, PAGE_INSTALLING, c.pt)))
+            << c.pt.x << "," << c.pt.y;
+    }
+}
+
+TEST(Layout, HandCursorOnlyOverButtonsOfThePage)
+{
+    struct Case {
+        POINT pt;
+        bool bReady;
+        bool bInstalling;
+    };
+    const Case cases[] = {
+        {{515, 10}, true, true},  {{480, 10}, true, true},   {{200, 190}, true, false},
+        {{460, 285}, true, false}, {{16, 342}, false, false}, {{120, 345}, false, false},
+        {{100, 100}, false, false}, {{363, 215}, false, false}, {{492, 298}, false, false},
+    };
+    HotAreas areas = DefaultHotAreas();
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.bReady, IsHandCursorAt(areas, PAGE_READY, c.pt)) << c.pt.x << "," << c.pt.y;
+        EXPECT_EQ(c.bInstalling, IsHandCursorAt(areas, PAGE_INSTALLING, c.pt)) << c.pt.x << "," << c.pt.y;
+    }
+}
+
+TEST(Layout, DragAreaIsTheClientAreaOutsideButtonsAndLicence)
+{
+    struct Case {
+        POINT pt;
+        bool bReady;
+        bool bInstalling;
+    };
+    const Case cases[] = {
+        {{100, 100}, true, true},
+        {{0, 0}, true, true},
+        {{529, 359}, true, true},
+        {{469, 31}, true, true},
+        // The install button's area drags only once the button is gone.
+        {{168, 168}, false, true},
+        {{362, 214}, false, true},
+        {{363, 215}, true, true},
+        // Browse and the licence line never drag, on either page.
+        {{440, 270}, false, false},
+        {{8, 334}, false, false},
+        {{23, 350}, false, false},
+        {{24, 350}, true, true},
+        {{91, 339}, false, false},
+        {{162, 345}, true, true},
+        {{500, 0}, false, false},
+        {{470, 0}, false, false},
+        // Outside the client area the platform decides.
+        {{530, 100}, false, false},
+        {{-1, 100}, false, false},
+        {{100, 360}, false, false},
+    };
+    HotAreas areas = DefaultHotAreas();
+    RECT rcClient = {0, 0, kClientWidth, kClientHeight};
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.bReady, IsDragAreaAt(areas, PAGE_READY, c.pt, rcClient)) << c.pt.x << "," << c.pt.y;
+        EXPECT_EQ(c.bInstalling, IsDragAreaAt(areas, PAGE_INSTALLING, c.pt, rcClient)) << c.pt.x << "," << c.pt.y;
+    }
+}
+
+TEST(Layout, FillWidthFollowsProgress)
+{
+    const int cases[][2] = {{0, 0}, {1, 4}, {2, 9}, {10, 49}, {50, 245}, {95, 465},
+                            {97, 475}, {99, 485}, {100, 490}, {-3, 0}, {150, 490}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c[1], ProgressFillWidth(c[0])) << "progress " << c[0];
+}
+
+TEST(Layout, SlidesRunTwiceOverTheProgress)
+{
+    const int cases[][2] = {{0, 1},  {12, 1}, {13, 2}, {25, 2}, {26, 3}, {37, 3}, {38, 4}, {50, 4},
+                            {51, 1}, {62, 1}, {63, 2}, {75, 2}, {76, 3}, {87, 3}, {88, 4}, {100, 4}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c[1], SlideForProgress(c[0])) << "progress " << c[0];
+}
+
+TEST(Layout, FolderAndDiskSpaceTexts)
+{
+    EXPECT_EQ(L"C:\\Brivex Client", FolderText(L"C:\\"));
+    EXPECT_EQ(L"D:\\Apps\\Brivex Client", FolderText(L"D:\\Apps\\"));
+    EXPECT_EQ(L"所需空间：38.7MB（当前空间12.50G）", DiskSpaceText(12.5));
+    EXPECT_EQ(L"所需空间：38.7MB（当前空间52.31G）", DiskSpaceText(52.314));
+    EXPECT_EQ(L"所需空间：38.7MB（当前空间0.00G）", DiskSpaceText(0.0));
+    EXPECT_EQ(L"所需空间：38.7MB（当前空间1.00G）", DiskSpaceText(1.0));
+}

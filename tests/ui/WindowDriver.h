@@ -1,0 +1,108 @@
+#pragma once
+
+#include "ui/SetupDlg.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The setup window as the tests drive it: the real CSetupDlg, with one
+// extra message that runs a function on the window's thread.
+class CTestSetupDlg : public CSetupDlg {
+public:
+    CTestSetupDlg() : CSetupDlg(nullptr) {}
+
+    // Runs fn on the window's thread and returns when it has run.
+    void RunOnUiThread(const std::function<void()>& fn);
+    // Has the window's thread run fn when it next reads its queue; the
+    // caller's thread goes on at once.
+    void PostToUiThread(std::function<void()> fn);
+
+    // Set when the window is first shown.
+    HANDLE m_hOpenedEvent = nullptr;
+    // Ticks of the launch timer the window has received.
+    std::atomic<int> m_nLaunchTimerTicks{0};
+
+protected:
+    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+};
+
+// A client-area screenshot, 32-bit 0x00RRGGBB pixels, row by row.
+struct Screenshot {
+    int cx = 0;
+    int cy = 0;
+    std::vector<uint32_t> pixels;
+
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * cx + x]; }
+    // Pixels in the rectangle darker than the threshold on every channel.
+    int CountDark(const RECT& rc, int nThreshold = 0x90) const;
+    // Writes a BMP when SETUP_SCREENSHOT_DIR names a folder.
+    void Save(const std::wstring& strName) const;
+};
+
+int Red(uint32_t px);
+int Green(uint32_t px);
+int Blue(uint32_t px);
+// The brand red of the progress fill, as opposed to the grey track and white.
+bool IsFillRed(uint32_t px);
+bool IsColor(uint32_t px, uint32_t rgb, int nTolerance = 2);
+
+// Runs the window modally on a thread of its own, as the application does
+// on its main thread, and ends it at destruction if the test did not.
+class CWindowUnderTest {
+public:
+    CWindowUnderTest();
+    ~CWindowUnderTest();
+    CWindowUnderTest(const CWindowUnderTest&) = delete;
+    CWindowUnderTest& operator=(const CWindowUnderTest&) = delete;
+
+    // False when the window did not open within a few seconds.
+    bool Opened() const { return m_hWnd != nullptr; }
+    CTestSetupDlg& Dlg() { return *m_pDlg; }
+    HWND Hwnd() const { return m_hWnd; }
+    DWORD ThreadId() const { return m_dwThreadId; }
+
+    // Waits until the modal loop has ended; false on time-out.
+    bool WaitEnded(DWORD dwTimeoutMs);
+    INT_PTR Result() const { return m_nResult; }
+
+    // Paints the window now and reads its client area from the screen.
+    Screenshot Capture();
+
+    // Screen coordinates of a client point.
+    POINT ToScreen(POINT ptClient) const;
+    // Input through the system's input queue, as from the mouse.
+    void MoveMouseTo(POINT ptClient);
+    void Click(POINT ptClient);
+    // Press at one client point, move in steps to another, release there.
+    void Drag(POINT ptFrom, POINT ptTo);
+    void PressKey(WORD wVirtualKey);
+
+    // A message box that the window's thread shows, or null.
+    HWND FindMessageBox() const;
+
+    void EnterInstallingPage();
+    // Sets the progress and sends the progress message, as the install run
+    // posts it; returns the handler's result.
+    LRESULT SendProgress(int nProgress);
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID pParam);
+
+    CTestSetupDlg* m_pDlg = nullptr;
+    HWND m_hWnd = nullptr;
+    HANDLE m_hThread = nullptr;
+    DWORD m_dwThreadId = 0;
+    HANDLE m_hOpened = nullptr;
+    INT_PTR m_nResult = -2;
+};
+
+// Polls pred every 20 ms until it holds or the time is up.
+bool WaitFor(const std::function<bool()>& pred, DWORD dwTimeoutMs = 5000);
+
+// The window's text of a control.
+std::wstring WindowText(HWND hWnd);

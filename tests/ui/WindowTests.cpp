@@ -1,0 +1,626 @@
+#include "resources/resource.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/WindowDriver.h"
+#include "ui/ResourceImage.h"
+#include "ui/UiMessages.h"
+
+#include <gtest/gtest.h>
+
+#include <gdiplus.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr uint32_t kLowerGrey = 0xE3E3E3;
+constexpr int kBarProbeY = 350;
+
+// The artwork drawn as the window draws its page, for comparing.
+Screenshot RenderLikeTheWindow(WORD nId)
+{
+    Screenshot expected;
+    Gdiplus::Image* pImage = nullptr;
+    LoadImageFromResource(nId, &pImage);
+    std::unique_ptr<Gdiplus::Image> image(pImage);
+    if (!IsImageUsable(pImage))
+        return expected;
+    Gdiplus::Bitmap bitmap(kClientWidth, kClientHeight, PixelFormat32bppARGB);
+    {
+        Gdiplus::Graphics graphics(&bitmap);
+        graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
+        graphics.DrawImage(pImage, Gdiplus::Rect(0, 0, kClientWidth, kClientHeight), 0, 0, pImage->GetWidth(),
+                           pImage->GetHeight(), Gdiplus::UnitPixel);
+    }
+    Gdiplus::Rect rc(0, 0, kClientWidth, kClientHeight);
+    Gdiplus::BitmapData data;
+    if (bitmap.LockBits(&rc, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) != Gdiplus::Ok)
+        return expected;
+    expected.cx = kClientWidth;
+    expected.cy = kClientHeight;
+    for (int y = 0; y < kClientHeight; ++y) {
+        const uint32_t* pRow = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(data.Scan0) + y * data.Stride);
+        for (int x = 0; x < kClientWidth; ++x)
+            expected.pixels.push_back(pRow[x] & 0x00FFFFFF);
+    }
+    bitmap.UnlockBits(&data);
+    return expected;
+}
+
+// Mean difference per channel over a grid of the artwork's upper part,
+// away from the boxes, labels and bar the window draws over it.
+int MeanDifference(const Screenshot& a, const Screenshot& b)
+{
+    long long nSum = 0;
+    int nSamples = 0;
+    for (int y = 36; y < 260; y += 7) {
+        for (int x = 3; x < kClientWidth; x += 7) {
+            uint32_t pa = a.At(x, y);
+            uint32_t pb = b.At(x, y);
+            nSum += std::abs(Red(pa) - Red(pb)) + std::abs(Green(pa) - Green(pb)) + std::abs(Blue(pa) - Blue(pb));
+            nSamples += 3;
+        }
+    }
+    return static_cast<int>(nSum / nSamples);
+}
+
+// Which of the four slides the screenshot shows (1..4), 0 when none is close.
+int ShownSlide(const Screenshot& shot)
+{
+    static const WORD kSlideIds[] = {IDR_JPG_SLIDE1, IDR_JPG_SLIDE2, IDR_JPG_SLIDE3, IDR_JPG_SLIDE4};
+    static std::array<Screenshot, 4> slides;
+    int nBest = 0;
+    int nBestDifference = 8;
+    for (int i = 0; i < 4; ++i) {
+        if (slides[i].cx == 0)
+            slides[i] = RenderLikeTheWindow(kSlideIds[i]);
+        int nDifference = MeanDifference(shot, slides[i]);
+        if (nDifference < nBestDifference) {
+            nBest = i + 1;
+            nBestDifference = nDifference;
+        }
+    }
+    return nBest;
+}
+
+RECT WindowRect(HWND hWnd)
+{
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    return rc;
+}
+
+RECT ChildRect(HWND hParent, HWND hChild)
+{
+    RECT rc;
+    ::GetWindowRect(hChild, &rc);
+    ::MapWindowPoints(nullptr, hParent, reinterpret_cast<POINT*>(&rc), 2);
+    return rc;
+}
+
+int CountRed(const Screenshot& shot, const RECT& rc)
+{
+    int nCount = 0;
+    for (int y = rc.top; y < rc.bottom; ++y) {
+        for (int x = rc.left; x < rc.right; ++x) {
+            uint32_t px = shot.At(x, y);
+            if (Red(px) > 150 && Green(px) < 100 && Blue(px) < 100)
+                ++nCount;
+        }
+    }
+    return nCount;
+}
+
+bool IsHandCursorOnUiThread(CWindowUnderTest& window)
+{
+    HCURSOR hCursor = nullptr;
+    window.Dlg().RunOnUiThread([&hCursor] { hCursor = ::GetCursor(); });
+    return hCursor && hCursor == window.Dlg().m_hHandCursor;
+}
+
+}  // namespace
+
+TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hWnd = window.Hwnd();
+    CTestSetupDlg& dlg = window.Dlg();
+
+    RECT rc = WindowRect(hWnd);
+    RECT rcWork;
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+    EXPECT_EQ(kClientWidth, rc.right - rc.left);
+    EXPECT_EQ(kClientHeight, rc.bottom - rc.top);
+    EXPECT_NEAR((rcWork.left + rcWork.right - kClientWidth) / 2, rc.left, 1);
+    EXPECT_NEAR((rcWork.top + rcWork.bottom - kClientHeight) / 2, rc.top, 1);
+    RECT rcClient;
+    ::GetClientRect(hWnd, &rcClient);
+    EXPECT_EQ(kClientWidth, rcClient.right);
+    EXPECT_EQ(kClientHeight, rcClient.bottom);
+
+    EXPECT_EQ(0, ::GetWindowTextLengthW(hWnd));
+    LONG nStyle = ::GetWindowLongW(hWnd, GWL_STYLE);
+    EXPECT_TRUE(nStyle & WS_POPUP);
+    EXPECT_FALSE(nStyle & WS_CAPTION);
+    EXPECT_TRUE(::GetWindowLongW(hWnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    ASSERT_NE(nullptr, dlg.m_hIcon);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_hIcon), ::SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0));
+    EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_hIcon), ::SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0));
+    EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_hIcon), ::SendMessageW(hWnd, WM_QUERYDRAGICON, 0, 0));
+
+    LOGFONTW lf = {};
+    ASSERT_EQ(static_cast<int>(sizeof(lf)), ::GetObjectW(dlg.m_font.Get(), sizeof(lf), &lf));
+    EXPECT_EQ(14, lf.lfHeight);
+    EXPECT_EQ(FW_NORMAL, lf.lfWeight);
+    EXPECT_EQ(DEFAULT_CHARSET, lf.lfCharSet);
+    EXPECT_STREQ(L"宋体", lf.lfFaceName);
+
+    struct Label {
+        int nId;
+        LONG nAlign;
+        RECT rc;
+        const wchar_t* pszText;
+    };
+    const Label labels[] = {
+        {IDC_PERCENT_LABEL, SS_RIGHT, {490, 341, 525, 359}, L"0%"},
+        {IDC_STATUS_LABEL, SS_CENTER, {34, 324, 494, 342}, L""},
+    };
+    for (const Label& label : labels) {
+        HWND hLabel = ::GetDlgItem(hWnd, label.nId);
+        ASSERT_NE(nullptr, hLabel) << label.nId;
+        EXPECT_FALSE(::IsWindowVisible(hLabel));
+        EXPECT_EQ(label.nAlign, ::GetWindowLongW(hLabel, GWL_STYLE) & SS_TYPEMASK);
+        RECT rcLabel = ChildRect(hWnd, hLabel);
+        EXPECT_TRUE(::EqualRect(&label.rc, &rcLabel)) << label.nId;
+        EXPECT_EQ(label.pszText, WindowText(hLabel));
+        EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_font.Get()), ::SendMessageW(hLabel, WM_GETFONT, 0, 0));
+    }
+
+    for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
+                                   dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
+        EXPECT_TRUE(IsImageUsable(pImage));
+    EXPECT_EQ(hWnd, dlg.OwnerWindow());
+    EXPECT_EQ(RGB(51, 47, 46), dlg.m_staticPercent.GetTextColor());
+}
+
+TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    Screenshot shot = window.Capture();
+    shot.Save(L"ready");
+
+    // The artwork, drawn 1:1.
+    Screenshot art = RenderLikeTheWindow(IDR_JPG_READY);
+    EXPECT_LE(MeanDifference(shot, art), 2);
+
+    // White path box with the folder text, grey disk-space box with its line.
+    EXPECT_TRUE(IsColor(shot.At(38, 270), kWhite));
+    EXPECT_TRUE(IsColor(shot.At(262, 292), kWhite));
+    EXPECT_GT(shot.CountDark({43, 274, 263, 293}), 40) << "folder text";
+    EXPECT_TRUE(IsColor(shot.At(38, 300), kLowerGrey));
+    EXPECT_TRUE(IsColor(shot.At(287, 322), kLowerGrey));
+    EXPECT_GT(shot.CountDark({43, 303, 288, 322}), 80) << "disk-space line";
+    EXPECT_EQ(L"C:\\", std::wstring(window.Dlg().m_szInstallRoot));
+
+    // The licence line of the artwork is covered.
+    for (POINT pt : {POINT{0, 329}, POINT{15, 342}, POINT{120, 344}, POINT{197, 353}})
+        EXPECT_TRUE(IsColor(shot.At(pt.x, pt.y), kLowerGrey, 0)) << pt.x << "," << pt.y;
+    EXPECT_EQ(0, shot.CountDark({0, 329, 198, 354}));
+}
+
+TEST(Window, LongInstallRootRunsPastTheBoxUnclipped)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    bool bSettled = false;
+    dlg.RunOnUiThread([&] {
+        bSettled = dlg.SettleBrowsedLocation(L"R:\\Program Files Extended Collection\\Applications");
+        ::InvalidateRect(hWnd, nullptr, TRUE);
+    });
+    ASSERT_TRUE(bSettled);
+    Screenshot shot = window.Capture();
+    shot.Save(L"ready-long-root");
+    EXPECT_GT(shot.CountDark({268, 274, 436, 293}), 40);
+    EXPECT_GT(shot.CountDark({43, 303, 288, 322}), 80);
+}
+
+TEST(Window, InstallingPageFollowsProgress)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hPercent = ::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL);
+    window.EnterInstallingPage();
+    EXPECT_TRUE(::IsWindowVisible(hPercent));
+    EXPECT_EQ(L"0%", WindowText(hPercent)) << "before the first progress message";
+
+    struct Case {
+        int nProgress;
+        int nSlide;
+        int nFillWidth;
+    };
+    const Case cases[] = {{0, 1, 0},      {12, 1, 58},    {13, 2, 63},    {50, 4, 245},  {51, 1, 249},
+                          {87, 3, 426},   {88, 4, 431},   {97, 4, 475},   {100, 4, 490}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nProgress);
+        EXPECT_EQ(1, window.SendProgress(c.nProgress));
+        Screenshot shot = window.Capture();
+        shot.Save(L"installing-" + std::to_wstring(c.nProgress));
+        EXPECT_EQ(c.nSlide, ShownSlide(shot));
+
+        // The fill covers exactly its columns; the rounded left end is
+        // partly transparent, the track shows right of the fill.
+        int nRed = 0;
+        for (int x = 0; x < kBarWidth; ++x)
+            nRed += IsFillRed(shot.At(x, kBarProbeY)) ? 1 : 0;
+        EXPECT_NEAR(c.nFillWidth, nRed, 1);
+        if (c.nFillWidth > 4) {
+            EXPECT_TRUE(IsFillRed(shot.At(c.nFillWidth - 2, kBarProbeY)));
+        }
+        if (c.nFillWidth < kBarWidth) {
+            uint32_t px = shot.At(c.nFillWidth + 1, kBarProbeY);
+            EXPECT_FALSE(IsFillRed(px));
+            EXPECT_GT(Green(px), 200) << "track";
+        }
+        wchar_t szPercent[8];
+        std::swprintf(szPercent, 8, L"%d%%", c.nProgress);
+        EXPECT_EQ(szPercent, WindowText(hPercent));
+    }
+}
+
+TEST(Window, ProgressMessageTakesAnyParametersAndReturnsOne)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.Dlg().m_nProgress = 42;
+    EXPECT_EQ(1, ::SendMessageW(window.Hwnd(), WM_INSTALL_PROGRESS, 5, 7));
+    EXPECT_EQ(L"42%", WindowText(::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL)));
+}
+
+TEST(Window, MissingPageImageLeavesTheScreenAsItWas)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    window.EnterInstallingPage();
+    window.SendProgress(12);
+    Screenshot before = window.Capture();
+    ASSERT_EQ(1, ShownSlide(before));
+    dlg.RunOnUiThread([&dlg] {
+        delete dlg.m_pImgSlide2;
+        dlg.m_pImgSlide2 = nullptr;
+    });
+    window.SendProgress(13);
+    Screenshot after = window.Capture();
+    EXPECT_EQ(1, ShownSlide(after));
+    EXPECT_FALSE(IsFillRed(after.At(60, kBarProbeY))) << "the bar of 12 percent stays";
+}
+
+TEST(Window, StatusLabelThroughTheNotifier)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    window.EnterInstallingPage();
+    HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
+
+    // From a thread of its own, as the install run calls it.
+    std::thread([&dlg] { dlg.SetStatusText(L"正在下载 base.zip"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在下载 base.zip"; }));
+    EXPECT_FALSE(::IsWindowVisible(hStatus)) << "a status text alone stays hidden";
+
+    std::thread([&dlg] { dlg.ShowError(L"下载base.zip失败"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"下载base.zip失败"; }));
+    EXPECT_EQ(0, dlg.m_bConfirmClose);
+    Screenshot shot = window.Capture();
+    shot.Save(L"installing-error");
+    EXPECT_GT(CountRed(shot, {34, 324, 494, 342}), 30);
+    EXPECT_TRUE(IsColor(shot.At(35, 325), kWhite));
+    EXPECT_TRUE(IsColor(shot.At(492, 340), kWhite));
+
+    // Once red, later texts are red too.
+    std::thread([&dlg] { dlg.SetStatusText(L"正在安装 base.zip"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装 base.zip"; }));
+    EXPECT_GT(CountRed(window.Capture(), {34, 324, 494, 342}), 30);
+}
+
+TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
+    window.Dlg().ShowErrorText(L"");
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) != FALSE; }));
+    Screenshot shot = window.Capture();
+    int nWhite = 0;
+    for (int y = 324; y < 342; ++y) {
+        for (int x = 34; x < 494; ++x)
+            nWhite += IsColor(shot.At(x, y), kWhite) ? 1 : 0;
+    }
+    EXPECT_EQ(460 * 18, nWhite);
+}
+
+TEST(Window, NotifierNeverWaitsForTheWindowsThread)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    window.EnterInstallingPage();
+    HWND hWnd = window.Hwnd();
+
+    // The window's thread is busy, as while it waits for the worker.
+    HANDLE hRelease = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    dlg.PostToUiThread([hRelease] { ::WaitForSingleObject(hRelease, 20000); });
+    ::Sleep(100);
+
+    struct Calls {
+        static DWORD WINAPI Run(LPVOID pParam)
+        {
+            CTestSetupDlg* pDlg = static_cast<CTestSetupDlg*>(pParam);
+            pDlg->SetStatusText(L"正在安装 a.zip");
+            pDlg->ShowErrorText(L"安装a.zip失败");
+            pDlg->m_nProgress = 42;
+            pDlg->PostProgress();
+            pDlg->m_nProgress = 100;
+            pDlg->UpdateProgressText();
+            pDlg->StartLaunchTimer();
+            return pDlg->OwnerWindow() ? 0 : 1;
+        }
+    };
+    HANDLE hCaller = ::CreateThread(nullptr, 0, &Calls::Run, &dlg, 0, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hCaller, 3000)) << "an install thread waited for the window";
+    ::SetEvent(hRelease);
+    ::WaitForSingleObject(hCaller, INFINITE);
+    ::CloseHandle(hCaller);
+    ::CloseHandle(hRelease);
+
+    // Once free, the window applies everything in order.
+    HWND hStatus = ::GetDlgItem(hWnd, IDC_STATUS_LABEL);
+    HWND hPercent = ::GetDlgItem(hWnd, IDC_PERCENT_LABEL);
+    EXPECT_TRUE(WaitFor([&] { return WindowText(hPercent) == L"100%"; }));
+    EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"安装a.zip失败"; }));
+    EXPECT_EQ(RGB(255, 0, 0), dlg.m_staticStatus.GetTextColor());
+    EXPECT_TRUE(WaitFor([&] { return dlg.m_nLaunchTimerTicks == 1; }, 3000)) << "launch timer";
+}
+
+TEST(Window, LaunchTimerTicksOnceAfterASecond)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    DWORD dwStart = ::GetTickCount();
+    std::thread([&dlg] { dlg.StartLaunchTimer(); }).join();
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nLaunchTimerTicks == 1; }, 3000));
+    EXPECT_GE(::GetTickCount() - dwStart, 900u);
+    ::Sleep(1500);
+    EXPECT_EQ(1, dlg.m_nLaunchTimerTicks) << "stopped at its first tick";
+}
+
+TEST(Window, DestroyReleasesImagesAndCutsOffTheInstallThreads)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    window.Click({510, 10});
+    ASSERT_TRUE(window.WaitEnded(5000));
+    for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
+                                   dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
+        EXPECT_EQ(nullptr, pImage);
+    EXPECT_EQ(nullptr, dlg.OwnerWindow());
+    EXPECT_EQ(nullptr, dlg.m_staticPercent.GetSafeHwnd());
+    // Late calls from an install thread find no window and do nothing.
+    std::thread([&dlg] {
+        dlg.ShowErrorText(L"x");
+        dlg.PostProgress();
+        dlg.UpdateProgressText();
+        dlg.StartLaunchTimer();
+    }).join();
+}
+
+TEST(Input, MinimizeAndCloseMeetAtTheirEdge)
+{
+    {
+        CWindowUnderTest window;
+        ASSERT_TRUE(window.Opened());
+        window.Click({499, 10});
+        EXPECT_TRUE(WaitFor([&] { return ::IsIconic(window.Hwnd()) != FALSE; }));
+        EXPECT_FALSE(window.WaitEnded(0));
+    }
+    {
+        CWindowUnderTest window;
+        ASSERT_TRUE(window.Opened());
+        window.Click({500, 10});
+        ASSERT_TRUE(window.WaitEnded(5000));
+        EXPECT_EQ(IDCANCEL, window.Result());
+    }
+}
+
+TEST(Input, ClickOutsideTheInstallButtonDoesNothing)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    RECT rcBefore = WindowRect(window.Hwnd());
+    window.Click({363, 215});
+    ::Sleep(300);
+    EXPECT_FALSE(window.WaitEnded(0));
+    EXPECT_FALSE(::IsIconic(window.Hwnd()));
+    EXPECT_EQ(nullptr, window.FindMessageBox());
+    EXPECT_EQ(PAGE_READY, window.Dlg().m_nSetupState);
+    RECT rcAfter = WindowRect(window.Hwnd());
+    EXPECT_TRUE(::EqualRect(&rcBefore, &rcAfter));
+}
+
+TEST(Input, DragByTheClientArea)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    RECT rcBefore = WindowRect(window.Hwnd());
+    window.Drag({100, 100}, {140, 130});
+    ASSERT_TRUE(WaitFor([&] { return WindowRect(window.Hwnd()).left != rcBefore.left; }, 3000));
+    RECT rcAfter = WindowRect(window.Hwnd());
+    EXPECT_EQ(rcBefore.left + 40, rcAfter.left);
+    EXPECT_EQ(rcBefore.top + 30, rcAfter.top);
+    EXPECT_FALSE(window.WaitEnded(0));
+}
+
+TEST(Input, ButtonsAndLicenceLineDoNotDrag)
+{
+    struct Case {
+        POINT ptFrom;
+        POINT ptTo;
+    };
+    // Each release lands where no button is, so nothing else happens.
+    const Case cases[] = {
+        {{450, 280}, {480, 305}},  // browse
+        {{480, 10}, {440, 40}},    // minimize
+        {{515, 10}, {515, 60}},    // close
+        {{170, 170}, {150, 150}},  // install
+        {{15, 340}, {45, 320}},    // licence box
+        {{100, 344}, {100, 320}},  // licence link
+    };
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    RECT rcBefore = WindowRect(window.Hwnd());
+    for (const Case& c : cases) {
+        window.Drag(c.ptFrom, c.ptTo);
+        RECT rcAfter = WindowRect(window.Hwnd());
+        EXPECT_TRUE(::EqualRect(&rcBefore, &rcAfter)) << "dragged from " << c.ptFrom.x << "," << c.ptFrom.y;
+    }
+    EXPECT_FALSE(window.WaitEnded(0));
+    EXPECT_FALSE(::IsIconic(window.Hwnd()));
+}
+
+TEST(Input, ReleaseOnAnotherButtonTriggersThatButton)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    // Pressed on browse, released on minimize.
+    window.Drag({460, 285}, {485, 16});
+    EXPECT_TRUE(WaitFor([&] { return ::IsIconic(window.Hwnd()) != FALSE; }));
+    EXPECT_FALSE(window.WaitEnded(0));
+}
+
+TEST(Input, InstallAreaDragsOnTheInstallingPage)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.EnterInstallingPage();
+    RECT rcBefore = WindowRect(window.Hwnd());
+    window.Drag({200, 190}, {230, 210});
+    ASSERT_TRUE(WaitFor([&] { return WindowRect(window.Hwnd()).left != rcBefore.left; }, 3000));
+    RECT rcAfter = WindowRect(window.Hwnd());
+    EXPECT_EQ(rcBefore.left + 30, rcAfter.left);
+    EXPECT_EQ(rcBefore.top + 20, rcAfter.top);
+    EXPECT_EQ(PAGE_INSTALLING, window.Dlg().m_nSetupState);
+    EXPECT_FALSE(window.WaitEnded(0));
+}
+
+TEST(Input, HandCursorOnlyOverTheButtonsOfThePage)
+{
+    struct Case {
+        POINT pt;
+        bool bHand;
+    };
+    const Case ready[] = {{{460, 285}, true}, {{250, 190}, true}, {{485, 16}, true}, {{100, 100}, false}};
+    const Case installing[] = {{{460, 285}, false}, {{250, 190}, false}, {{515, 16}, true}, {{100, 100}, false}};
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    for (int nPage : {PAGE_READY, PAGE_INSTALLING}) {
+        if (nPage == PAGE_INSTALLING)
+            window.EnterInstallingPage();
+        for (const Case& c : nPage == PAGE_READY ? ready : installing) {
+            // From a button first, so the arrow must come back by itself.
+            window.MoveMouseTo({515, 16});
+            ASSERT_TRUE(WaitFor([&] { return IsHandCursorOnUiThread(window); }, 3000));
+            window.MoveMouseTo(c.pt);
+            EXPECT_TRUE(WaitFor([&] { return IsHandCursorOnUiThread(window) == c.bHand; }, 3000))
+                << "page " << nPage << " at " << c.pt.x << "," << c.pt.y;
+        }
+    }
+}
+
+TEST(Input, CloseQuestionCancelKeepsTheInstallGoing)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.EnterInstallingPage();
+    window.Click({510, 10});
+    HWND hBox = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+    EXPECT_EQ(L"询问", WindowText(hBox));
+    EXPECT_EQ(L"是否终止安装？", WindowText(::GetDlgItem(hBox, 0xFFFF)));
+    HWND hOk = ::GetDlgItem(hBox, IDOK);
+    HWND hCancel = ::GetDlgItem(hBox, IDCANCEL);
+    ASSERT_NE(nullptr, hOk);
+    ASSERT_NE(nullptr, hCancel);
+    EXPECT_EQ(nullptr, ::GetDlgItem(hBox, IDYES));
+    EXPECT_EQ(window.Hwnd(), ::GetWindow(hBox, GW_OWNER));
+
+    // Progress keeps coming in behind the question.
+    window.SendProgress(60);
+    EXPECT_EQ(L"60%", WindowText(::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL)));
+
+    RECT rcCancel;
+    ::GetWindowRect(hCancel, &rcCancel);
+    POINT ptCancel = {(rcCancel.left + rcCancel.right) / 2, (rcCancel.top + rcCancel.bottom) / 2};
+    ::ScreenToClient(window.Hwnd(), &ptCancel);
+    window.Click(ptCancel);
+    ASSERT_TRUE(WaitFor([&] { return window.FindMessageBox() == nullptr; }));
+    EXPECT_FALSE(window.WaitEnded(300));
+    EXPECT_EQ(PAGE_INSTALLING, window.Dlg().m_nSetupState);
+}
+
+TEST(Input, CloseQuestionOkEndsTheWindow)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.EnterInstallingPage();
+    window.Click({510, 10});
+    HWND hBox = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+    RECT rcOk;
+    ::GetWindowRect(::GetDlgItem(hBox, IDOK), &rcOk);
+    POINT ptOk = {(rcOk.left + rcOk.right) / 2, (rcOk.top + rcOk.bottom) / 2};
+    ::ScreenToClient(window.Hwnd(), &ptOk);
+    window.Click(ptOk);
+    ASSERT_TRUE(window.WaitEnded(5000));
+    EXPECT_EQ(IDCANCEL, window.Result());
+}
+
+TEST(Input, CloseAsksNothingOnTheReadyPageOrAfterAnError)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.EnterInstallingPage();
+    std::thread([&window] { window.Dlg().ShowError(L"校验失败"); }).join();
+    window.Click({510, 10});
+    ASSERT_TRUE(window.WaitEnded(5000));
+    EXPECT_EQ(IDCANCEL, window.Result());
+}
+
+TEST(Input, EscapeEndsWithoutAQuestionAndEnterWithOk)
+{
+    {
+        CWindowUnderTest window;
+        ASSERT_TRUE(window.Opened());
+        window.EnterInstallingPage();
+        window.PressKey(VK_ESCAPE);
+        ASSERT_TRUE(window.WaitEnded(5000));
+        EXPECT_EQ(IDCANCEL, window.Result());
+    }
+    {
+        CWindowUnderTest window;
+        ASSERT_TRUE(window.Opened());
+        window.PressKey(VK_RETURN);
+        ASSERT_TRUE(window.WaitEnded(5000));
+        EXPECT_EQ(IDOK, window.Result());
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The window's pages, geometry and texts as plain values and functions, so
+// tests can check them without a window.
+
+enum SetupPage : int {
+    PAGE_READY = 0,
+    PAGE_INSTALLING = 1,
+};
+
+constexpr int kClientWidth = 530;
+constexpr int kClientHeight = 360;
+
+// Progress bar of the installing page: the track image stretched to its
+// full size, the fill image cropped to the progress.
+constexpr int kBarX = 0;
+constexpr int kBarY = 346;
+constexpr int kBarWidth = 490;
+constexpr int kBarHeight = 8;
+
+// Ready page: the box behind the install path, the box behind the
+// disk-space line (both at their anchors) and the cover over the licence
+// line of the artwork.
+constexpr int kPathBoxWidth = 225;
+constexpr int kPathBoxHeight = 23;
+constexpr int kSpaceBoxWidth = 250;
+constexpr int kSpaceBoxHeight = 23;
+constexpr int kLicenceCoverWidth = 200;
+constexpr int kLicenceCoverHeight = 25;
+
+// The click areas of the artwork, in client coordinates. A rectangle holds
+// its left and top edges, not its right and bottom ones.
+struct HotAreas {
+    RECT rcClose;
+    RECT rcInstall;
+    RECT rcMinimize;
+    RECT rcBrowse;
+    RECT rcAgreeBox;
+    RECT rcAgreeLink;
+};
+
+HotAreas DefaultHotAreas();
+constexpr POINT kPathBoxOrigin = {38, 270};
+constexpr POINT kSpaceLineOrigin = {38, 300};
+
+enum class ClickAction {
+    None,
+    Close,
+    Install,
+    Minimize,
+    Browse,
+};
+
+// What a release of the left button at pt does on the page.
+ClickAction ClickActionAt(const HotAreas& areas, int nPage, POINT pt);
+// Whether the pointer at pt is over a button of the page.
+bool IsHandCursorAt(const HotAreas& areas, int nPage, POINT pt);
+// Whether a press at pt drags the window: anywhere in the client area but
+// on a button of the page or on the licence line.
+bool IsDragAreaAt(const HotAreas& areas, int nPage, POINT pt, const RECT& rcClient);
+
+// Columns of the fill image shown at the progress (0..100): 49 * p / 10.
+int ProgressFillWidth(int nProgress);
+// The slide (1..4) shown at the progress; the four slides run twice.
+int SlideForProgress(int nProgress);
+
+// The install path as the ready page shows it: the root and the product
+// folder name, also when the fallback folder name is in use.
+std::wstring FolderText(const wchar_t* pszInstallRoot);
+// "所需空间：38.7MB（当前空间12.50G）" for 12.5 GiB free.
+std::wstring DiskSpaceText(double dFreeGB);
