@@ -59,11 +59,15 @@ std::wstring Normalized(const wchar_t* pszPath)
 bool ParseUninstallArguments(int nArgs, const wchar_t* const* ppszArgs, UninstallRequest* pRequest)
 {
     *pRequest = UninstallRequest();
+    // Known even when the rest is wrong, so that a scripted call never
+    // waits on a message box.
+    for (int i = 0; i < nArgs; ++i)
+        pRequest->bSilent = pRequest->bSilent || EqualIgnoringCase(ppszArgs[i], L"/S");
     bool bFolder = false;
     for (int i = 0; i < nArgs; ++i) {
         const wchar_t* pszArg = ppszArgs[i];
         if (EqualIgnoringCase(pszArg, L"/S")) {
-            pRequest->bSilent = true;
+            continue;
         } else if (std::wcsncmp(pszArg, L"/W=", 3) == 0) {
             wchar_t* pEnd = nullptr;
             unsigned long long nHandle = std::wcstoull(pszArg + 3, &pEnd, 10);

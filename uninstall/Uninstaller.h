@@ -15,7 +15,8 @@ struct UninstallRequest {
     HANDLE hWaitFor = nullptr;
 };
 
-// False when the arguments are not one folder and known switches.
+// False when the arguments are not one folder and known switches; the
+// silent switch is taken all the same.
 bool ParseUninstallArguments(int nArgs, const wchar_t* const* ppszArgs, UninstallRequest* pRequest);
 
 // Exit codes of UnInstall.exe.

@@ -103,6 +103,59 @@ int RunUninstaller(const std::wstring& strExe, const std::wstring& strArguments,
     return static_cast<int>(dwExit);
 }
 
+// Starts the uninstaller without waiting for it.
+HANDLE StartUninstaller(const std::wstring& strArguments)
+{
+    std::wstring strCommandLine = L"\"" + UninstallerPath() + L"\" " + strArguments;
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(UninstallerPath().c_str(), &strCommandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &si, &pi))
+        return nullptr;
+    ::CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+BOOL CALLBACK FindStaticText(HWND hChild, LPARAM lParam)
+{
+    wchar_t szClass[32] = {};
+    wchar_t szText[1024] = {};
+    ::GetClassNameW(hChild, szClass, 32);
+    if (::lstrcmpiW(szClass, L"Static") != 0 || ::GetWindowTextW(hChild, szText, 1024) == 0)
+        return TRUE;
+    *reinterpret_cast<std::wstring*>(lParam) = szText;
+    return FALSE;
+}
+
+// Waits for the uninstaller's message box, returns its text and presses
+// the button as a user would; empty when no box came within 20 s.
+std::wstring AnswerMessageBox(int nButton)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (HWND hBox = ::FindWindowW(L"#32770", L"卸载Fenmora")) {
+            // The text is the box's static control with text (the icon is
+            // one without).
+            std::wstring strText;
+            ::EnumChildWindows(hBox, FindStaticText, reinterpret_cast<LPARAM>(&strText));
+            ::PostMessageW(hBox, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED), 0);
+            for (int k = 0; k < 50 && ::IsWindow(hBox); ++k)
+                ::Sleep(100);
+            return strText;
+        }
+        ::Sleep(100);
+    }
+    return std::wstring();
+}
+
+int ExitCode(HANDLE hProcess)
+{
+    DWORD dwExit = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(hProcess, 30000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(hProcess, &dwExit);
+    ::CloseHandle(hProcess);
+    return static_cast<int>(dwExit);
+}
+
 bool WaitUntil(const std::function<bool()>& done)
 {
     for (int i = 0; i < 300; ++i) {
@@ -234,6 +287,7 @@ TEST(UninstallArguments, Parse)
         {{L"/S"}, false, L"", true, 0},
         {{L"C:\\x", L"D:\\y"}, false, L"", false, 0},
         {{L"C:\\x", L"/X"}, false, L"", false, 0},
+        {{L"/X", L"C:\\x", L"/S"}, false, L"", true, 0},
         {{L"C:\\x", L"/W="}, false, L"", false, 0},
         {{L"C:\\x", L"/W=12a"}, false, L"", false, 0},
         {{L"C:\\x", L"/W=0"}, false, L"", false, 0},
@@ -242,9 +296,9 @@ TEST(UninstallArguments, Parse)
         SCOPED_TRACE(c.args.empty() ? std::string("(none)") : Narrow(c.args[0]));
         UninstallRequest request;
         ASSERT_EQ(ParseUninstallArguments(static_cast<int>(c.args.size()), c.args.data(), &request), c.bOk);
+        EXPECT_EQ(request.bSilent, c.bSilent);
         if (c.bOk) {
             EXPECT_EQ(request.strFolder, c.pszFolder);
-            EXPECT_EQ(request.bSilent, c.bSilent);
             EXPECT_EQ(reinterpret_cast<uintptr_t>(request.hWaitFor), c.nWaitFor);
         }
     }
@@ -398,7 +452,7 @@ TEST_F(Uninstalling, RefusesWhatIsNoInstallation)
         {"a relative folder", nullptr, L"\"Brivex Client\" /S", kUninstallRefused},
         {"the folder beside it", nullptr, L"\"" + (m_root / L"Brivex Client.bak") + L"\" /S", kUninstallRefused},
         {"no folder", nullptr, L"/S", kUninstallUsage},
-        {"an unknown switch", nullptr, L"\"" + m_strSetup + L"\" /S /Q", kUninstallUsage},
+        {"an unknown switch", nullptr, L"/Q \"" + m_strSetup + L"\" /S", kUninstallUsage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -465,4 +519,31 @@ TEST_F(Uninstalling, FilesThatStayBehind)
         RemoveTree(m_strSetup);
         ExpectOnlyUserThingsLeft();
     }
+}
+
+// Without /S the user is asked first and told the outcome.
+TEST_F(Uninstalling, AsksTheUserFirst)
+{
+    Install();
+    const std::set<std::wstring> before = Tree(m_root.Path());
+    HANDLE hProcess = StartUninstaller(Quoted(m_strSetup));
+    ASSERT_NE(hProcess, nullptr);
+    const std::wstring strQuestion = AnswerMessageBox(IDNO);
+    EXPECT_NE(strQuestion.find(L"确定要卸载Fenmora吗？"), std::wstring::npos) << Narrow(strQuestion);
+    EXPECT_NE(strQuestion.find(m_strSetup), std::wstring::npos) << "the question names the folder";
+    EXPECT_EQ(ExitCode(hProcess), kUninstallCancelled);
+    EXPECT_EQ(Listing(Tree(m_root.Path())), Listing(before));
+    EXPECT_TRUE(KeyExists(kProductKey));
+
+    hProcess = StartUninstaller(Quoted(m_strSetup));
+    ASSERT_NE(hProcess, nullptr);
+    EXPECT_NE(AnswerMessageBox(IDYES), L"");
+    EXPECT_EQ(AnswerMessageBox(IDOK), L"Fenmora已成功卸载。");
+    EXPECT_EQ(ExitCode(hProcess), kUninstallDone);
+    ExpectOnlyUserThingsLeft();
+
+    hProcess = StartUninstaller(Quoted(m_strSetup));
+    ASSERT_NE(hProcess, nullptr);
+    EXPECT_EQ(AnswerMessageBox(IDOK), m_strSetup + L"\n不是Fenmora的安装目录，无法卸载。");
+    EXPECT_EQ(ExitCode(hProcess), kUninstallRefused);
 }
