@@ -192,6 +192,24 @@ bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH])
     return QueryFolderValue(key.Get(), L"Desktop", szPath) == ERROR_SUCCESS;
 }
 
+bool GetCommonProgramsPath(wchar_t (&szPath)[MAX_PATH])
+{
+    std::wmemset(szPath, 0, MAX_PATH);
+    HKEY hKey = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return false;
+    ScopedRegKey key(hKey);
+    return QueryFolderValue(key.Get(), L"Common Programs", szPath) == ERROR_SUCCESS;
+}
+
+bool ComposeStartMenuLinks(const wchar_t* pszPrograms, StartMenuLinks* pLinks)
+{
+    return FormatPath(pLinks->szFolder, L"%ls\\%ls", pszPrograms, kDisplayName) &&
+           FormatPath(pLinks->szUninstallName, kUninstallLinkFormat, kDisplayName) &&
+           FormatPath(pLinks->szClientLink, L"%ls\\%ls.lnk", pLinks->szFolder, kDisplayName) &&
+           FormatPath(pLinks->szUninstallLink, L"%ls\\%ls.lnk", pLinks->szFolder, pLinks->szUninstallName);
+}
+
 bool CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
                             const wchar_t* pszIcon)
 {
@@ -221,21 +239,16 @@ bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
     key.Reset();
     LogNormal(L"[CSetupDlg::SetStartShellLink] ProgramsPath=%ls", szPrograms);
 
-    wchar_t szProduct[MAX_PATH];
-    wchar_t szUninstallName[64];
-    if (!FormatPath(szProduct, L"%ls\\%ls", szPrograms, kDisplayName) ||
-        !FormatPath(szUninstallName, kUninstallLinkFormat, kDisplayName))
+    StartMenuLinks links;
+    if (!ComposeStartMenuLinks(szPrograms, &links))
         return true;
 
     // Fresh files, and a fresh folder unless the user keeps files of their own
     // in it.
-    wchar_t szFile[MAX_PATH];
-    if (FormatPath(szFile, L"%ls\\%ls.lnk", szProduct, kDisplayName))
-        ::DeleteFileW(szFile);
-    if (FormatPath(szFile, L"%ls\\%ls.lnk", szProduct, szUninstallName))
-        ::DeleteFileW(szFile);
-    ::RemoveDirectoryW(szProduct);
-    ::CreateDirectoryW(szProduct, nullptr);
+    ::DeleteFileW(links.szClientLink);
+    ::DeleteFileW(links.szUninstallLink);
+    ::RemoveDirectoryW(links.szFolder);
+    ::CreateDirectoryW(links.szFolder, nullptr);
 
     wchar_t szTarget[MAX_PATH];
     wchar_t szIcon[MAX_PATH];
@@ -244,8 +257,8 @@ bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
     if (!ComposeClientIconPath(pszSetupPath, szIcon))
         return true;
     if (ComposeClientLinkTarget(pszSetupPath, szTarget))
-        CreateShellLink(kDisplayName, pszSetupPath, szTarget, szIcon, szProduct, nullptr);
+        CreateShellLink(kDisplayName, pszSetupPath, szTarget, szIcon, links.szFolder, nullptr);
     if (ComposeUninstallerPath(pszSetupPath, szUninstaller) && FormatPath(szArguments, L"\"%ls\"", pszSetupPath))
-        CreateShellLink(szUninstallName, pszSetupPath, szUninstaller, szIcon, szProduct, szArguments);
+        CreateShellLink(links.szUninstallName, pszSetupPath, szUninstaller, szIcon, links.szFolder, szArguments);
     return true;
 }

@@ -43,6 +43,21 @@ bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wc
 // the key or a non-empty value is not there.
 bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH]);
 
+// The machine's Start-menu programs folder ("Common Programs"); false when
+// the key or a non-empty value is not there.
+bool GetCommonProgramsPath(wchar_t (&szPath)[MAX_PATH]);
+
+// The Start-menu product folder below a programs folder and the two
+// shortcut files in it, as the installer makes and the uninstaller removes
+// them. False when a path would not fit.
+struct StartMenuLinks {
+    wchar_t szFolder[MAX_PATH];
+    wchar_t szUninstallName[64];  // "卸载Fenmora"
+    wchar_t szClientLink[MAX_PATH];
+    wchar_t szUninstallLink[MAX_PATH];
+};
+bool ComposeStartMenuLinks(const wchar_t* pszPrograms, StartMenuLinks* pLinks);
+
 // The shortcut on the current user's desktop, without arguments.
 bool CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
                             const wchar_t* pszIcon);

@@ -4,10 +4,13 @@
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 
+#include <cwchar>
+
 namespace {
 
 constexpr wchar_t kDisplayVersion[] = L"2.0";
 constexpr wchar_t kUninstallStringValue[] = L"UninstallString";
+constexpr wchar_t kInstallLocationValue[] = L"InstallLocation";
 
 LONG SetStringValue(HKEY hKey, const UninstallValue& value)
 {
@@ -28,7 +31,7 @@ std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath)
         {L"DisplayName", kDisplayName},
         {L"Publisher", kDisplayName},
         {L"DisplayVersion", kDisplayVersion},
-        {L"InstallLocation", strFolder + L"\\"},
+        {kInstallLocationValue, strFolder + L"\\"},
         {kUninstallStringValue, L"\"" + strUninstaller + L"\" \"" + strFolder + L"\""},
     };
 }
@@ -58,4 +61,32 @@ LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszU
             lFirstFailure = lSet;
     }
     return lFirstFailure;
+}
+
+bool ReadRegisteredInstallLocation(std::wstring* pstrLocation)
+{
+    const std::wstring strKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
+    DWORD cbData = 0;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), kInstallLocationValue, RRF_RT_REG_SZ, nullptr, nullptr,
+                       &cbData) != ERROR_SUCCESS)
+        return false;
+    std::wstring strData(cbData / sizeof(wchar_t) + 1, L'\0');
+    cbData = static_cast<DWORD>(strData.size() * sizeof(wchar_t));
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), kInstallLocationValue, RRF_RT_REG_SZ, nullptr, &strData[0],
+                       &cbData) != ERROR_SUCCESS)
+        return false;
+    strData.resize(std::wcslen(strData.c_str()));
+    *pstrLocation = strData;
+    return true;
+}
+
+LONG RemoveUninstallRegistration()
+{
+    HKEY hParent = nullptr;
+    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_ALL_ACCESS, &hParent);
+    if (lStatus != ERROR_SUCCESS)
+        return lStatus;
+    ScopedRegKey parent(hParent);
+    lStatus = ::RegDeleteTreeW(parent.Get(), kUninstallKeyName);
+    return lStatus == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : lStatus;
 }

@@ -25,3 +25,11 @@ std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath);
 // status of the failed open or the first failed value (the others are still
 // written).
 LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
+
+// The "InstallLocation" of the product key as stored (with its trailing
+// backslash); false when the key or a text value is not there.
+bool ReadRegisteredInstallLocation(std::wstring* pstrLocation);
+
+// Removes the product key with everything under it. ERROR_SUCCESS also when
+// it was not there.
+LONG RemoveUninstallRegistration();

@@ -4,6 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build make dpkg-dev curl python3 ca-certificates
+gcc g++
 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
 mingw-w64-i686-dev libz-mingw-w64-dev googletest zlib1g-dev
 wine wine32:i386 xvfb xdotool x11-utils fonts-wqy-zenhei

@@ -1,16 +1,71 @@
 #!/bin/bash
-# Builds the installer, serves the demo package repository with nginx on
-# 127.0.0.1 and starts the installer under Wine. With a display the user
-# clicks; without one it runs under Xvfb and saves a screenshot.
+# The whole product on one machine: builds everything, publishes the demo
+# client into build/demo/server/EX3, serves it with nginx on 127.0.0.1 at
+# the port of the installer's built-in base URL and starts the installer
+# under Wine in a fresh prefix (build/demo/wine).
+#
+# With a DISPLAY the window opens there and the user clicks; once the
+# installer has ended the script prints what was installed and waits until
+# the client is closed. Without one it runs under Xvfb, clicks install like
+# a user, waits until the client's window appears, prints what was
+# installed, and saves screenshots of the ready page, the installing page
+# and the started client in build/demo/. It ends with status 1, saying what
+# it waited for, when a step does not happen or a part of the installation
+# is missing.
+#
+#   tools/run-demo.sh [--no-build [BUILD_DIR]] [--headless]
+#     --no-build  use a build as it is (build/ unless given; the end-to-end
+#                 test passes its own)
+#     --headless  run under Xvfb even when there is a DISPLAY
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/build.sh"
-
 build="$root/build"
-demo="$build/demo"
-port=$(sed -n 's/^SETUP_SERVER_HOST:STRING=.*:\([0-9]*\)$/\1/p' "$build/CMakeCache.txt")
-mkdir -p "$demo/server/EX3"
 
+do_build=1
+headless=0
+[ -n "${DISPLAY:-}" ] || headless=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --no-build)
+            do_build=0
+            if [ $# -gt 1 ] && [ "${2#--}" = "$2" ]; then
+                build=$(cd "$2" && pwd)
+                shift
+            fi
+            ;;
+        --headless) headless=1 ;;
+        *) echo "usage: $0 [--no-build [BUILD_DIR]] [--headless]" >&2; exit 2 ;;
+    esac
+    shift
+done
+demo="$build/demo"
+
+# The click areas and timings of a user, in the window's client area.
+install_x=265 install_y=191        # middle of the install button (168,168)-(363,215)
+wait_window=60                     # s for the setup window to appear
+wait_installing=15                 # s after the click for the installing page
+wait_client=300                    # s for the install and the client's window
+
+fail() {
+    echo "FAILED: $*" >&2
+    show_log >&2
+    exit 1
+}
+
+[ "$do_build" = 1 ] && "$root/tools/build.sh"
+
+host=$(sed -n 's/^SETUP_SERVER_HOST:STRING=//p' "$build/CMakeCache.txt")
+port=${host##*:}
+case "$host" in
+    127.0.0.1:*) ;;
+    *) echo "the built-in base URL's host is $host; the demo serves on 127.0.0.1 only" >&2; exit 2 ;;
+esac
+
+echo "== publishing the demo client"
+"$build/host/fenmora-publish" --client "$demo/client" --description "$root/demo/publish.ini" \
+    --uninstaller "$build/uninstall/UnInstall.exe" --out "$demo/server"
+
+echo "== serving $demo/server on http://$host/"
 "$root/tests/harness/http-server.sh" start "$demo/nginx" "$demo/server" "$port"
 cleanup() {
     "$root/tests/harness/http-server.sh" stop "$demo/nginx" >/dev/null
@@ -18,28 +73,156 @@ cleanup() {
 }
 trap cleanup EXIT
 
-exe="$build/app/FenmoraSetup.exe"
-if [ -n "${DISPLAY:-}" ]; then
-    WINE_SESSION_DISPLAY=$DISPLAY "$root/tests/harness/wine-session.sh" start "$demo/wine"
-    "$root/tests/harness/wine-run.sh" "$demo/wine" "$exe"
+echo "== a fresh Wine prefix in $demo/wine"
+state="$demo/wine"
+"$root/tests/harness/wine-session.sh" stop "$state" >/dev/null
+rm -rf "$state" "$demo"/*.png
+if [ "$headless" = 1 ]; then
+    "$root/tests/harness/wine-session.sh" start "$state" </dev/null
 else
-    "$root/tests/harness/wine-session.sh" start "$demo/wine"
-    DISPLAY=$(cat "$demo/wine/display")
-    export DISPLAY
-    "$root/tests/harness/wine-run.sh" "$demo/wine" "$exe" &
-    pid=$!
-    for _ in $(seq 100); do
-        xdotool search --onlyvisible --class FenmoraSetup.exe >/dev/null 2>&1 && break
-        sleep 0.2
+    WINE_SESSION_DISPLAY=$DISPLAY "$root/tests/harness/wine-session.sh" start "$state" </dev/null
+fi
+export WINEPREFIX="$state/prefix" WINEDEBUG=-all
+DISPLAY=$(cat "$state/display")
+export DISPLAY
+drive_c="$WINEPREFIX/drive_c"
+setup="$drive_c/Brivex Client"
+
+wine_reg() {
+    wine reg "$@" /reg:32 2>/dev/null </dev/null | tr -d '\r'
+}
+
+# A folder named by a Shell Folders value, as a Unix path.
+shell_folder() {
+    local windows
+    windows=$(wine_reg query "$1" /v "$2" | sed -n "s/^ *$2 *REG_SZ *//p")
+    [ -n "$windows" ] && winepath -u "$windows" 2>/dev/null </dev/null
+}
+
+show_log() {
+    local log="$drive_c/temp/log.txt"
+    if [ -f "$log" ]; then
+        echo "-- log file C:\\temp\\log.txt"
+        iconv -f UTF-16LE -t UTF-8 "$log" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//'
+    else
+        echo "-- no log file C:\\temp\\log.txt"
+    fi
+}
+
+# What the installer made, and whether every part of it is there.
+report() {
+    local missing=""
+    echo "== installed files in C:\\Brivex Client"
+    if [ -d "$setup" ]; then
+        (cd "$setup" && find . -type f -printf '%10s  %P\n' | sort -k2)
+        echo "-- settings file config/ZUZ.System.config"
+        tr -d '\r' < "$setup/config/ZUZ.System.config" || true
+    fi
+    for f in iKVLRemote.exe UnInstall.exe favicon.ico config/ZUZ.System.config skin/font.ini skin/readme.txt; do
+        [ -f "$setup/$f" ] || missing="$missing\n  file C:\\Brivex Client\\$f"
     done
-    sleep 1
-    import -window root "$demo/ready.png"
-    echo "screenshot of the ready page: $demo/ready.png"
-    kill "$pid" 2>/dev/null || true
+    grep -q '^Version=016' "$setup/config/ZUZ.System.config" 2>/dev/null ||
+        missing="$missing\n  Version=016 in [Client] of the settings file"
+
+    echo "== registry: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brivex Client"
+    local key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brivex Client'
+    local values
+    values=$(wine_reg query "$key")
+    echo "$values" | sed '/^$/d'
+    echo "$values" | grep -q 'DisplayName *REG_SZ *Fenmora' || missing="$missing\n  the uninstall entry \"Brivex Client\""
+
+    echo "== shortcuts"
+    local desktop programs
+    desktop=$(shell_folder 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' Desktop)
+    programs=$(shell_folder 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' 'Common Programs')
+    for link in "$desktop/Fenmora.lnk" "$programs/Fenmora/Fenmora.lnk" "$programs/Fenmora/卸载Fenmora.lnk"; do
+        if [ -f "$link" ]; then
+            # The target is the first UTF-16 path to an .exe in the file.
+            echo "  ${link#"$drive_c"/} -> $(strings -e l "$link" | grep -m1 -i '\.exe')"
+        else
+            missing="$missing\n  shortcut ${link#"$drive_c"/}"
+        fi
+    done
+    show_log
+    if [ -n "$missing" ]; then
+        echo -e "FAILED: missing after the installation:$missing" >&2
+        return 1
+    fi
+}
+
+exe="$build/app/FenmoraSetup.exe"
+echo "== starting the installer"
+"$root/tests/harness/wine-run.sh" "$state" "$exe" </dev/null >"$demo/installer.out" 2>&1 &
+installer=$!
+
+if [ "$headless" = 0 ]; then
+    echo "The setup window is on $DISPLAY: click the install button."
+    wait "$installer" || true
+    sleep 2
+    report || exit 1
+    echo "Close the client window to end the demo."
+    while xdotool search --onlyvisible --class ikvlremote >/dev/null 2>&1; do
+        sleep 1
+    done
+    exit 0
 fi
 
-log="$demo/wine/prefix/drive_c/temp/log.txt"
-if [ -f "$log" ]; then
-    echo "log file C:\\temp\\log.txt:"
-    iconv -f UTF-16LE -t UTF-8 "$log"
+win=""
+for _ in $(seq $((wait_window * 5))); do
+    win=$(xdotool search --onlyvisible --class FenmoraSetup 2>/dev/null | head -n1) || true
+    [ -n "$win" ] && break
+    sleep 0.2
+done
+[ -n "$win" ] || fail "waited ${wait_window} s for the setup window (X class FenmoraSetup); it did not appear"
+echo "setup window $win"
+
+# The pointer rests on the button before the picture is taken, so that a
+# hover look does not count as the page change the click must bring.
+xdotool mousemove --window "$win" "$install_x" "$install_y"
+sleep 1
+import -window "$win" "$demo/ready.png"
+echo "screenshot of the ready page: $demo/ready.png"
+xdotool click 1
+
+changed=0
+for _ in $(seq $((wait_installing * 5))); do
+    sleep 0.2
+    if ! import -window "$win" "$demo/installing.png" 2>/dev/null; then
+        rm -f "$demo/installing.png"
+        fail "the setup window closed before its installing page was seen"
+    fi
+    if [ "$(compare -metric AE "$demo/ready.png" "$demo/installing.png" null: 2>&1 || true)" != 0 ]; then
+        changed=1
+        break
+    fi
+done
+if [ "$changed" = 0 ]; then
+    rm -f "$demo/installing.png"
+    fail "waited ${wait_installing} s after the click at ($install_x,$install_y) in the setup window for the installing page; the window did not change"
 fi
+echo "screenshot of the installing page: $demo/installing.png"
+
+client=""
+for _ in $(seq $((wait_client * 5))); do
+    client=$(xdotool search --onlyvisible --class ikvlremote 2>/dev/null | head -n1) || true
+    [ -n "$client" ] && break
+    sleep 0.2
+done
+[ -n "$client" ] || fail "waited ${wait_client} s after the click for the window of the started client (X class ikvlremote.exe); it did not appear"
+sleep 1
+import -window "$client" "$demo/client.png"
+title=$(xdotool getwindowname "$client")
+echo "screenshot of the started client \"$title\": $demo/client.png"
+
+for _ in $(seq 50); do
+    kill -0 "$installer" 2>/dev/null || break
+    sleep 0.2
+done
+kill -0 "$installer" 2>/dev/null && fail "the installer did not end after starting the client"
+
+report || exit 1
+case "$title" in
+    "Fenmora 016 - C:\\Brivex Client") ;;
+    *) fail "the client's window says \"$title\", not \"Fenmora 016 - C:\\Brivex Client\"" ;;
+esac
+echo "PASS: installed, registered and started"

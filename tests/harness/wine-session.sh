@@ -60,6 +60,11 @@ start() {
     mkdir -p "$state/drive_r"
     ln -sfn "$state/drive_r" "$WINEPREFIX/dosdevices/r:"
     set_fonts present
+    # Wine's menu builder would copy every shortcut a test or the demo saves
+    # into the host's menus and desktop, and, running later, write the real
+    # folders back into the Shell Folders key a test has pointed elsewhere.
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f \
+        >/dev/null 2>&1 </dev/null
     echo "wine session ready: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
 }
 

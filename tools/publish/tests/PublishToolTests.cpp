@@ -1,0 +1,306 @@
+#include "PackageWriter.h"
+#include "Publish.h"
+#include "ServerLists.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::string& strData)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << strData;
+}
+
+// A server list decoded back to its lines, checking the byte-order mark
+// and that every line ends in CR LF.
+std::vector<std::string> ListLines(const std::string& strBytes)
+{
+    std::vector<std::string> lines;
+    EXPECT_EQ(strBytes.substr(0, 2), "\xFF\xFE");
+    std::string strLine;
+    for (size_t i = 2; i + 1 < strBytes.size(); i += 2) {
+        EXPECT_EQ(strBytes[i + 1], '\0') << "the tests use ASCII lines";
+        if (strBytes[i] == '\r') {
+            EXPECT_EQ(strBytes[i + 2], '\n');
+            i += 2;
+            lines.push_back(strLine);
+            strLine.clear();
+        } else {
+            strLine += strBytes[i];
+        }
+    }
+    EXPECT_EQ(strLine, "") << "the last line has no CR LF";
+    return lines;
+}
+
+struct Result {
+    int nCode;
+    std::string strOut;
+    std::string strErr;
+};
+
+// A client folder, a server root with an earlier tree in it, and an
+// uninstaller, in a folder of the test's own.
+class Publishing : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char szTemplate[] = "/tmp/publish-test-XXXXXX";
+        ASSERT_NE(mkdtemp(szTemplate), nullptr);
+        m_root = szTemplate;
+        WriteAll(m_root / "UnInstall.exe", "MZ uninstaller");
+        WriteAll(m_root / "server" / "EX3" / "divozira.txt", "earlier");
+        WriteAll(Client("iKVLRemote.exe"), "MZ client");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    fs::path Client(const std::string& strPath) const { return m_root / "client" / strPath; }
+    fs::path Served(const std::string& strName) const { return m_root / "server" / "EX3" / strName; }
+
+    Result Publish(const std::string& strDescription)
+    {
+        WriteAll(m_root / "publish.ini", strDescription);
+        const std::string strClient = (m_root / "client").string();
+        const std::string strDescriptionFile = (m_root / "publish.ini").string();
+        const std::string strUninstaller = (m_root / "UnInstall.exe").string();
+        const std::string strServer = (m_root / "server").string();
+        const char* const argv[] = {"fenmora-publish", "--client",      strClient.c_str(),
+                                    "--description",   strDescriptionFile.c_str(), "--uninstaller",
+                                    strUninstaller.c_str(), "--out",  strServer.c_str()};
+        std::ostringstream out;
+        std::ostringstream err;
+        int nCode = PublishMain(9, argv, out, err);
+        return {nCode, out.str(), err.str()};
+    }
+
+    fs::path m_root;
+};
+
+std::string Crc(const std::string& str)
+{
+    return std::to_string(crc32(0, reinterpret_cast<const Bytef*>(str.data()), static_cast<uInt>(str.size())));
+}
+
+constexpr char kCore[] = "[core.zip]\ngroup = 1\nverify = iKVLRemote.exe\n";
+
+}  // namespace
+
+TEST(ServerLists, Utf16LittleEndianWithByteOrderMarkAndCrLf)
+{
+    const std::string strBytes = ServerListBytes({"core.zip;1;1", "皮肤\\a.ini;7"});
+    const std::string strExpected = std::string("\xFF\xFE", 2) +
+                                    std::string("c\0o\0r\0e\0.\0z\0i\0p\0;\0001\0;\0001\0\r\0\n\0", 28) +
+                                    std::string("\xAE\x76\xA4\x80\\\0a\0.\0i\0n\0i\0;\0007\0\r\0\n\0", 24);
+    EXPECT_EQ(strBytes, strExpected);
+    EXPECT_EQ(ServerListBytes({}), std::string("\xFF\xFE", 2));
+}
+
+TEST(PackageWriter, DosStampInLocalTimeHeldToItsYears)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(DosStamp(1623763710), 0x52CF6B8Fu);        // 2021-06-15 13:28:30
+    EXPECT_EQ(DosStamp(0), 0x00210000u);                  // 1970: 1980-01-01 00:00:00
+    EXPECT_EQ(DosStamp(7258118400), 0xFF9FBF7Du);         // 2200: 2107-12-31 23:59:58
+    EXPECT_EQ(UtExtraRecord(1623763710),
+              (std::vector<unsigned char>{'U', 'T', 5, 0, 1, 0xFE, 0xAA, 0xC8, 0x60}));
+    EXPECT_TRUE(UtExtraRecord(7258118400).empty());
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(Publishing, WritesTheTreeTheListsAndTheSummary)
+{
+    WriteAll(Client("favicon.ico"), "icon");
+    WriteAll(Client("config/ZUZ.System.config"), "[Client]\r\nVersion=001\r\n");
+    WriteAll(Client("skins/yahei.ini"), "[Skin]\r\nFace=微软雅黑\r\n");
+    WriteAll(Client("skins/simsun.ini"), "[Skin]\r\nFace=宋体\r\n");
+    WriteAll(Client("skins/readme.txt"), "skins");
+    WriteAll(Client("notes/空.txt"), "");
+    WriteAll(m_root / "server" / "EX3" / "stale.zip", "from an earlier publish");
+    const std::string strName31 = std::string(27, 'n') + ".zip";
+
+    Result r = Publish(std::string("# demo\n[core.zip]\ngroup = 1\nparam = 1\nverify = iKVLRemote.exe\n"
+                                   "verify = favicon.ico\nfile = config/ZUZ.System.config\nfile = notes/空.txt\n"
+                                   "[") + strName31 + "]\ngroup = 2\nparam = -2\n"
+                                   "file = skin/font.ini < skins/yahei.ini\nverify = skin/readme.txt < skins/readme.txt\n"
+                                   "[skin-simsun.zip]\ngroup = 3\n"
+                                   "file = skin/font.ini < skins/simsun.ini\nverify = skin\\readme.txt < skins/readme.txt\n");
+    ASSERT_EQ(r.nCode, kPublished) << r.strErr;
+    EXPECT_EQ(r.strErr, "");
+
+    EXPECT_EQ(ListLines(ReadAll(Served("divozira.txt"))),
+              (std::vector<std::string>{"core.zip;1;1", strName31 + ";-2;2", "skin-simsun.zip;0;3"}));
+    // CRC-32 of "MZ client", "icon" and "skins".
+    EXPECT_EQ(ListLines(ReadAll(Served("filecrc.txt"))),
+              (std::vector<std::string>{"iKVLRemote.exe;" + Crc("MZ client"), "favicon.ico;" + Crc("icon"),
+                                        "skin\\readme.txt;" + Crc("skins")}));
+    EXPECT_EQ(ReadAll(Served("UnInstall.exe")), "MZ uninstaller");
+    std::vector<std::string> served;
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_root / "server"))
+        served.push_back(entry.path().filename().string());
+    EXPECT_EQ(served, std::vector<std::string>{"EX3"}) << "no staging folder is left";
+    served.clear();
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_root / "server" / "EX3"))
+        served.push_back(entry.path().filename().string());
+    std::sort(served.begin(), served.end());
+    EXPECT_EQ(served, (std::vector<std::string>{"UnInstall.exe", "core.zip", "divozira.txt", "filecrc.txt",
+                                                strName31, "skin-simsun.zip"}));
+
+    for (const char* pszLine :
+         {"published ", "  core.zip                 group 1  param 1", "4 files, 36 bytes unpacked",
+          "      iKVLRemote.exe                              9 bytes  verified, CRC-32 ",
+          "      config/ZUZ.System.config                   23 bytes\n", "  divozira.txt             3 packages, ",
+          "  filecrc.txt              3 files to verify, ", "  UnInstall.exe            14 bytes\n",
+          "machines with the font 微软雅黑 (groups 1, 2) install 6 files, ",
+          "machines without it (groups 1, 3) install 6 files, "})
+        EXPECT_NE(r.strOut.find(pszLine), std::string::npos) << pszLine << "\n" << r.strOut;
+}
+
+TEST_F(Publishing, RefusesWhatTheInstallerCannotTake)
+{
+    struct Case {
+        const char* pszWhat;
+        std::string strDescription;
+        std::vector<std::pair<std::string, std::string>> files;
+        const char* pszMessage;
+    };
+    const std::string strCrcZero("\x9d\x0a\xd9\x6d", 4);
+    const std::vector<Case> cases = {
+        {"name of 32 units", std::string("[") + std::string(28, 'n') + ".zip]\ngroup = 1\nverify = iKVLRemote.exe\n",
+         {}, ":1: package name \"nnnnnnnnnnnnnnnnnnnnnnnnnnnn.zip\" has 32 UTF-16 units; the installer takes at most 31"},
+        {"units, not characters", "[😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀]\ngroup = 1\nverify = iKVLRemote.exe\n", {},
+         "has 32 UTF-16 units"},
+        {"name with a separator", "[a;b.zip]\ngroup = 1\nverify = iKVLRemote.exe\n", {},
+         ":1: package name \"a;b.zip\" may hold only letters, digits"},
+        {"name with a blank", "[a b.zip]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "may hold only letters"},
+        {"name not in ASCII", "[皮肤.zip]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "may hold only letters"},
+        {"name not UTF-8", "[a\xFF.zip]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "is not UTF-8"},
+        {"the package list's name", "[divozira.txt]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "is taken"},
+        {"the uninstaller's name", "[uninstall.EXE]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "is taken"},
+        {"the installer's log", "[LOG.txt]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "is taken"},
+        {"a device", "[con.zip]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "is a device on Windows"},
+        {"a trailing dot", "[core.]\ngroup = 1\nverify = iKVLRemote.exe\n", {}, "ends in a dot"},
+        {"no group", "[core.zip]\nverify = iKVLRemote.exe\n", {}, ":1: the package has no group"},
+        {"group not a number", "[core.zip]\ngroup = one\nverify = iKVLRemote.exe\n", {},
+         "group \"one\" is not a 32-bit decimal number"},
+        {"group beyond 32 bits", "[core.zip]\ngroup = 4294967297\nverify = iKVLRemote.exe\n", {},
+         "is not a 32-bit decimal number"},
+        {"group 4", "[core.zip]\ngroup = 4\nverify = iKVLRemote.exe\n", {}, "group 4 is installed on no machine"},
+        {"group 0", "[core.zip]\ngroup = 0\nverify = iKVLRemote.exe\n", {}, "group 0 is installed on no machine"},
+        {"param not a number", "[core.zip]\ngroup = 1\nparam = 1.5\nverify = iKVLRemote.exe\n", {},
+         "param \"1.5\" is not a 32-bit decimal number"},
+        {"a name twice", std::string(kCore) + "[CORE.zip]\ngroup = 2\nfile = a.txt\n", {{"a.txt", "a"}},
+         ":4: package \"CORE.zip\" is named twice"},
+        {"no files", std::string(kCore) + "[empty.zip]\ngroup = 2\n", {}, ":4: package \"empty.zip\" has no files"},
+        {"no packages", "# nothing\n", {}, "names no package"},
+        {"verified file with CRC 0", std::string(kCore) + "verify = zero.bin\n", {{"zero.bin", strCrcZero}},
+         ":4: \"zero.bin\" is listed for verification but its CRC-32 is 0, which filecrc.txt cannot hold"},
+        {"verified empty file", std::string(kCore) + "verify = empty.txt\n", {{"empty.txt", ""}},
+         "its CRC-32 is 0 (the file is empty)"},
+        {"verified file differs between 2 and 3",
+         std::string(kCore) + "[yahei.zip]\ngroup = 2\nverify = font.ini < y.ini\n"
+                              "[simsun.zip]\ngroup = 3\nverify = font.ini < s.ini\n",
+         {{"y.ini", "Face=微软雅黑"}, {"s.ini", "Face=宋体"}},
+         ":6: \"font.ini\" is listed for verification but differs between machines with the font 微软雅黑 (groups 1 "
+         "and 2), from yahei.zip, and machines without it (groups 1 and 3), from simsun.zip"},
+        {"a group 2 file replaces a verified group 1 file",
+         std::string(kCore) + "verify = font.ini < s.ini\n[yahei.zip]\ngroup = 2\nfile = FONT.ini < y.ini\n",
+         {{"y.ini", "Face=微软雅黑"}, {"s.ini", "Face=宋体"}}, "\"font.ini\" is listed for verification but differs"},
+        {"verified file only on group 2 machines", std::string(kCore) + "[yahei.zip]\ngroup = 2\nverify = y.ini\n",
+         {{"y.ini", "y"}},
+         ":6: \"y.ini\" is listed for verification but machines without it (groups 1 and 3) do not install it"},
+        {"no client program without the font", "[yahei.zip]\ngroup = 2\nverify = iKVLRemote.exe\n", {},
+         "machines without it (groups 1 and 3) would install no iKVLRemote.exe"},
+        {"missing client file", std::string(kCore) + "file = gone.dll\n", {},
+         ":4: \"gone.dll\" is not in the client folder"},
+        {"a folder as a file", std::string(kCore) + "file = sub\n", {{"sub/x", "x"}}, "is not a regular file"},
+        {"climbing path", std::string(kCore) + "file = a/../b.txt\n", {}, "may not contain \".\" or \"..\""},
+        {"absolute path", std::string(kCore) + "file = /etc/passwd\n", {}, "must be relative to the install folder"},
+        {"drive path", std::string(kCore) + "file = C:/x.txt\n", {}, "has a character Windows does not allow"},
+        {"stream", std::string(kCore) + "file = a.txt:zone\n", {}, "has a character Windows does not allow"},
+        {"trailing dot", std::string(kCore) + "file = dir./a.txt\n", {}, "ending in a dot or blank"},
+        {"device path", std::string(kCore) + "file = logs/aux.txt\n", {}, "as a device (aux.txt)"},
+        {"empty folder name", std::string(kCore) + "file = a//b.txt\n", {}, "has an empty folder name"},
+        {"verified path with a separator", std::string(kCore) + "verify = a;b.txt\n", {{"a;b.txt", "x"}},
+         "cannot be listed in filecrc.txt"},
+        {"path beyond MAX_PATH", std::string(kCore) + "file = " + std::string(243, 'p') + "\n", {},
+         "takes 260 of the 259 units"},
+        {"source outside the client folder", std::string(kCore) + "file = a.txt < ../secret\n", {},
+         "source \"../secret\" must be a path below the client folder"},
+        {"a path twice in a package", std::string(kCore) + "file = A.txt\nfile = a.TXT\n", {{"A.txt", "a"}, {"a.TXT", "b"}},
+         ":5: \"a.TXT\" is in core.zip twice"},
+        {"unknown key", std::string(kCore) + "files = a.txt\n", {}, ":4: unknown key \"files\""},
+        {"key before a package", "group = 1\n" + std::string(kCore), {}, ":1: \"group\" before the first [package]"},
+        {"broken package line", "[core.zip\n", {}, ":1: a package line is \"[name]\""},
+        {"line without a key", std::string(kCore) + "iKVLRemote.exe\n", {}, ":4: expected \"key = value\""},
+    };
+    const std::string strEarlier = ReadAll(Served("divozira.txt"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        for (const auto& file : c.files)
+            WriteAll(Client(file.first), file.second);
+        Result r = Publish(c.strDescription);
+        EXPECT_EQ(r.nCode, kRefused);
+        EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("refused: nothing was published"), std::string::npos);
+        EXPECT_EQ(r.strOut, "");
+        EXPECT_EQ(ReadAll(Served("divozira.txt")), strEarlier) << "the published tree was touched";
+        EXPECT_FALSE(fs::exists(m_root / "server" / ".EX3.new"));
+        for (const auto& file : c.files)
+            fs::remove_all(Client(file.first).parent_path() == m_root / "client" ? Client(file.first)
+                                                                                 : Client(file.first).parent_path());
+    }
+}
+
+TEST_F(Publishing, NamesEveryRefusalAtOnce)
+{
+    Result r = Publish("[a b.zip]\ngroup = 7\nverify = iKVLRemote.exe\nfile = missing.txt\n");
+    EXPECT_EQ(r.nCode, kRefused);
+    for (const char* pszMessage : {":1: package name \"a b.zip\"", ":1: group 7", ":4: \"missing.txt\""})
+        EXPECT_NE(r.strErr.find(pszMessage), std::string::npos) << r.strErr;
+}
+
+TEST_F(Publishing, RefusesAnUninstallerThatIsNoWindowsProgram)
+{
+    WriteAll(m_root / "UnInstall.exe", "#!/bin/sh\n");
+    Result r = Publish(kCore);
+    EXPECT_EQ(r.nCode, kRefused);
+    EXPECT_NE(r.strErr.find("is not a Windows program"), std::string::npos) << r.strErr;
+}
+
+TEST_F(Publishing, UsageErrors)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    const char* const argv[] = {"fenmora-publish", "--client", "x", "--bogus"};
+    EXPECT_EQ(PublishMain(4, argv, out, err), kFailed);
+    EXPECT_NE(err.str().find("unknown or incomplete argument --bogus"), std::string::npos);
+    EXPECT_NE(err.str().find("usage: "), std::string::npos);
+
+    fs::remove_all(m_root / "client");
+    Result r = Publish(kCore);
+    EXPECT_EQ(r.nCode, kFailed);
+    EXPECT_NE(r.strErr.find("does not exist"), std::string::npos);
+}

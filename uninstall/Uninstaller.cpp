@@ -1,0 +1,195 @@
+#include "uninstall/Uninstaller.h"
+
+#include "system/ClientFiles.h"
+#include "system/DeleteFolder.h"
+#include "system/PathFormat.h"
+#include "system/ScopedCom.h"
+#include "system/Shortcuts.h"
+#include "system/UninstallRegistration.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+bool IsSeparator(wchar_t ch)
+{
+    return ch == L'\\' || ch == L'/';
+}
+
+bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
+{
+    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
+}
+
+// "X:\..." or "\\server\share\...": a path that names its drive or share.
+bool IsFullySpecified(const wchar_t* psz)
+{
+    if (std::iswalpha(psz[0]) && psz[1] == L':' && IsSeparator(psz[2]))
+        return true;
+    return IsSeparator(psz[0]) && IsSeparator(psz[1]) && psz[2] != L'?' && psz[2] != L'.';
+}
+
+// A drive ("C:") or a share ("\\server\share") and nothing below it.
+bool IsRoot(const std::wstring& strPath)
+{
+    if (strPath.size() <= 2)
+        return true;
+    if (!IsSeparator(strPath[0]))
+        return false;
+    size_t nSeparators = 0;
+    for (size_t i = 2; i < strPath.size(); ++i)
+        nSeparators += IsSeparator(strPath[i]) ? 1 : 0;
+    return nSeparators < 2;
+}
+
+std::wstring Normalized(const wchar_t* pszPath)
+{
+    std::wstring str(pszPath);
+    str.push_back(L'\0');
+    NormalizePath(&str[0], str.size(), false);
+    return str.c_str();
+}
+
+}  // namespace
+
+bool ParseUninstallArguments(int nArgs, const wchar_t* const* ppszArgs, UninstallRequest* pRequest)
+{
+    *pRequest = UninstallRequest();
+    // Known even when the rest is wrong, so that a scripted call never
+    // waits on a message box.
+    for (int i = 0; i < nArgs; ++i)
+        pRequest->bSilent = pRequest->bSilent || EqualIgnoringCase(ppszArgs[i], L"/S");
+    bool bFolder = false;
+    for (int i = 0; i < nArgs; ++i) {
+        const wchar_t* pszArg = ppszArgs[i];
+        if (EqualIgnoringCase(pszArg, L"/S")) {
+            continue;
+        } else if (std::wcsncmp(pszArg, L"/W=", 3) == 0) {
+            wchar_t* pEnd = nullptr;
+            unsigned long long nHandle = std::wcstoull(pszArg + 3, &pEnd, 10);
+            if (pEnd == pszArg + 3 || *pEnd != L'\0' || nHandle == 0)
+                return false;
+            pRequest->hWaitFor = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(nHandle));
+        } else if (pszArg[0] != L'/' && !bFolder) {
+            pRequest->strFolder = pszArg;
+            bFolder = true;
+        } else {
+            return false;
+        }
+    }
+    return bFolder;
+}
+
+bool NormalizeInstallFolder(const wchar_t* pszGiven, std::wstring* pstrFolder)
+{
+    if (!pszGiven || !IsFullySpecified(pszGiven))
+        return false;
+    wchar_t szFull[MAX_PATH];
+    DWORD cch = ::GetFullPathNameW(pszGiven, MAX_PATH, szFull, nullptr);
+    if (cch == 0 || cch >= MAX_PATH)
+        return false;
+    // Short 8.3 names spell the same folder differently.
+    wchar_t szLong[MAX_PATH];
+    cch = ::GetLongPathNameW(szFull, szLong, MAX_PATH);
+    std::wstring strFolder = cch > 0 && cch < MAX_PATH ? szLong : szFull;
+    while (!strFolder.empty() && IsSeparator(strFolder.back()))
+        strFolder.pop_back();
+    if (IsRoot(strFolder))
+        return false;
+    *pstrFolder = strFolder;
+    return true;
+}
+
+InstallCheck JudgeInstallation(const std::wstring& strFolder, bool bIsPlainFolder, bool bHasClientProgram,
+                               const wchar_t* pszRegisteredLocation)
+{
+    if (!bIsPlainFolder)
+        return InstallCheck::NotAFolder;
+    if (!bHasClientProgram)
+        return InstallCheck::NoClientProgram;
+    if (!pszRegisteredLocation)
+        return InstallCheck::NotRegistered;
+    std::wstring strRegistered;
+    if (!NormalizeInstallFolder(pszRegisteredLocation, &strRegistered) ||
+        !EqualIgnoringCase(strRegistered.c_str(), strFolder.c_str()))
+        return InstallCheck::RegisteredElsewhere;
+    return InstallCheck::Installation;
+}
+
+InstallCheck CheckInstallation(const std::wstring& strFolder)
+{
+    // A link in place of the folder would make the removal reach its target.
+    const DWORD dwFolder = ::GetFileAttributesW(strFolder.c_str());
+    const bool bPlainFolder = dwFolder != INVALID_FILE_ATTRIBUTES && (dwFolder & FILE_ATTRIBUTE_DIRECTORY) &&
+                              !(dwFolder & FILE_ATTRIBUTE_REPARSE_POINT);
+    wchar_t szProgram[MAX_PATH];
+    DWORD dwProgram = ComposeClientProgramPath(strFolder.c_str(), szProgram) ? ::GetFileAttributesW(szProgram)
+                                                                              : INVALID_FILE_ATTRIBUTES;
+    const bool bProgram = dwProgram != INVALID_FILE_ATTRIBUTES && !(dwProgram & FILE_ATTRIBUTE_DIRECTORY);
+    std::wstring strLocation;
+    const bool bRegistered = ReadRegisteredInstallLocation(&strLocation);
+    return JudgeInstallation(strFolder, bPlainFolder, bProgram, bRegistered ? strLocation.c_str() : nullptr);
+}
+
+bool ShellLinkPointsTo(const wchar_t* pszLinkFile, const wchar_t* pszTarget)
+{
+    if (::GetFileAttributesW(pszLinkFile) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    CComInit com;
+    IShellLinkW* pRawLink = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&pRawLink))))
+        return false;
+    ScopedComPtr<IShellLinkW> link(pRawLink);
+    IPersistFile* pRawFile = nullptr;
+    if (FAILED(pRawLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pRawFile))))
+        return false;
+    ScopedComPtr<IPersistFile> file(pRawFile);
+    wchar_t szLinkTarget[MAX_PATH] = {};
+    if (FAILED(file.Get()->Load(pszLinkFile, STGM_READ)) ||
+        FAILED(link.Get()->GetPath(szLinkTarget, MAX_PATH, nullptr, SLGP_RAWPATH)) || !szLinkTarget[0])
+        return false;
+    return EqualIgnoringCase(Normalized(szLinkTarget).c_str(), Normalized(pszTarget).c_str());
+}
+
+UninstallResult RemoveInstallation(const std::wstring& strFolder)
+{
+    UninstallResult result;
+    const wchar_t* pszFolder = strFolder.c_str();
+    wchar_t szClientTarget[MAX_PATH];
+    wchar_t szUninstaller[MAX_PATH];
+    if (!ComposeClientLinkTarget(pszFolder, szClientTarget) || !ComposeUninstallerPath(pszFolder, szUninstaller))
+        return result;
+
+    // Only shortcuts that lead into this folder are the installer's.
+    auto removeLink = [&result](const wchar_t* pszLink, const wchar_t* pszTarget) {
+        if (ShellLinkPointsTo(pszLink, pszTarget) && ::DeleteFileW(pszLink))
+            ++result.nLinksRemoved;
+    };
+    wchar_t szDesktop[MAX_PATH];
+    wchar_t szLink[MAX_PATH];
+    if (GetDesktopPath(szDesktop) && FormatPath(szLink, L"%ls\\%ls.lnk", szDesktop, kDisplayName))
+        removeLink(szLink, szClientTarget);
+    wchar_t szPrograms[MAX_PATH];
+    StartMenuLinks links;
+    if (GetCommonProgramsPath(szPrograms) && ComposeStartMenuLinks(szPrograms, &links)) {
+        removeLink(links.szClientLink, szClientTarget);
+        removeLink(links.szUninstallLink, szUninstaller);
+        // Stays when the user keeps something of their own in it.
+        ::RemoveDirectoryW(links.szFolder);
+    }
+
+    DeleteFolder(pszFolder);
+    result.bFolderRemoved = ::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES;
+    // While the program is still there the folder is still an installation
+    // and the entry stays, so the removal can be tried again from the list
+    // of installed programs; without it the entry would lead nowhere.
+    wchar_t szProgram[MAX_PATH];
+    if (!ComposeClientProgramPath(pszFolder, szProgram) || ::GetFileAttributesW(szProgram) == INVALID_FILE_ATTRIBUTES)
+        result.bRegistrationRemoved = RemoveUninstallRegistration() == ERROR_SUCCESS;
+    return result;
+}
