@@ -15,8 +15,10 @@ class Skip(Exception):
 
 
 class Case:
-    def __init__(self, name, run, fonts="present", server="nginx", repo=None, prepare=None, cleanup=None, **expect):
+    def __init__(self, name, run, fonts="present", server="nginx", repo=None, prepare=None, cleanup=None,
+                 client="stand-in", **expect):
         self.name = name
+        self.client = client
         self.expect = expect
         self._run = run
         self.fonts = fonts
@@ -27,6 +29,7 @@ class Case:
         self.repo = None
 
     def prepare(self, m):
+        m.client_kind = self.client
         m.servers.use(self.server)
         self.repo = self.make_repo(m)
         self.repo.write(m.servers.www)
@@ -60,9 +63,9 @@ def expect_success(m, case, inst, groups, launch=True):
     """Everything a successful install leaves, read from outside."""
     repo = case.repo
     check(inst.wait_end(60), "the installer did not end after the install")
-    started = poll(m.client_started, 15, 0.2)
+    started = poll(m.client_started, 15, 0.1)
     check(started, "the client did not start")
-    check(started[0] == m.setup_folder, "the client started in %r, not in the install folder" % started[0])
+    check(same_path(started[0], m.setup_folder), "the client started in %r, not in the install folder" % started[0])
 
     got = m.servers.requests()
     want = expected_requests(repo, groups)
@@ -80,7 +83,7 @@ def expect_success(m, case, inst, groups, launch=True):
         check(not os.path.exists(m.installed(rel)), "%s of another package group was installed" % rel)
     check(open(m.installed("UnInstall.exe"), "rb").read() == repo.uninstaller, "UnInstall.exe differs")
 
-    expect_settings(m)
+    expect_settings(m, repo)
     expect_registration(m)
     expect_shortcuts(m)
 
@@ -124,16 +127,23 @@ def expect_success(m, case, inst, groups, launch=True):
     return "log time not readable; launch delay not measured"
 
 
-def expect_settings(m):
-    path = m.installed("config/ZUZ.System.config")
-    text = open(path, "rb").read().decode("latin-1")
-    check(len(re.findall(r"(?mi)^Version=", text)) == 1, "Version is not set exactly once: %r" % text)
-    ini = configparser.ConfigParser(strict=False)
+def read_ini(data):
+    text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
+    ini = configparser.ConfigParser(strict=False, interpolation=None)
     ini.optionxform = str
     ini.read_string(text)
-    check(ini.get("Client", "Version", fallback=None) == "016", "settings Version is not 016: %r" % text)
-    check(ini.get("Client", "Server", fallback=None) == "main", "the settings lost Client/Server: %r" % text)
-    check(ini.get("Window", "Width", fallback=None) == "800", "the settings lost Window/Width: %r" % text)
+    return text, {(sec, key): ini.get(sec, key) for sec in ini.sections() for key in ini.options(sec)}
+
+
+def expect_settings(m, repo):
+    """The packaged settings file with Client/Version set to 016 and
+    everything else as it came."""
+    packaged = repo.files_for({1, 2, 3})["config/ZUZ.System.config"]
+    text, got = read_ini(open(m.installed("config/ZUZ.System.config"), "rb").read())
+    _, want = read_ini(packaged)
+    want[("Client", "Version")] = "016"
+    check(len(re.findall(r"(?mi)^Version=", text)) == 1, "Version is not set exactly once: %r" % text)
+    check(got == want, "settings %r, expected %r" % (got, want))
 
 
 def expect_registration(m):
@@ -215,9 +225,26 @@ def run_reinstall(m, case):
     return "user's file inside removed, beside kept"
 
 
+def demo_repo(m):
+    """The demo client as the publishing tool publishes it."""
+    return repolib.publish(m.publish_tool, m.demo_client_dir, m.demo_description, m.uninstaller_exe,
+                           os.path.join(m.work, "published"))
+
+
+def run_demo_success(m, case):
+    note = run_success(m, case)
+    client = m.client_window()
+    check(client and client["text"] == "Fenmora 016 - " + m.setup_folder,
+          "the demo client's title is %r" % (client and client["text"]))
+    m.s.screenshot(case.name + "-client")
+    return "demo client shows version 016 from %s; %s" % (m.setup_folder, note)
+
+
 group("success",
-      Case("success-font-present", run_success, fonts="present"),
-      Case("success-font-absent", run_success, fonts="absent"),
+      Case("success-font-present", run_demo_success, fonts="present", repo=demo_repo, client="demo"),
+      Case("success-font-absent", run_demo_success, fonts="absent", repo=demo_repo, client="demo"),
+      Case("success-generated-tree-font-present", run_success, fonts="present"),
+      Case("success-generated-tree-font-absent", run_success, fonts="absent"),
       Case("reinstall-over-earlier", run_reinstall, fonts="present"))
 
 
@@ -310,14 +337,14 @@ def run_recovers(m, case):
     groups = machine_groups(case.fonts)
     check(inst.wait_end(case.expect.get("timeout", 60)), "the installer did not end")
     started = poll(m.client_started, 15, 0.2)
-    check(started and started[0] == m.setup_folder, "the client did not start from the install folder")
+    check(started and same_path(started[0], m.setup_folder), "the client did not start from the install folder")
     expect_in_order(m.log(), case.expect["lines"])
     want = case.expect["requests"](case.repo, groups)
     check(m.servers.requests() == want, "requests %r, expected %r" % (m.servers.requests(), want))
     for rel, data in case.repo.files_for(groups).items():
         if rel != "config/ZUZ.System.config":
             check(open(m.installed(rel), "rb").read() == data, "installed %s differs" % rel)
-    expect_settings(m)
+    expect_settings(m, case.repo)
     expect_registration(m)
     expect_shortcuts(m)
     return case.expect.get("note", "")

@@ -42,6 +42,10 @@ def main():
     servers = Servers(state, a.port)
     m = Machine(session, servers, os.path.join(build, "app", "FenmoraSetup.exe"), state)
     m.client_exe = os.path.join(build, "tests", "wait_helper.exe")
+    m.publish_tool = os.path.join(build, "host", "fenmora-publish")
+    m.demo_client_dir = os.path.join(build, "demo", "client")
+    m.demo_description = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "demo", "publish.ini")
+    m.uninstaller_exe = os.path.join(build, "uninstall", "UnInstall.exe")
     m.prepare_session()
 
     results = []

@@ -297,6 +297,7 @@ class Machine:
         self.temp_folder = TEMP_FOLDER
         self.desktop = None
         self.browsed = False
+        self.client_kind = "stand-in"
         # Test drives of the suite's own, emptied by every reset and watched
         # like C:.
         self.extra_roots = ["R:\\"]
@@ -344,6 +345,8 @@ class Machine:
             inst.kill()
         self.installers = []
         self.s.probe("set-event", QUIT_EVENT)
+        if self.client_window():
+            self.s.wine("taskkill", "/im", "iKVLRemote.exe")
         gone = poll(lambda: not any(p[1].lower() in ("ikvlremote.exe", "fenmorasetup.exe")
                                     for p in self.s.processes()), 10, 0.2)
         if not gone:
@@ -436,8 +439,20 @@ class Machine:
     def installed(self, rel):
         return self.s.unix(self.setup_folder + "\\" + rel.replace("/", "\\"))
 
+    def client_window(self):
+        """The demo client's window record, or None."""
+        return next((w for w in self.s.windows() if w["cls"] == "FenmoraDemoClient"), None)
+
     def client_started(self):
-        """The working folder the stand-in client recorded, or None."""
+        """(folder, start time) of the started client, or None: the stand-in
+        writes its working folder beside itself, the demo client shows its
+        folder in its title."""
+        if self.client_kind == "demo":
+            w = self.client_window()
+            if not w:
+                return None
+            image = next((p[2] for p in self.s.processes() if p[0] == w["pid"]), "")
+            return os.path.dirname(image.replace("\\", "/")).replace("/", "\\"), time.time()
         p = self.installed("started.txt")
         if not os.path.exists(p):
             return None

@@ -163,3 +163,54 @@ def standard_repo(client_exe, uninstaller=None):
         Package("ui-simsun.zip", 3, {"ui/face.txt": b"simsun layout\r\n" * 100, "ui/simsun-only.txt": b"s"}),
         Package("media.zip", 1, {"media/intro.bin": os.urandom(300_000)}),
     ], uninstaller, extra_lines=["", "notes;only two", "future.zip;1;4"])
+
+
+class PublishedRepo:
+    """A tree written by the publishing tool, read back as the installer will
+    meet it: the list, each zip's files, the CRC list and the uninstaller."""
+
+    def __init__(self, tree):
+        self.tree = tree
+        with open(os.path.join(tree, "divozira.txt"), "rb") as f:
+            lines = f.read()[2:].decode("utf-16-le").split("\r\n")
+        self.packages = []
+        for line in lines:
+            fields = [x for x in line.split(";") if x]
+            if len(fields) == 3:
+                with open(os.path.join(tree, fields[0]), "rb") as f:
+                    data = f.read()
+                import io
+                with zipfile.ZipFile(io.BytesIO(data)) as z:
+                    files = {i.filename.replace("\\", "/"): z.read(i) for i in z.infolist() if not i.is_dir()}
+                self.packages.append(Package(fields[0], int(fields[2]), files, int(fields[1]), data=data))
+        with open(os.path.join(tree, "UnInstall.exe"), "rb") as f:
+            self.uninstaller = f.read()
+        with open(os.path.join(tree, "filecrc.txt"), "rb") as f:
+            self._crc = [x for x in f.read()[2:].decode("utf-16-le").split("\r\n") if x]
+
+    def files_for(self, groups):
+        out = {}
+        for p in self.packages:
+            if p.group in groups:
+                out.update(p.files)
+        return out
+
+    def crc_lines(self):
+        return list(self._crc)
+
+    def write(self, root, omit=()):
+        out = os.path.join(root, URL_DIR)
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.copytree(self.tree, out, ignore=lambda d, names: [n for n in names if n in omit])
+        return out
+
+
+def publish(tool, client_dir, description, uninstaller, out_root):
+    """Runs the publishing tool; the tree it wrote, read back."""
+    import subprocess
+    r = subprocess.run([tool, "--client", client_dir, "--description", description, "--uninstaller", uninstaller,
+                        "--out", out_root], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT)
+    if r.returncode != 0:
+        raise RuntimeError("publishing failed: " + r.stdout.decode("utf-8", "replace"))
+    return PublishedRepo(os.path.join(out_root, URL_DIR))
