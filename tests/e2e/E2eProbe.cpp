@@ -92,10 +92,14 @@ int ReadLink(const wchar_t* pszFile)
     return nResult;
 }
 
+// The text as the control holds it: GetWindowText would return only the
+// caption stored at creation for another process's edit field.
 std::wstring WindowText(HWND hWnd)
 {
     wchar_t sz[512] = {};
-    ::GetWindowTextW(hWnd, sz, 512);
+    DWORD_PTR dwResult = 0;
+    ::SendMessageTimeoutW(hWnd, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(sz), SMTO_ABORTIFHUNG, 1000, &dwResult);
+    sz[511] = L'\0';
     return Flat(sz);
 }
 

@@ -257,7 +257,7 @@ def expect_nothing_registered(m):
     check(not m.client_started(), "the client started after a failed install")
 
 
-def expect_failure(m, case, inst, text, attempt_lines, timeout=60):
+def expect_failure(m, case, inst, text, attempt_lines, timeout=60, list_requests=3):
     """Three failed attempts, the red text on screen, the log lines of every
     attempt in order, nothing registered; then a close without a question."""
     check(m.wait_log(r"^\[Execute\] 第2安装结束，安装失败$", timeout), "no third failed attempt in the log")
@@ -274,8 +274,8 @@ def expect_failure(m, case, inst, text, attempt_lines, timeout=60):
     records = m.log()
     expect_in_order(records, want)
     check(sum(1 for r in records if "安装结束" in r.msg) == 3, "not exactly three failed attempts")
-    check(m.servers.requests().count("divozira.txt") == 3, "the list was not fetched once per attempt: %r" %
-          m.servers.requests())
+    check(m.servers.requests().count("divozira.txt") == list_requests,
+          "the list was not fetched once per attempt: %r" % m.servers.requests())
     expect_nothing_registered(m)
     check(inst.running(), "the installer ended by itself after the failure")
 
@@ -752,3 +752,124 @@ group("disk",
            text="安装bomb.zip失败",
            lines=package_unzip_failed("bomb.zip")),
       )
+
+
+# -- group 6: proxy with basic authentication -------------------------------------
+
+PROXY_USER, PROXY_PASSWORD = "alice", "s3cret-Pass"
+
+
+def proxy_prepare(m, case):
+    import subprocess
+    from harness import HARNESS, INTERNET_SETTINGS
+    rc = subprocess.run([os.path.join(HARNESS, "proxy-server.sh"), "start", os.path.join(m.work, "squid"),
+                         str(m.proxy_port), "%s:%s" % (PROXY_USER, PROXY_PASSWORD)],
+                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+    check(rc == 0, "squid did not start on 127.0.0.1:%d" % m.proxy_port)
+    m.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", "127.0.0.1:%d" % m.proxy_port, "/f")
+    m.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+
+
+def proxy_cleanup(m, case):
+    import subprocess
+    from harness import HARNESS, INTERNET_SETTINGS
+    m.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
+    subprocess.run([os.path.join(HARNESS, "proxy-server.sh"), "stop", os.path.join(m.work, "squid")],
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def proxy_users(m):
+    """(status, file, user) of each request for the package server in
+    squid's access log."""
+    path = os.path.join(m.work, "squid", "logs", "access.log")
+    out = []
+    for line in (open(path).read().splitlines() if os.path.exists(path) else []):
+        f = line.split()
+        if len(f) >= 8 and "/EX3/" in f[6]:
+            out.append((f[3].split("/")[-1], f[6].rsplit("/", 1)[-1], f[7]))
+    return out
+
+
+def answer_prompt(m, inst, user, password, key=None):
+    """Types into the proxy prompt like a user: a click in each field, the
+    text, then OK (or a key instead)."""
+    prompt = inst.wait_dialog("代理验证", 15)
+    check(prompt, "no proxy prompt")
+    m.s.screenshot("proxy-prompt")
+    for wid in m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
+        if wid != inst.wid:
+            m.s.xdotool("windowfocus", "--sync", wid)
+    if key:
+        m.s.xdotool("key", key)
+        return
+    fields = {c["id"]: c for c in prompt["children"]}
+    check(1000 in fields and 1001 in fields, "the prompt has no user and password fields")
+    for cid, text in ((1000, user), (1001, password)):
+        l, t, r, b = fields[cid]["rect"]
+        m.s.click((l + r) // 2, (t + b) // 2)
+        m.s.xdotool("type", "--delay", "30", text)
+    shown = {c["id"]: c["text"] for c in inst.wait_dialog("代理验证", 5)["children"]}
+    check(shown.get(1000) == user, "the user field holds %r" % shown.get(1000))
+    inst.press(prompt, 1)
+
+
+def run_proxy_wrong_then_right(m, case):
+    # First install: a wrong password, remembered for the window's life, so
+    # every attempt is refused with the notice and no second prompt.
+    inst = install(m)
+    answer_prompt(m, inst, PROXY_USER, "wrong-password")
+    notices = 0
+    while not m.wait_log(r"^\[Execute\] 第2安装结束，安装失败$", 0.5):
+        box = inst.wait_dialog("用户名密码验证失败", 0.5)
+        if box:
+            check(dialog_message(box) == "提示", "the notice reads %r" % dialog_message(box))
+            if notices == 0:
+                m.s.screenshot(case.name + "-refused")
+            inst.press(box, 1)
+            check(poll(lambda: not any(w["hwnd"] == box["hwnd"] for w in m.s.windows()), 5, 0.2),
+                  "the refusal notice stayed after OK")
+            notices += 1
+        check(notices <= 3, "more than three refusal notices")
+        check(not inst.wait_dialog("代理验证", 0), "the prompt came back although credentials were remembered")
+    check(notices == 3, "%d refusal notices, expected one per attempt" % notices)
+    refused = [("Normal", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  need check username and password$"),
+               ("Error", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  check username and password "
+                         r"failed$"),
+               ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")]
+    expect_failure(m, case, inst, "下载Setupconfig.txt失败", refused, list_requests=0)
+    check(m.servers.requests() == [], "the package server was reached with wrong credentials")
+    m.end_programs()
+
+    # Second install, a new window: the prompt again, the right password,
+    # no further prompt for the other files.
+    open(os.path.join(m.work, "squid", "logs", "access.log"), "w").close()
+    inst = install(m)
+    answer_prompt(m, inst, PROXY_USER, PROXY_PASSWORD)
+    note = expect_success(m, case, inst, machine_groups(case.fonts))
+    records = m.log()
+    check(sum(1 for r in records if r.msg.endswith("check username and password success")) >= 1,
+          "no accepted credentials in the log")
+    users = proxy_users(m)
+    want = expected_requests(case.repo, machine_groups(case.fonts))
+    fetched = [u for u in users if u[0] == "200"]
+    check([u[1] for u in fetched] == want and all(u[2] == PROXY_USER for u in fetched),
+          "through squid: %r" % users)
+    return "3 refusals on the first install; the second went through squid as %s; %s" % (PROXY_USER, note)
+
+
+def run_proxy_cancel(m, case):
+    """Cancel (Escape) on the prompt: the download fails, and as nothing was
+    remembered every attempt asks again."""
+    inst = install(m)
+    for attempt in range(3):
+        answer_prompt(m, inst, None, None, key="Escape")
+        check(m.wait_log(r"^\[Execute\] 第%d安装结束，安装失败$" % attempt, 10), "attempt %d did not end" % attempt)
+    cancelled = [("Normal", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\] check username and password "
+                            r"cancle$"),
+                 ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")]
+    return expect_failure(m, case, inst, "下载Setupconfig.txt失败", cancelled, list_requests=0)
+
+
+group("proxy",
+      Case("proxy-wrong-then-right", run_proxy_wrong_then_right, prepare=proxy_prepare, cleanup=proxy_cleanup),
+      Case("proxy-prompt-cancelled", run_proxy_cancel, prepare=proxy_prepare, cleanup=proxy_cleanup))

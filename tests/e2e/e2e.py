@@ -30,6 +30,7 @@ def main():
     ap.add_argument("--build", required=True)
     ap.add_argument("--state", required=True)
     ap.add_argument("--port", type=int, required=True)
+    ap.add_argument("--proxy-port", type=int, default=0, help="squid's port (default: the package port + 1)")
     ap.add_argument("--only", default="", help="run only cases whose name contains this")
     ap.add_argument("groups", nargs="+")
     a = ap.parse_args()
@@ -41,6 +42,7 @@ def main():
                       os.path.join(state, "screens"))
     servers = Servers(state, a.port)
     m = Machine(session, servers, os.path.join(build, "app", "FenmoraSetup.exe"), state)
+    m.proxy_port = a.proxy_port or a.port + 1
     m.client_exe = os.path.join(build, "tests", "wait_helper.exe")
     m.publish_tool = os.path.join(build, "host", "fenmora-publish")
     m.demo_client_dir = os.path.join(build, "demo", "client")

@@ -134,8 +134,12 @@ class Session:
         return r.stdout.decode().strip()
 
     def click(self, x, y):
-        """A click at a point of the screen (Wine's screen is the X root)."""
-        self.xdotool("mousemove", str(x), str(y), "click", "1")
+        """A click at a point of the screen (Wine's screen is the X root). The
+        pointer rests there first: a window that has just appeared may miss
+        a press that arrives with the pointer's first move onto it."""
+        self.xdotool("mousemove", str(x), str(y))
+        time.sleep(0.2)
+        self.xdotool("click", "1")
 
     def screenshot(self, name):
         path = os.path.join(self.shots, name + ".png")

@@ -189,11 +189,7 @@ class Installer:
 
     def setup_window(self):
         """The probe's record of the setup window (the one with both labels)."""
-        for w in self.m.s.windows():
-            ids = {c["id"] for c in w["children"]}
-            if {1000, 1001} <= ids:
-                return w
-        return None
+        return next((w for w in self.m.s.windows() if is_setup_window(w)), None)
 
     def status(self):
         """(visible, text) of the status label."""
@@ -262,7 +258,7 @@ class Installer:
 
     def dialogs(self):
         """Top-level dialog boxes other than the setup window."""
-        return [w for w in self.m.s.windows() if w["cls"] == "#32770" and not {1000, 1001} <= {c["id"] for c in w["children"]}]
+        return [w for w in self.m.s.windows() if w["cls"] == "#32770" and not is_setup_window(w)]
 
     def wait_dialog(self, caption, timeout):
         return poll(lambda: next((d for d in self.dialogs() if d["text"] == caption), None), timeout, 0.2)
@@ -275,6 +271,13 @@ class Installer:
                 self.m.s.click((l + r) // 2, (t + b) // 2)
                 return
         raise Failure("dialog %r has no button %d" % (dialog["text"], button_id))
+
+
+def is_setup_window(w):
+    """The setup window is the dialog whose controls 1000 and 1001 are its
+    two labels (the proxy prompt's are edit fields)."""
+    labels = {c["id"] for c in w["children"] if c["cls"].lower() == "static"}
+    return w["cls"] == "#32770" and {1000, 1001} <= labels
 
 
 def dialog_message(dialog):
