@@ -1,10 +1,13 @@
 """The case tables of the end-to-end suite, grouped as the runner takes them."""
 import configparser
+import datetime
 import os
 import re
+import shutil
+import subprocess
 
 import repo as repolib
-from harness import START_MENU, UNINSTALL_KEY, Failure, check, poll
+from harness import HARNESS, INTERNET_SETTINGS, START_MENU, UNINSTALL_KEY, check, poll
 from machine import CLOSE_POINT, INSTALL_POINT, dialog_message, expect_in_order
 
 GROUPS = {}
@@ -59,7 +62,7 @@ def expected_requests(repo, groups):
     return names + ["UnInstall.exe", "filecrc.txt"]
 
 
-def expect_success(m, case, inst, groups, launch=True):
+def expect_success(m, case, inst, groups):
     """Everything a successful install leaves, read from outside."""
     repo = case.repo
     check(inst.wait_end(60), "the installer did not end after the install")
@@ -120,7 +123,6 @@ def expect_success(m, case, inst, groups, launch=True):
     # last step before the launch timer.
     registered = found[-1].when
     if registered is not None:
-        import datetime
         delay = (datetime.datetime.fromtimestamp(started[1]) - registered).total_seconds()
         check(0.9 <= delay <= 4.0, "the client started %.2f s after the registration, not about 1 s" % delay)
         return "client started %.2f s after the registration" % delay
@@ -192,6 +194,13 @@ def run_success(m, case):
     return expect_success(m, case, inst, machine_groups(case.fonts))
 
 
+BESIDE = r"C:\Brivex Client notes.txt"
+
+
+def reinstall_prepare(m, case):
+    open(m.s.unix(BESIDE), "wb").write(b"user's notes beside the install folder")
+
+
 def run_reinstall(m, case):
     first = install(m)
     expect_success(m, case, first, machine_groups(case.fonts))
@@ -201,8 +210,7 @@ def run_reinstall(m, case):
     inside = m.installed("saves/slot1.dat")
     os.makedirs(os.path.dirname(inside))
     open(inside, "wb").write(b"user's save")
-    beside = m.s.unix(r"C:\Brivex Client notes.txt")
-    open(beside, "wb").write(b"user's notes beside the install folder")
+    beside = m.s.unix(BESIDE)
     old_only = m.installed("data/readme.txt")
     check(os.path.exists(old_only), "the first install left no data/readme.txt")
 
@@ -213,7 +221,7 @@ def run_reinstall(m, case):
     core.files["data/changes.txt"] = b"version 2\r\n"
     case.repo.packages[0] = repolib.Package(core.name, core.group, core.files)
     case.repo.write(m.servers.www)
-    m.servers.use(m.servers.kind)
+    m.servers.use(m.servers.kind)  # a fresh request log
 
     second = install(m)
     expect_success(m, case, second, machine_groups(case.fonts))
@@ -221,8 +229,12 @@ def run_reinstall(m, case):
     check(not os.path.exists(old_only), "a file of the earlier version survived the re-install")
     check(open(beside, "rb").read() == b"user's notes beside the install folder",
           "the user's file beside the install folder changed")
-    os.unlink(beside)
     return "user's file inside removed, beside kept"
+
+
+def reinstall_cleanup(m, case):
+    if os.path.exists(m.s.unix(BESIDE)):
+        os.unlink(m.s.unix(BESIDE))
 
 
 def demo_repo(m):
@@ -245,7 +257,8 @@ group("success",
       Case("success-font-absent", run_demo_success, fonts="absent", repo=demo_repo, client="demo"),
       Case("success-generated-tree-font-present", run_success, fonts="present"),
       Case("success-generated-tree-font-absent", run_success, fonts="absent"),
-      Case("reinstall-over-earlier", run_reinstall, fonts="present"))
+      Case("reinstall-over-earlier", run_reinstall, fonts="present", prepare=reinstall_prepare,
+           cleanup=reinstall_cleanup))
 
 
 # -- group 2: server faults ----------------------------------------------------
@@ -295,11 +308,12 @@ LIST_EMPTY = [("Normal", r"^\[CSetupDlg::Execute\] divozira\.txt End$"),
               ("Error", r"^\[CSetupDlg::Execute\]Setupconfig\.txt no content$")]
 
 
-def package_download_failed(name, first_line):
-    lines = [first_line]
+def package_download_failed(name, cause):
+    """Five tries of one run: the download's own line, then the try's."""
+    lines = []
     for n in range(1, 5):
-        lines += [first_line, ("Error", r"^\[CSetupDlg::Execute\] %d download %s%s failed$" % (n, URL, re.escape(name)))]
-    return lines[1:] + [first_line, ("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
+        lines += [cause, ("Error", r"^\[CSetupDlg::Execute\] %d download %s%s failed$" % (n, URL, re.escape(name)))]
+    return lines + [cause, ("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
 
 
 def package_unzip_failed(name):
@@ -316,10 +330,12 @@ BODY_CUT = ("Error", r"^\[HttpDownload  InternetReadFile\]  (body incomplete rec
                      r"error=\d+  size=\d+)$")
 
 
-def faults(table=None, list_data=None, crc=None, omit=()):
+def faults(table=None, list_data=None, omit=()):
+    """A prepare step: fault lines per file name, a list of its own, files
+    left out of the tree."""
     def prepare(m, case):
-        if list_data is not None or crc is not None or omit:
-            case.repo.write(m.servers.www, list_data=list_data, crc_data=crc, omit=omit)
+        if list_data is not None or omit:
+            case.repo.write(m.servers.www, list_data=list_data, omit=omit)
         for name, line in (table or {}).items():
             m.servers.fault(name, line)
     return prepare
@@ -383,7 +399,7 @@ def next_attempt_requests(repo, groups):
 
 def no_uninstaller_crc_repo(m):
     r = repolib.standard_repo(m.client_exe)
-    r.crc_files = [n for n in sorted(r.files_for({1}))]
+    r.crc_files = sorted(r.files_for({1}))
     return r
 
 
@@ -591,7 +607,6 @@ def other_client_prepare(m, case):
 
 def other_client_cleanup(m, case):
     m.end_programs()
-    import shutil
     shutil.rmtree(m.s.unix(r"C:\Other Apps"), ignore_errors=True)
 
 
@@ -760,8 +775,6 @@ PROXY_USER, PROXY_PASSWORD = "alice", "s3cret-Pass"
 
 
 def proxy_prepare(m, case):
-    import subprocess
-    from harness import HARNESS, INTERNET_SETTINGS
     rc = subprocess.run([os.path.join(HARNESS, "proxy-server.sh"), "start", os.path.join(m.work, "squid"),
                          str(m.proxy_port), "%s:%s" % (PROXY_USER, PROXY_PASSWORD)],
                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
@@ -771,8 +784,6 @@ def proxy_prepare(m, case):
 
 
 def proxy_cleanup(m, case):
-    import subprocess
-    from harness import HARNESS, INTERNET_SETTINGS
     m.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
     subprocess.run([os.path.join(HARNESS, "proxy-server.sh"), "stop", os.path.join(m.work, "squid")],
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

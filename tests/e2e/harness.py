@@ -4,7 +4,6 @@ like a user, and every effect read from outside the installer."""
 import hashlib
 import os
 import re
-import shutil
 import subprocess
 import time
 

@@ -8,7 +8,7 @@ import subprocess
 import time
 
 from harness import (HARNESS, HERE, INTERNET_SETTINGS, QUIT_EVENT, START_MENU, SHELL_FOLDERS, UNINSTALL_KEY,
-                     Failure, check, diff_digests, poll, quiet, tree_digest)
+                     Failure, check, poll, quiet, tree_digest)
 
 PACKAGE_SERVER = os.path.join(os.path.dirname(HERE), "engine", "package-server.sh")
 

@@ -4,9 +4,11 @@ uninstaller, below ROOT/EX3/ as the installer asks for them.
 
 Lists are UTF-16LE with a byte-order mark and CR LF line ends, as served by
 the real repository."""
+import io
 import os
 import shutil
 import struct
+import subprocess
 import zipfile
 import zlib
 
@@ -24,7 +26,6 @@ def crc32(data):
 def make_zip(entries):
     """entries: list of (name, bytes) or (name, None) for a folder entry.
     Names are stored as given (UTF-8 flag for non-ASCII names)."""
-    import io
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
         for name, data in entries:
@@ -119,9 +120,9 @@ class Repo:
         names = self.crc_files if self.crc_files is not None else sorted(files)
         return ["%s;%d" % (n, self.crc_override.get(n, crc32(files[n]) if n in files else 0)) for n in names]
 
-    def write(self, root, list_data=None, crc_data=None, omit=()):
+    def write(self, root, list_data=None, omit=()):
         """Writes the tree below root/EX3 (replacing what was there). list_data
-        and crc_data replace the generated lists; names in omit are left out."""
+        replaces the generated list; names in omit are left out."""
         out = os.path.join(root, URL_DIR)
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
@@ -131,7 +132,7 @@ class Repo:
         files["UnInstall.exe"] = self.uninstaller
         lines = ["%s;%d;%d" % (p.name, p.param, p.group) for p in self.packages] + self.extra_lines
         files["divozira.txt"] = list_data if list_data is not None else utf16_list(lines)
-        files["filecrc.txt"] = crc_data if crc_data is not None else utf16_list(self.crc_lines())
+        files["filecrc.txt"] = utf16_list(self.crc_lines())
         for name, data in files.items():
             if name in omit:
                 continue
@@ -179,7 +180,6 @@ class PublishedRepo:
             if len(fields) == 3:
                 with open(os.path.join(tree, fields[0]), "rb") as f:
                     data = f.read()
-                import io
                 with zipfile.ZipFile(io.BytesIO(data)) as z:
                     files = {i.filename.replace("\\", "/"): z.read(i) for i in z.infolist() if not i.is_dir()}
                 self.packages.append(Package(fields[0], int(fields[2]), files, int(fields[1]), data=data))
@@ -207,7 +207,6 @@ class PublishedRepo:
 
 def publish(tool, client_dir, description, uninstaller, out_root):
     """Runs the publishing tool; the tree it wrote, read back."""
-    import subprocess
     r = subprocess.run([tool, "--client", client_dir, "--description", description, "--uninstaller", uninstaller,
                         "--out", out_root], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT)
