@@ -86,6 +86,16 @@ def make_bomb(size):
     return local + central + end
 
 
+def files_for(packages, groups):
+    """What a machine taking these groups ends up with; later packages
+    replace earlier ones' files."""
+    out = {}
+    for p in packages:
+        if p.group in groups:
+            out.update(p.files)
+    return out
+
+
 class Package:
     def __init__(self, name, group, files, param=1, data=None):
         self.name = name
@@ -108,11 +118,7 @@ class Repo:
         self.crc_override = crc_override or {}
 
     def files_for(self, groups):
-        out = {}
-        for p in self.packages:
-            if p.group in groups:
-                out.update(p.files)
-        return out
+        return files_for(self.packages, groups)
 
     def crc_lines(self):
         files = self.files_for({1})
@@ -189,11 +195,7 @@ class PublishedRepo:
             self._crc = [x for x in f.read()[2:].decode("utf-16-le").split("\r\n") if x]
 
     def files_for(self, groups):
-        out = {}
-        for p in self.packages:
-            if p.group in groups:
-                out.update(p.files)
-        return out
+        return files_for(self.packages, groups)
 
     def crc_lines(self):
         return list(self._crc)

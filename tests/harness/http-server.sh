@@ -4,6 +4,7 @@
 #   http-server.sh start STATE_DIR ROOT_DIR PORT
 #   http-server.sh stop STATE_DIR
 set -u
+. "$(dirname "$0")/pidfile.sh"
 cmd=${1:?start or stop}
 state=${2:?state directory}
 mkdir -p "$state"
@@ -46,16 +47,7 @@ CONF
 }
 
 stop_server() {
-    if [ -f "$state/nginx.pid" ]; then
-        local pid
-        pid=$(cat "$state/nginx.pid")
-        kill "$pid" 2>/dev/null
-        for _ in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        rm -f "$state/nginx.pid"
-    fi
+    stop_pidfile "$state/nginx.pid"
 }
 
 case "$cmd" in

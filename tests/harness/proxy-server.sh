@@ -4,6 +4,7 @@
 #   proxy-server.sh start STATE_DIR PORT USER:PASSWORD [USER:PASSWORD...]
 #   proxy-server.sh stop STATE_DIR
 set -u
+. "$(dirname "$0")/pidfile.sh"
 cmd=${1:?start or stop}
 state=${2:?state directory}
 mkdir -p "$state"
@@ -67,16 +68,7 @@ CONF
 }
 
 stop_server() {
-    if [ -f "$state/squid.pid" ]; then
-        local pid
-        pid=$(cat "$state/squid.pid")
-        kill "$pid" 2>/dev/null
-        for _ in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        rm -f "$state/squid.pid"
-    fi
+    stop_pidfile "$state/squid.pid"
 }
 
 case "$cmd" in
