@@ -47,6 +47,9 @@ start() {
     export DISPLAY
     DISPLAY=$(cat "$state/display")
 
+    # A run that was killed (a test past its time-out) can leave its Windows
+    # processes in a persistent server; start from a clean one.
+    wineserver -k >/dev/null 2>&1 </dev/null
     # Wine's helper processes inherit whatever output they start with; keep
     # them away from the caller's pipes.
     wineserver -p >/dev/null 2>&1 </dev/null
