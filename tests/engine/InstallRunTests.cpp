@@ -168,6 +168,7 @@ TEST_F(InstallRun, InstallsThePackagesOfThisMachineAndVerifiesThem)
     EXPECT_FALSE(PathExists(Path(m_strSetup, L"old"))) << "the earlier installation is removed";
     EXPECT_EQ(Requests("/EX3/ui-simsun.zip"), 0) << "group 3 is not this machine's";
     EXPECT_FALSE(PathExists(Path(m_strTemp, L"core.zip"))) << "installed archives are deleted";
+    ASSERT_FALSE(m_notifier.m_vecStatus.empty());
     EXPECT_EQ(m_notifier.m_vecStatus.back(), L"正在安装extra.zip ......");
     EXPECT_EQ(LinesWith(L"sccuss filesize=").size(), 3u);
 }

@@ -68,6 +68,10 @@ start() {
     # folders back into the Shell Folders key a test has pointed elsewhere.
     wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f \
         >/dev/null 2>&1 </dev/null
+    # A crashing program prints its backtrace and ends; the crash dialog
+    # would wait for a click nobody gives until the test times out.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1 </dev/null
     echo "wine session ready: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
 }
 

@@ -3,6 +3,7 @@
 #include "log/Log.h"
 #include "net/HttpDownload.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UnixProgram.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -85,8 +86,8 @@ std::vector<uint8_t> FaultPattern(size_t cb)
 
 int RunUnixScript(const std::string& strScript, DWORD dwTimeoutMs, std::string* pstrOutput)
 {
-    // Wine starts Unix programs but hands back no handle to wait on: the
-    // script leaves its exit code in a file instead.
+    // A Unix child cannot be waited for: the script leaves its exit code in
+    // a file instead.
     static std::atomic<unsigned> s_nNext{0};
     std::string strBase = UnixScratchDir() + "/run-" + std::to_string(::GetCurrentProcessId()) + "-" +
                           std::to_string(s_nNext++);
@@ -99,15 +100,8 @@ int RunUnixScript(const std::string& strScript, DWORD dwTimeoutMs, std::string* 
     if (!WriteFileBytes(strScriptFile, strWrapped.data(), strWrapped.size()))
         return -1;
 
-    std::wstring strCommand = L"/bin/sh " + Widen(strBase + ".sh");
-    STARTUPINFOW si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!StartUnixProgram(nullptr, L"/bin/sh " + Widen(strBase + ".sh")))
         return -1;
-    if (pi.hThread)
-        ::CloseHandle(pi.hThread);
-    if (pi.hProcess)
-        ::CloseHandle(pi.hProcess);
 
     int nResult = -1;
     for (DWORD dwWaited = 0; dwWaited < dwTimeoutMs; dwWaited += 50) {

@@ -1,5 +1,6 @@
 #include "system/DeleteFolder.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UnixProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -94,13 +95,9 @@ bool MakeUnixSymlink(const std::wstring& strLink, const std::wstring& strTarget)
     std::wstring strName = strLink.substr(strParent.size() + 1);
     std::wstring strCommand = L"ln -s \"" + std::wstring(strUnixTarget.begin(), strUnixTarget.end()) + L"\" \"" +
                               std::wstring(strUnixParent.begin(), strUnixParent.end()) + L"/" + strName + L"\"";
-    STARTUPINFOW si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(L"Z:\\bin\\ln", &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!StartUnixProgram(L"Z:\\bin\\ln", strCommand))
         return false;
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    // A Unix child's handle cannot be waited for; look for the link.
+    // Look for the link.
     for (int i = 0; i < 250; ++i) {
         if (::GetFileAttributesW(strLink.c_str()) != INVALID_FILE_ATTRIBUTES)
             return true;
@@ -204,12 +201,7 @@ TEST(DeleteFolder, UnixFolderSymlinkUnderWineIsNotFollowed)
     std::string strUnixRoot = UnixPath(strRoot);
     if (!bRemoved && !strUnixRoot.empty()) {
         std::wstring strCommand = L"rm -rf \"" + std::wstring(strUnixRoot.begin(), strUnixRoot.end()) + L"\"";
-        STARTUPINFOW si = {sizeof(si)};
-        PROCESS_INFORMATION pi = {};
-        if (::CreateProcessW(L"Z:\\bin\\rm", &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                             &pi)) {
-            ::CloseHandle(pi.hThread);
-            ::CloseHandle(pi.hProcess);
+        if (StartUnixProgram(L"Z:\\bin\\rm", strCommand)) {
             for (int i = 0; i < 250 && PathExists(strRoot); ++i)
                 ::Sleep(20);
         }
