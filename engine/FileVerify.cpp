@@ -3,7 +3,6 @@
 #include "engine/SetupEngine.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
-#include "net/HttpDownload.h"
 
 #include <zlib.h>
 
@@ -25,15 +24,9 @@ std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
 
 int CSetupEngine::CheckFileCRC()
 {
-    if (m_pDownloadBuffer)
-        std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
-    m_nDownloadSize = 0;
-
     const std::wstring strUrl = m_strBaseUrl + L"filecrc.txt";
     LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %ls", strUrl.c_str());
-    if (!HttpDownload(strUrl.c_str(), &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                      m_szProxyPassword, OwnerWindow()) ||
-        m_nDownloadSize < 3) {
+    if (!FetchIntoBuffer(strUrl.c_str()) || m_nDownloadSize < 3) {
         LogError(L"[CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed");
         return 0;
     }

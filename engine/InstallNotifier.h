@@ -21,6 +21,7 @@ public:
     virtual void UpdateProgressText() = 0;
     // Starts the launch timer on the window.
     virtual void StartLaunchTimer() = 0;
-    // The window that owns message boxes and prompts of the install.
-    virtual HWND OwnerWindow() const = 0;
+    // The window that owns the proxy prompt and its notices; null while
+    // there is none.
+    virtual HWND PromptOwner() const = 0;
 };

@@ -1,15 +1,12 @@
 #include "engine/InstallRun.h"
 
-#include "engine/BaseUrl.h"
+#include "engine/BufferFile.h"
 #include "engine/SetupEngine.h"
 #include "log/Log.h"
-#include "net/HttpDownload.h"
 #include "system/ClientFiles.h"
 #include "system/DeleteFolder.h"
+#include "system/PathFormat.h"
 #include "zip/Zip.h"
-
-#include <cstring>
-#include <cwchar>
 
 namespace {
 
@@ -18,43 +15,15 @@ constexpr int kPackageShare = 95;
 constexpr int kProgressAfterUninstaller = 97;
 constexpr int kTextUnits = 64;
 
-template <size_t N, typename... Args>
-bool FormatInto(wchar_t (&szOut)[N], const wchar_t* pszFormat, Args... args)
-{
-    int n = std::swprintf(szOut, N, pszFormat, args...);
-    return n >= 0 && static_cast<size_t>(n) < N;
-}
-
-// Written files are readable and writable by others meanwhile, never
-// inherited by child processes.
-HANDLE CreateDownloadFile(const wchar_t* pszPath)
-{
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
-    return ::CreateFileW(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Writes the whole block; false on a failed write, with the system's error
-// code. A write may succeed short of the block (a disk that fills up): the
-// rest is written again, so that the failing call reports why.
-bool WriteAll(HANDLE hFile, const uint8_t* pData, int32_t nSize)
-{
-    DWORD dwLeft = nSize > 0 ? static_cast<DWORD>(nSize) : 0;
-    while (dwLeft > 0) {
-        DWORD dwWritten = 0;
-        if (!::WriteFile(hFile, pData, dwLeft, &dwWritten, nullptr))
-            return false;
-        if (dwWritten == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        pData += dwWritten;
-        dwLeft -= dwWritten;
-    }
-    return true;
-}
-
 }  // namespace
+
+struct CSetupEngine::PackageTry {
+    enum Fault { kNone, kDownload, kSave, kUnpack } fault = kNone;
+    const wchar_t* pszName = nullptr;
+    wchar_t szUrl[MAX_PATH] = {};
+    wchar_t szArchive[MAX_PATH] = {};
+    DWORD dwError = 0;  // of the failed save
+};
 
 DWORD WINAPI InstallThreadProc(LPVOID pParam)
 {
@@ -63,11 +32,7 @@ DWORD WINAPI InstallThreadProc(LPVOID pParam)
 
 DWORD CSetupEngine::InstallRun()
 {
-    if (m_pDownloadBuffer)
-        std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
     m_nProgress = 0;
-    m_nDownloadSize = 0;
-
     int nCount = 0;
     if (!Execute(&nCount))
         return 1;
@@ -76,85 +41,22 @@ DWORD CSetupEngine::InstallRun()
 
     DeleteFolder(m_szSetupPath);
 
-    const HWND hWndOwner = OwnerWindow();
     int nFailures = 0;
     for (int i = 0; i < nCount;) {
         if (::WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
             return 1;
-
         const PackageEntry& entry = m_vecPackages[static_cast<size_t>(i)];
-        wchar_t szName[kPackageNameUnits] = {};
-        std::wmemcpy(szName, entry.szName, kPackageNameUnits - 1);
-        if (m_setPackageGroups.count(entry.nGroup) == 0 || szName[0] == L'\0') {
+        if (m_setPackageGroups.count(entry.nGroup) == 0 || entry.szName[0] == L'\0') {
             ++i;
             nFailures = 0;
             continue;
         }
-
-        wchar_t szText[kTextUnits];
-        if (m_pNotifier && FormatInto(szText, L"正在安装%ls ......", szName))
-            m_pNotifier->SetStatusText(szText);
-
-        // A base URL or temp folder too long for the name fails the download
-        // like any other, without composing a cut path.
-        wchar_t szUrl[MAX_PATH] = {};
-        wchar_t szArchive[MAX_PATH] = {};
-        bool bFits = FormatInto(szUrl, L"%ls%ls", m_strBaseUrl.c_str(), szName) &&
-                     FormatInto(szArchive, L"%ls\\%ls", m_szTempPath, szName);
-
-        if (m_pDownloadBuffer)
-            std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
-        m_nDownloadSize = 0;
-        if (!bFits || !HttpDownload(szUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                                    m_szProxyPassword, hWndOwner)) {
-            if (++nFailures == kPackageTries) {
-                FormatInto(szText, L"下载%ls失败", szName);
-                ShowError(szText);
-                LogError(L"[CSetupDlg::Execute] download %ls failed", szName);
+        const PackageTry result = TryPackage(entry.szName);
+        if (result.fault != PackageTry::kNone) {
+            if (ReportFailedTry(result, ++nFailures))
                 return 1;
-            }
-            LogError(L"[CSetupDlg::Execute] %d download %ls failed", nFailures, szUrl);
             continue;
         }
-        LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%ld", szUrl, static_cast<long>(m_nDownloadSize));
-
-        HANDLE hFile = CreateDownloadFile(szArchive);
-        bool bWritten = false;
-        DWORD dwError = ::GetLastError();
-        if (hFile != INVALID_HANDLE_VALUE) {
-            bWritten = WriteAll(hFile, m_pDownloadBuffer, m_nDownloadSize);
-            dwError = ::GetLastError();
-            ::CloseHandle(hFile);
-            if (!bWritten) {
-                // A cut archive would unpack as something it is not, and on
-                // a full disk it would keep the room the log needs.
-                ::DeleteFileW(szArchive);
-                LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", szArchive, static_cast<int>(dwError));
-            }
-        }
-        if (!bWritten) {
-            if (++nFailures == kPackageTries) {
-                FormatInto(szText, L"安装%ls失败", szName);
-                ShowError(szText);
-                LogNormal(L"[CSetupDlg::Execute] %ls CreateFile(%ls) Error(%d)", szName, szArchive,
-                          static_cast<int>(dwError));
-                return 1;
-            }
-            LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%ls) Error(%d)", nFailures, szArchive,
-                      static_cast<int>(dwError));
-            continue;
-        }
-
-        if (!UnZip(szArchive, m_szSetupPath)) {
-            if (++nFailures == kPackageTries) {
-                FormatInto(szText, L"安装%ls失败", szName);
-                ShowError(szText);
-                return 1;
-            }
-            continue;
-        }
-
-        ::DeleteFileW(szArchive);
         ++i;
         nFailures = 0;
         m_nProgress = static_cast<int>(i * static_cast<double>(kPackageShare) / nCount);
@@ -172,6 +74,73 @@ DWORD CSetupEngine::InstallRun()
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
     ShowError(L"校验失败");
     return 1;
+}
+
+// Fetches the package into the temp folder, unpacks it into the install
+// folder and deletes the archive.
+CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
+{
+    PackageTry result;
+    result.pszName = pszName;
+    wchar_t szText[kTextUnits];
+    if (m_pNotifier && FormatPath(szText, L"正在安装%ls ......", pszName))
+        m_pNotifier->SetStatusText(szText);
+
+    // A base URL or temp folder too long for the name fails the download
+    // like any other, without composing a cut path.
+    if (!FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), pszName) ||
+        !FormatPath(result.szArchive, L"%ls\\%ls", m_szTempPath, pszName) || !FetchIntoBuffer(result.szUrl)) {
+        result.fault = PackageTry::kDownload;
+        return result;
+    }
+    LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%ld", result.szUrl,
+              static_cast<long>(m_nDownloadSize));
+
+    const SaveResult saved = SaveBufferToFile(result.szArchive, m_pDownloadBuffer, m_nDownloadSize);
+    if (saved.outcome != SaveResult::kSaved) {
+        if (saved.outcome == SaveResult::kWriteFailed)
+            LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive,
+                     static_cast<int>(saved.dwError));
+        result.fault = PackageTry::kSave;
+        result.dwError = saved.dwError;
+        return result;
+    }
+    if (!UnZip(result.szArchive, m_szSetupPath)) {
+        result.fault = PackageTry::kUnpack;
+        return result;
+    }
+    ::DeleteFileW(result.szArchive);
+    return result;
+}
+
+bool CSetupEngine::ReportFailedTry(const PackageTry& result, int nFailures)
+{
+    const bool bLast = nFailures == kPackageTries;
+    if (bLast) {
+        wchar_t szText[kTextUnits];
+        FormatPath(szText, result.fault == PackageTry::kDownload ? L"下载%ls失败" : L"安装%ls失败", result.pszName);
+        ShowError(szText);
+    }
+    switch (result.fault) {
+    case PackageTry::kDownload:
+        if (bLast)
+            LogError(L"[CSetupDlg::Execute] download %ls failed", result.pszName);
+        else
+            LogError(L"[CSetupDlg::Execute] %d download %ls failed", nFailures, result.szUrl);
+        break;
+    case PackageTry::kSave:
+        if (bLast)
+            LogNormal(L"[CSetupDlg::Execute] %ls CreateFile(%ls) Error(%d)", result.pszName, result.szArchive,
+                      static_cast<int>(result.dwError));
+        else
+            LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%ls) Error(%d)", nFailures, result.szArchive,
+                      static_cast<int>(result.dwError));
+        break;
+    case PackageTry::kUnpack:  // the unpacking logged what failed
+    case PackageTry::kNone:
+        break;
+    }
+    return bLast;
 }
 
 BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder)
@@ -211,15 +180,10 @@ BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder
 
 BOOL CSetupEngine::DownloadUninstallFile()
 {
-    if (m_pDownloadBuffer)
-        std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
-    m_nDownloadSize = 0;
-
     wchar_t szUrl[MAX_PATH] = {};
-    FormatInto(szUrl, L"%lsUnInstall.exe", m_strBaseUrl.c_str());
+    FormatPath(szUrl, L"%lsUnInstall.exe", m_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %ls", szUrl);
-    if (!HttpDownload(szUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                      m_szProxyPassword, OwnerWindow())) {
+    if (!FetchIntoBuffer(szUrl)) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
         return FALSE;
     }
@@ -229,23 +193,19 @@ BOOL CSetupEngine::DownloadUninstallFile()
     // point: the install folder, whatever its name. A list without packages
     // for this machine leaves no install folder, so make it.
     wchar_t szTarget[MAX_PATH] = {};
-    HANDLE hFile = INVALID_HANDLE_VALUE;
+    SaveResult saved = {SaveResult::kCreateFailed, ERROR_FILENAME_EXCED_RANGE};
     if (ComposeUninstallerPath(m_szSetupPath, szTarget)) {
         ::CreateDirectoryW(m_szSetupPath, nullptr);
         if (::GetFileAttributesW(szTarget) != INVALID_FILE_ATTRIBUTES)
             ::DeleteFileW(szTarget);
-        hFile = CreateDownloadFile(szTarget);
+        saved = SaveBufferToFile(szTarget, m_pDownloadBuffer, m_nDownloadSize);
     }
-    if (hFile == INVALID_HANDLE_VALUE) {
+    if (saved.outcome == SaveResult::kCreateFailed) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return FALSE;
     }
-    bool bWritten = WriteAll(hFile, m_pDownloadBuffer, m_nDownloadSize);
-    DWORD dwError = ::GetLastError();
-    ::CloseHandle(hFile);
-    if (!bWritten) {
-        LogError(L"[CSetupDlg::DownloadUninstallFile] WriteFile UnInstall.exe failed error=%lu", dwError);
-        ::DeleteFileW(szTarget);
+    if (saved.outcome == SaveResult::kWriteFailed) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] WriteFile UnInstall.exe failed error=%lu", saved.dwError);
         return FALSE;
     }
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");

@@ -2,7 +2,6 @@
 
 #include "engine/SetupEngine.h"
 #include "log/Log.h"
-#include "net/HttpDownload.h"
 
 #include <cwchar>
 
@@ -92,8 +91,7 @@ int CSetupEngine::Execute(int* pnCount)
 {
     const std::wstring strUrl = m_strBaseUrl + L"divozira.txt";
     LogNormal(L"[CSetupDlg::Execute] start download  %ls", strUrl.c_str());
-    if (!HttpDownload(strUrl.c_str(), &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                      m_szProxyPassword, OwnerWindow())) {
+    if (!FetchIntoBuffer(strUrl.c_str())) {
         ShowError(L"下载Setupconfig.txt失败");
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
         return 0;

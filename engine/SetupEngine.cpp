@@ -1,6 +1,7 @@
 #include "engine/SetupEngine.h"
 
 #include "log/Log.h"
+#include "net/HttpDownload.h"
 
 #include <cstring>
 #include <cwchar>
@@ -67,4 +68,14 @@ void CSetupEngine::ShowError(const wchar_t* pszText)
     m_bConfirmClose = 0;
     if (m_pNotifier)
         m_pNotifier->ShowErrorText(pszText);
+}
+
+bool CSetupEngine::FetchIntoBuffer(const wchar_t* pszUrl)
+{
+    if (m_pDownloadBuffer)
+        std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
+    m_nDownloadSize = 0;
+    const HWND hWndPromptOwner = m_pNotifier ? m_pNotifier->PromptOwner() : nullptr;
+    return HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
+                        m_szProxyPassword, hWndPromptOwner) != 0;
 }

@@ -4,6 +4,7 @@
 #include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
 #include "engine/WorkerThread.h"
+#include "net/ProxyAuthUi.h"
 #include "system/InstallLocation.h"
 
 #include <windows.h>
@@ -15,7 +16,6 @@
 #include <vector>
 
 constexpr int32_t kDownloadBufferSize = 0xA00000;
-constexpr int kProxyCredentialUnits = 64;
 constexpr int kInstallAttempts = 3;
 constexpr DWORD kRunTimeoutMs = 300000;
 constexpr int32_t kClientConfigVersion = 16;
@@ -23,7 +23,8 @@ constexpr int32_t kClientConfigVersion = 16;
 // The install state of the setup window and the operations on it: download
 // buffer, install paths, progress, proxy credentials, the package list, the
 // install run and what follows it. The window derives from it and plugs in
-// as the notifier; the engine's tests use it without a window.
+// as the notifier; the engine's tests use it without a window. The window
+// reaches the state only through the calls below.
 class CSetupEngine : public CWorkerThread {
 public:
     CSetupEngine();
@@ -39,6 +40,15 @@ public:
     // with nothing changed, when the paths below it would not fit.
     bool SettleBrowsedLocation(const wchar_t* pszFolder);
 
+    const wchar_t* InstallRoot() const { return m_szInstallRoot; }
+    const wchar_t* SetupPath() const { return m_szSetupPath; }
+    // Percentage of the install run; written by the install threads.
+    int Progress() const { return m_nProgress; }
+    // False once an error is shown: closing the window then asks nothing.
+    bool AsksBeforeClose() const { return m_bConfirmClose == 1; }
+
+    // The package groups this machine installs (PackageGroupsFor).
+    void SetPackageGroups(std::set<int> setGroups) { m_setPackageGroups = std::move(setGroups); }
     void SetNotifier(IInstallNotifier* pNotifier) { m_pNotifier = pNotifier; }
     // Sets m_bConfirmClose to 0 and shows the text in red.
     void ShowError(const wchar_t* pszText);
@@ -61,6 +71,24 @@ public:
     bool SetStartShellLink();
     void WriteClientConfig(int32_t nVersion);
 
+protected:
+    // The attempt loop on the worker thread: up to three install runs, then
+    // the success tail after the first that succeeds.
+    DWORD Run() override;
+
+private:
+    friend class CSetupEngineProbe;  // the tests' view of the state
+
+    // One try of one package: what failed, and what the failure texts name.
+    struct PackageTry;
+    PackageTry TryPackage(const wchar_t* pszName);
+    // Logs a failed try and, on the last one, shows the package's error.
+    // Returns true when that was the last try.
+    bool ReportFailedTry(const PackageTry& result, int nFailures);
+    void ApplyLocation(const InstallLocation& location);
+    // Downloads a server file into the download buffer, from its start.
+    bool FetchIntoBuffer(const wchar_t* pszUrl);
+
     uint8_t* m_pDownloadBuffer = nullptr;
     int32_t m_nDownloadCapacity = 0;
     int32_t m_nDownloadSize = 0;
@@ -75,8 +103,8 @@ public:
     wchar_t m_szTempPath[MAX_PATH] = {};
     std::atomic<int> m_bConfirmClose{1};
 
-    wchar_t m_szProxyUser[kProxyCredentialUnits] = {};
-    wchar_t m_szProxyPassword[kProxyCredentialUnits] = {};
+    wchar_t m_szProxyUser[kProxyCredentialChars] = {};
+    wchar_t m_szProxyPassword[kProxyCredentialChars] = {};
 
     std::set<int> m_setPackageGroups;
     std::vector<PackageEntry> m_vecPackages;
@@ -87,16 +115,5 @@ public:
     // a server of their own.
     std::wstring m_strBaseUrl = g_strBaseUrl;
 
-protected:
-    // The attempt loop on the worker thread: up to three install runs, then
-    // the success tail after the first that succeeds.
-    DWORD Run() override;
-
     IInstallNotifier* m_pNotifier = nullptr;
-
-private:
-    void ApplyLocation(const InstallLocation& location);
-
-    // Downloads of the package list and the CRC list.
-    HWND OwnerWindow() const { return m_pNotifier ? m_pNotifier->OwnerWindow() : nullptr; }
 };

@@ -7,8 +7,6 @@
 constexpr wchar_t kProductFolderName[] = L"Brivex Client";
 // Product folder on machines without a C: drive.
 constexpr wchar_t kAltProductFolderName[] = L"Orvalis";
-constexpr wchar_t kRequiredSpaceText[] = L"38.7MB";
-constexpr wchar_t kBrowseTitle[] = L"选择安装路径";
 
 // The paths a settled install location fixes, each a zero-terminated
 // MAX_PATH array.

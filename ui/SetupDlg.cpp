@@ -61,8 +61,7 @@ CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
     GetDestPath();
     m_hHandCursor = ::LoadCursorW(nullptr, IDC_HAND);
 
-    m_setPackageGroups.insert(1);
-    m_setPackageGroups.insert(IsFontInstalled() ? 2 : 3);
+    SetPackageGroups(PackageGroupsFor(IsFontInstalled()));
 }
 
 CSetupDlg::~CSetupDlg()
@@ -203,7 +202,7 @@ void CSetupDlg::OnTimer(UINT_PTR nIDEvent)
 
 void CSetupDlg::LaunchClient()
 {
-    StartInstalledClient(m_szSetupPath);
+    StartInstalledClient(SetupPath());
     EndDialog(IDOK);
 }
 
@@ -293,7 +292,7 @@ void CSetupDlg::UpdateProgressText()
         return;
     }
     wchar_t szPercent[kPercentTextUnits];
-    std::swprintf(szPercent, kPercentTextUnits, L"%d%%", m_nProgress.load());
+    std::swprintf(szPercent, kPercentTextUnits, L"%d%%", Progress());
     if (HWND hLabel = m_staticPercent.GetSafeHwnd())
         ::SetWindowTextW(hLabel, szPercent);
     if (m_hWnd)
@@ -307,7 +306,7 @@ void CSetupDlg::StartLaunchTimer()
         ::PostMessageW(hWnd, WM_START_LAUNCH_TIMER, 0, 0);
 }
 
-HWND CSetupDlg::OwnerWindow() const
+HWND CSetupDlg::PromptOwner() const
 {
     return m_hWndNotify;
 }

@@ -50,7 +50,7 @@ public:
     void PostProgress() override;
     void UpdateProgressText() override;
     void StartLaunchTimer() override;
-    HWND OwnerWindow() const override;
+    HWND PromptOwner() const override;
 
     HICON m_hIcon = nullptr;
     RECT m_rcClose = {};

@@ -49,7 +49,7 @@ bool CSetupDlg::IsDragPoint(POINT ptScreen) const
 void CSetupDlg::OnClickClose()
 {
     // Only a running install, before any error, asks first.
-    if (m_nSetupState == PAGE_INSTALLING && m_bConfirmClose == 1 &&
+    if (m_nSetupState == PAGE_INSTALLING && AsksBeforeClose() &&
         ::MessageBoxW(m_hWnd, L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
     // The install stops before its next package, and no further attempt
@@ -60,7 +60,7 @@ void CSetupDlg::OnClickClose()
 
 void CSetupDlg::OnClickSetup()
 {
-    if (FindProcess(kClientProgramName, m_szSetupPath)) {
+    if (FindProcess(kClientProgramName, SetupPath())) {
         ::MessageBoxW(m_hWnd, L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }

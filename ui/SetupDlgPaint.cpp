@@ -37,7 +37,7 @@ Gdiplus::Image* CSetupDlg::PageImage() const
     if (m_nSetupState != PAGE_INSTALLING)
         return m_pImgReady;
     Gdiplus::Image* const slides[] = {m_pImgSlide1, m_pImgSlide2, m_pImgSlide3, m_pImgSlide4};
-    return slides[SlideForProgress(m_nProgress) - 1];
+    return slides[SlideForProgress(Progress()) - 1];
 }
 
 // Draws the page off-screen and copies it in one operation, so repaints
@@ -77,7 +77,7 @@ bool CSetupDlg::DrawProgressBar(Gdiplus::Graphics& graphics)
 
     // Cropped, not scaled: the bar grows from the left and the fill's
     // rounded right end shows only when complete.
-    int nFillWidth = ProgressFillWidth(m_nProgress);
+    int nFillWidth = ProgressFillWidth(Progress());
     if (!IsImageUsable(m_pImgBarFill))
         return false;
     graphics.DrawImage(m_pImgBarFill, Gdiplus::Rect(kBarX, kBarY, nFillWidth, kBarHeight), 0, 0, nFillWidth,
@@ -91,7 +91,7 @@ void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
     graphics.FillRectangle(&boxBrush, m_ptPathBox.x, m_ptPathBox.y, kPathBoxWidth, kPathBoxHeight);
 
     Gdiplus::SolidBrush pathBrush{Gdiplus::Color(kPathTextColor)};
-    std::wstring strFolder = FolderText(m_szInstallRoot);
+    std::wstring strFolder = FolderText(InstallRoot());
     // Without the face the texts are left out; boxes and cover stay.
     Gdiplus::FontFamily family(kTextFontFamily, nullptr);
     Gdiplus::Font font(&family, kTextFontPoints, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
@@ -101,7 +101,7 @@ void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
     if (bFont)
         graphics.DrawString(strFolder.c_str(), -1, &font, ptPathText, &pathBrush);
 
-    std::wstring strSpace = DiskSpaceText(GetFreeSpaceGB(m_szInstallRoot));
+    std::wstring strSpace = DiskSpaceText(GetFreeSpaceGB(InstallRoot()));
     boxBrush.SetColor(Gdiplus::Color(kSpaceBoxColor));
     graphics.FillRectangle(&boxBrush, m_ptSpaceLine.x, m_ptSpaceLine.y, kSpaceBoxWidth, kSpaceBoxHeight);
     boxBrush.SetColor(Gdiplus::Color(kSpaceTextColor));

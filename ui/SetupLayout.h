@@ -12,6 +12,10 @@ enum SetupPage : int {
     PAGE_INSTALLING = 1,
 };
 
+// Texts of the ready page and the folder browser.
+constexpr wchar_t kRequiredSpaceText[] = L"38.7MB";
+constexpr wchar_t kBrowseTitle[] = L"选择安装路径";
+
 constexpr int kClientWidth = 530;
 constexpr int kClientHeight = 360;
 

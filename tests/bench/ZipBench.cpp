@@ -4,6 +4,7 @@
 //   zip_bench crc FOLDER NAME          GetFileCRC of FOLDER\NAME, three times
 #include "engine/SetupEngine.h"
 #include "zip/Zip.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <windows.h>
 
@@ -57,7 +58,7 @@ int Extract(const wchar_t* pszArchive, const wchar_t* pszFolder)
 int Crc(const wchar_t* pszFolder, const wchar_t* pszName)
 {
     CSetupEngine engine;
-    std::wcsncpy(engine.m_szSetupPath, pszFolder, MAX_PATH - 1);
+    std::wcsncpy(Probe(engine).m_szSetupPath, pszFolder, MAX_PATH - 1);
     WIN32_FILE_ATTRIBUTE_DATA data;
     const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszName;
     if (!::GetFileAttributesExW(strPath.c_str(), GetFileExInfoStandard, &data))

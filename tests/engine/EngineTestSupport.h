@@ -18,7 +18,7 @@ public:
     void PostProgress() override { ++m_nProgressPosts; }
     void UpdateProgressText() override {}
     void StartLaunchTimer() override {}
-    HWND OwnerWindow() const override { return nullptr; }
+    HWND PromptOwner() const override { return nullptr; }
 
     std::vector<std::wstring> m_vecErrors;
     std::vector<std::wstring> m_vecStatus;

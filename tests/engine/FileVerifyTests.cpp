@@ -2,6 +2,7 @@
 #include "engine/SetupEngine.h"
 #include "framework/ScopedHandle.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -50,7 +51,7 @@ class InstalledFiles : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::wcscpy(m_engine.m_szSetupPath, m_install.Path().c_str());
+        std::wcscpy(Probe(m_engine).m_szSetupPath, m_install.Path().c_str());
         ASSERT_TRUE(::CreateDirectoryW((m_install / L"config").c_str(), nullptr));
         ASSERT_TRUE(WriteText(m_install / L"iKVLRemote.exe", m_strExe));
         ASSERT_TRUE(WriteText(m_install / L"config\\client.ini", m_strIni));
@@ -137,24 +138,24 @@ TEST_F(InstalledFiles, LargeFileGrowsTheBuffer)
 {
     const std::string strBig = Noise(12 * 1024 * 1024, 7);
     ASSERT_TRUE(WriteText(m_install / L"big.bin", strBig));
-    std::memset(m_engine.m_pDownloadBuffer, 0xAB, static_cast<size_t>(m_engine.m_nDownloadCapacity));
+    std::memset(Probe(m_engine).m_pDownloadBuffer, 0xAB, static_cast<size_t>(Probe(m_engine).m_nDownloadCapacity));
 
     EXPECT_EQ(m_engine.GetFileCRC(L"big.bin"), Crc(strBig));
-    EXPECT_EQ(m_engine.m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
-    EXPECT_TRUE(std::all_of(m_engine.m_pDownloadBuffer + strBig.size(),
-                            m_engine.m_pDownloadBuffer + m_engine.m_nDownloadCapacity,
+    EXPECT_EQ(Probe(m_engine).m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
+    EXPECT_TRUE(std::all_of(Probe(m_engine).m_pDownloadBuffer + strBig.size(),
+                            Probe(m_engine).m_pDownloadBuffer + Probe(m_engine).m_nDownloadCapacity,
                             [](uint8_t b) { return b == 0; }));
 
     // The buffer never shrinks, and a smaller file is hashed over its own bytes.
     EXPECT_EQ(m_engine.GetFileCRC(L"config\\client.ini"), Crc(m_strIni));
-    EXPECT_EQ(m_engine.m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
+    EXPECT_EQ(Probe(m_engine).m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
 }
 
 TEST_F(InstalledFiles, ShortReadFailsTheFile)
 {
     // A kernel attribute file reports a page as its size but holds a few
     // bytes: the read comes back short.
-    std::wcscpy(m_engine.m_szSetupPath, L"Z:\\sys\\kernel");
+    std::wcscpy(Probe(m_engine).m_szSetupPath, L"Z:\\sys\\kernel");
     ScopedFile probe(::CreateFileW(L"Z:\\sys\\kernel\\uevent_seqnum", GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size = {};
@@ -175,7 +176,7 @@ protected:
     {
         InstalledFiles::SetUp();
         ASSERT_FALSE(TestServerBaseUrl().empty()) << "SETUP_TEST_HTTP_PORT is not set";
-        m_engine.m_strBaseUrl = TestServerBaseUrl();
+        Probe(m_engine).m_strBaseUrl = TestServerBaseUrl();
     }
 
     std::wstring Line(const std::wstring& strName, uint32_t nCrc) const
@@ -192,8 +193,8 @@ TEST_F(CrcListCheck, MatchingFilesPass)
                                  Line(L"iKVLRemote.exe", Crc(m_strExe)) + Line(L"CONFIG\\Client.INI", Crc(m_strIni));
     ASSERT_TRUE(ServeFile(L"filecrc.txt", ListBytes(strText)));
     // Whatever an earlier download left is cleared first.
-    std::memset(m_engine.m_pDownloadBuffer, 'Z', 4096);
-    m_engine.m_nDownloadSize = 1000;
+    std::memset(Probe(m_engine).m_pDownloadBuffer, 'Z', 4096);
+    Probe(m_engine).m_nDownloadSize = 1000;
 
     EXPECT_EQ(m_engine.CheckFileCRC(), 1);
     const std::vector<std::wstring> log = m_log.Messages();

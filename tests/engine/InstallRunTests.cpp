@@ -6,6 +6,7 @@
 #include "tests/support/RegOverride.h"
 #include "tests/support/TempDir.h"
 #include "tests/zip/TestZip.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,10 @@ public:
     void PostProgress() override
     {
         CRecordingNotifier::PostProgress();
-        m_vecPosted.push_back(m_engine.m_nProgress.load());
+        m_vecPosted.push_back(m_engine.Progress());
     }
     void HideStatusText() override { ++m_nHides; }
-    void UpdateProgressText() override { m_nProgressShown = m_engine.m_nProgress.load(); }
+    void UpdateProgressText() override { m_nProgressShown = m_engine.Progress(); }
     void StartLaunchTimer() override { m_bTimer = true; }
 
     const CSetupEngine& m_engine;
@@ -76,16 +77,16 @@ protected:
         ::DeleteFileW((TestServerFolder() + L"\\.requests").c_str());
         ::CreateDirectoryW((TestServerFolder() + L"\\.faults").c_str(), nullptr);
 
-        m_engine.m_strBaseUrl = TestServerBaseUrl();
+        Probe(m_engine).m_strBaseUrl = TestServerBaseUrl();
         m_strSetup = m_root / L"Brivex Client";
         m_strTemp = m_root / L"temp";
-        std::swprintf(m_engine.m_szInstallRoot, MAX_PATH, L"%ls\\", m_root.Path().c_str());
-        std::swprintf(m_engine.m_szSetupPath, MAX_PATH, L"%ls", m_strSetup.c_str());
-        std::swprintf(m_engine.m_szTempPath, MAX_PATH, L"%ls", m_strTemp.c_str());
+        std::swprintf(Probe(m_engine).m_szInstallRoot, MAX_PATH, L"%ls\\", m_root.Path().c_str());
+        std::swprintf(Probe(m_engine).m_szSetupPath, MAX_PATH, L"%ls", m_strSetup.c_str());
+        std::swprintf(Probe(m_engine).m_szTempPath, MAX_PATH, L"%ls", m_strTemp.c_str());
         ::CreateDirectoryW(m_strTemp.c_str(), nullptr);
-        m_engine.m_setPackageGroups = {1, 2};
+        Probe(m_engine).m_setPackageGroups = {1, 2};
         m_engine.SetNotifier(&m_notifier);
-        m_engine.m_dwRunTimeout = 60000;
+        Probe(m_engine).m_dwRunTimeout = 60000;
     }
 
     // Serves a package holding the files, and remembers their CRCs for the
@@ -219,7 +220,7 @@ TEST_F(InstallRun, FifthFailedDownloadEndsTheRun)
 
     EXPECT_EQ(InstallThreadProc(&m_engine), 1u);
     EXPECT_EQ(m_notifier.m_vecErrors, (std::vector<std::wstring>{L"下载b.zip失败"}));
-    EXPECT_EQ(m_engine.m_bConfirmClose, 0);
+    EXPECT_EQ(Probe(m_engine).m_bConfirmClose, 0);
     EXPECT_EQ(LinesWith(L"[CSetupDlg::Execute] download b.zip failed").size(), 1u);
     EXPECT_EQ(Requests("/EX3/UnInstall.exe"), 0);
     EXPECT_TRUE(PathExists(Path(m_strSetup, L"a.dat"))) << "earlier packages stay";
@@ -272,7 +273,7 @@ TEST_F(InstallRun, VerificationFailureShowsItsText)
 TEST_F(InstallRun, UninstallerLandsInTheFallbackInstallFolder)
 {
     std::wstring strOrvalis = m_root / L"Orvalis";
-    std::swprintf(m_engine.m_szSetupPath, MAX_PATH, L"%ls", strOrvalis.c_str());
+    std::swprintf(Probe(m_engine).m_szSetupPath, MAX_PATH, L"%ls", strOrvalis.c_str());
     ServePackage(L"a.zip", {{"a.dat", "a"}});
     ServeLists(L"a.zip;1;1\r");
     EXPECT_EQ(InstallThreadProc(&m_engine), 0u);
@@ -395,7 +396,7 @@ TEST_F(InstallAttempts, RunThatOutlivesItsWaitEndsBeforeTheNextAttempt)
     ServePackage(L"b.zip", {{"b.dat", "b"}});
     ServeLists(L"a.zip;1;1\rb.zip;1;1\r");
     SetFault(L"a.zip", "delay 1200");
-    m_engine.m_dwRunTimeout = 300;
+    Probe(m_engine).m_dwRunTimeout = 300;
 
     EXPECT_EQ(RunWorker(), 1u);
     // Every attempt downloads a.zip (1.2 s) and then stops at the poll; the

@@ -1,6 +1,7 @@
 #include "engine/PackageList.h"
 #include "engine/SetupEngine.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -200,7 +201,7 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(TestServerBaseUrl().empty()) << "SETUP_TEST_HTTP_PORT is not set";
-        m_engine.m_strBaseUrl = TestServerBaseUrl();
+        Probe(m_engine).m_strBaseUrl = TestServerBaseUrl();
         m_engine.SetNotifier(&m_notifier);
     }
 
@@ -215,16 +216,16 @@ TEST_F(PackageListDownload, ParsesTheServedList)
 {
     const std::wstring strText = L"core.zip;1;1\r\nui-yahei.zip;2;2\r\nui-simsun.zip;2;3\r\n\r\nnotes;only two\r\n";
     ASSERT_TRUE(ServeFile(L"divozira.txt", ListBytes(strText)));
-    m_engine.m_vecPackages.push_back(PackageEntry{L"stale", 0, 1});
+    Probe(m_engine).m_vecPackages.push_back(PackageEntry{L"stale", 0, 1});
 
     int nCount = -1;
     ASSERT_EQ(m_engine.Execute(&nCount), 1);
     EXPECT_EQ(nCount, 3);
-    ASSERT_EQ(m_engine.m_vecPackages.size(), 3u);
-    EXPECT_STREQ(m_engine.m_vecPackages[2].szName, L"ui-simsun.zip");
-    EXPECT_EQ(m_engine.m_vecPackages[2].nGroup, 3);
+    ASSERT_EQ(Probe(m_engine).m_vecPackages.size(), 3u);
+    EXPECT_STREQ(Probe(m_engine).m_vecPackages[2].szName, L"ui-simsun.zip");
+    EXPECT_EQ(Probe(m_engine).m_vecPackages[2].nGroup, 3);
     EXPECT_TRUE(m_notifier.m_vecErrors.empty());
-    EXPECT_EQ(m_engine.m_bConfirmClose, 1);
+    EXPECT_EQ(Probe(m_engine).m_bConfirmClose, 1);
 
     const std::vector<std::wstring> expected = {
         L"[Normal][CSetupDlg::Execute] start download  " + TestServerBaseUrl() + L"divozira.txt",
@@ -274,7 +275,7 @@ TEST_F(PackageListDownload, FailuresShowAndLogTheirTexts)
         ASSERT_TRUE(c.bServed ? ServeFile(L"divozira.txt", c.data) : RemoveServedFile(L"divozira.txt"));
         CSetupEngine engine;
         CRecordingNotifier notifier;
-        engine.m_strBaseUrl = TestServerBaseUrl();
+        Probe(engine).m_strBaseUrl = TestServerBaseUrl();
         engine.SetNotifier(&notifier);
         m_log.Clear();
 
@@ -282,7 +283,7 @@ TEST_F(PackageListDownload, FailuresShowAndLogTheirTexts)
         EXPECT_EQ(engine.Execute(&nCount), 0);
         EXPECT_EQ(nCount, -1);
         EXPECT_EQ(notifier.m_vecErrors, std::vector<std::wstring>{c.strShown});
-        EXPECT_EQ(engine.m_bConfirmClose, 0);
+        EXPECT_EQ(Probe(engine).m_bConfirmClose, 0);
         EXPECT_TRUE(Contains(m_log.Messages(), c.strLogged));
         EXPECT_FALSE(Contains(m_log.Messages(), L"[Normal][CSetupDlg::Execute] download divozira.txt sccuss"));
     }
@@ -294,8 +295,8 @@ TEST_F(PackageListDownload, WithoutByteOrderMarkTheFirstCharacterIsLost)
     int nCount = 0;
     ASSERT_EQ(m_engine.Execute(&nCount), 1);
     ASSERT_EQ(nCount, 2);
-    EXPECT_STREQ(m_engine.m_vecPackages[0].szName, L"ore.zip");
-    EXPECT_STREQ(m_engine.m_vecPackages[1].szName, L"b.zip");
+    EXPECT_STREQ(Probe(m_engine).m_vecPackages[0].szName, L"ore.zip");
+    EXPECT_STREQ(Probe(m_engine).m_vecPackages[1].szName, L"b.zip");
 }
 
 TEST_F(PackageListDownload, DataFillingTheBufferEndWithIt)
@@ -304,18 +305,18 @@ TEST_F(PackageListDownload, DataFillingTheBufferEndWithIt)
     // list, which is too small to grow it.
     const std::vector<uint8_t> list = ListBytes(L"a.zip;1;1\r\nlast.zip;7;2");
     ASSERT_TRUE(ServeFile(L"divozira.txt", list));
-    delete[] m_engine.m_pDownloadBuffer;
-    m_engine.m_pDownloadBuffer = new uint8_t[list.size()];
-    std::memset(m_engine.m_pDownloadBuffer, 'X', list.size());
-    m_engine.m_nDownloadCapacity = static_cast<int32_t>(list.size());
-    m_engine.m_nDownloadSize = 0;
-    uint8_t* pBuffer = m_engine.m_pDownloadBuffer;
+    delete[] Probe(m_engine).m_pDownloadBuffer;
+    Probe(m_engine).m_pDownloadBuffer = new uint8_t[list.size()];
+    std::memset(Probe(m_engine).m_pDownloadBuffer, 'X', list.size());
+    Probe(m_engine).m_nDownloadCapacity = static_cast<int32_t>(list.size());
+    Probe(m_engine).m_nDownloadSize = 0;
+    uint8_t* pBuffer = Probe(m_engine).m_pDownloadBuffer;
 
     int nCount = 0;
     ASSERT_EQ(m_engine.Execute(&nCount), 1);
-    EXPECT_EQ(m_engine.m_pDownloadBuffer, pBuffer);
+    EXPECT_EQ(Probe(m_engine).m_pDownloadBuffer, pBuffer);
     ASSERT_EQ(nCount, 2);
-    EXPECT_STREQ(m_engine.m_vecPackages[1].szName, L"last.zip");
-    EXPECT_EQ(m_engine.m_vecPackages[1].nParam, 7);
-    EXPECT_EQ(m_engine.m_vecPackages[1].nGroup, 2);
+    EXPECT_STREQ(Probe(m_engine).m_vecPackages[1].szName, L"last.zip");
+    EXPECT_EQ(Probe(m_engine).m_vecPackages[1].nParam, 7);
+    EXPECT_EQ(Probe(m_engine).m_vecPackages[1].nGroup, 2);
 }

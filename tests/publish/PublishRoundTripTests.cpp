@@ -8,6 +8,7 @@
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "zip/Zip.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -166,12 +167,12 @@ TEST_P(PublishRoundTripInstall, InstallsAndVerifies)
     CRecordingNotifier notifier;
     CSetupEngine engine;
     const std::wstring strSetup = root / L"Brivex Client";
-    engine.m_strBaseUrl = TestServerBaseUrl();
-    std::swprintf(engine.m_szInstallRoot, MAX_PATH, L"%ls\\", root.Path().c_str());
-    std::swprintf(engine.m_szSetupPath, MAX_PATH, L"%ls", strSetup.c_str());
-    std::swprintf(engine.m_szTempPath, MAX_PATH, L"%ls", (root / L"temp").c_str());
-    ::CreateDirectoryW(engine.m_szTempPath, nullptr);
-    engine.m_setPackageGroups = PackageGroupsFor(nOwnGroup == 2);
+    Probe(engine).m_strBaseUrl = TestServerBaseUrl();
+    std::swprintf(Probe(engine).m_szInstallRoot, MAX_PATH, L"%ls\\", root.Path().c_str());
+    std::swprintf(Probe(engine).m_szSetupPath, MAX_PATH, L"%ls", strSetup.c_str());
+    std::swprintf(Probe(engine).m_szTempPath, MAX_PATH, L"%ls", (root / L"temp").c_str());
+    ::CreateDirectoryW(Probe(engine).m_szTempPath, nullptr);
+    Probe(engine).m_setPackageGroups = PackageGroupsFor(nOwnGroup == 2);
     engine.SetNotifier(&notifier);
 
     ASSERT_EQ(InstallThreadProc(&engine), 0u) << "the install run failed; its errors: "

@@ -2,6 +2,7 @@
 #include "system/ClientSettings.h"
 #include "tests/support/TempDir.h"
 #include "tests/system/SystemTestSupport.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -108,8 +109,8 @@ TEST_F(ClientSettings, EngineWritesBelowItsInstallFolder)
     CLogCapture log;
     CSetupEngine engine;
     ASSERT_TRUE(engine.SettleBrowsedLocation(m_dir.Path().c_str()));
-    ASSERT_EQ(std::wstring(engine.m_szSetupPath), m_strSetup);
-    EXPECT_EQ(ClientConfigPath(engine.m_szSetupPath), m_strSetup + L"/config/ZUZ.System.config");
+    ASSERT_EQ(std::wstring(Probe(engine).m_szSetupPath), m_strSetup);
+    EXPECT_EQ(ClientConfigPath(Probe(engine).m_szSetupPath), m_strSetup + L"/config/ZUZ.System.config");
     engine.WriteClientConfig(16);
     EXPECT_EQ(ReadVersion(), L"016");
 }

@@ -2,6 +2,7 @@
 #include "log/Log.h"
 #include "system/InstallLocation.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -162,10 +163,10 @@ TEST(SetupEngineLocation, DefaultLocationCreatesTempFolderAndStartsAFreshLog)
         CSetupEngine engine;
         std::wstring strDrives = DriveList(L"R:\\|");
         engine.SettleDefaultLocation(strDrives.c_str(), strDrives.size());
-        EXPECT_STREQ(engine.m_szInstallRoot, L"R:\\");
-        EXPECT_STREQ(engine.m_szSetupPath, L"R:\\Orvalis");
-        EXPECT_STREQ(engine.m_szTempPath, L"R:\\temp");
-        EXPECT_STREQ(engine.m_szUnInstallPath, L"R:\\UnInstall Orvalis");
+        EXPECT_STREQ(Probe(engine).m_szInstallRoot, L"R:\\");
+        EXPECT_STREQ(Probe(engine).m_szSetupPath, L"R:\\Orvalis");
+        EXPECT_STREQ(Probe(engine).m_szTempPath, L"R:\\temp");
+        EXPECT_STREQ(Probe(engine).m_szUnInstallPath, L"R:\\UnInstall Orvalis");
         EXPECT_STREQ(g_szLogFile, L"R:\\temp\\log.txt");
     }
     std::wstring strLog = ReadFileUtf16(L"R:\\temp\\log.txt");
@@ -184,8 +185,8 @@ TEST(SetupEngineLocation, NoDrivesLogsAnEmptySetupPath)
     g_szLogFile[0] = L'\0';
     CSetupEngine engine;
     engine.SettleDefaultLocation(L"", 0);
-    EXPECT_STREQ(engine.m_szSetupPath, L"");
-    EXPECT_STREQ(engine.m_szTempPath, L"");
+    EXPECT_STREQ(Probe(engine).m_szSetupPath, L"");
+    EXPECT_STREQ(Probe(engine).m_szTempPath, L"");
     EXPECT_STREQ(g_szLogFile, L"");
 }
 
@@ -198,7 +199,7 @@ TEST(SetupEngineLocation, BrowsedLocationMovesTheLogAndKeepsTheOldOne)
     ASSERT_TRUE(PathExists(first / L"temp\\log.txt"));
     ASSERT_TRUE(engine.SettleBrowsedLocation((second.Path() + L"\\").c_str()));
 
-    EXPECT_EQ(std::wstring(engine.m_szSetupPath), second / L"Brivex Client");
+    EXPECT_EQ(std::wstring(Probe(engine).m_szSetupPath), second / L"Brivex Client");
     EXPECT_EQ(std::wstring(g_szLogFile), second / L"temp\\log.txt");
     std::wstring strOld = ReadFileUtf16(first / L"temp\\log.txt");
     std::wstring strNew = ReadFileUtf16(second / L"temp\\log.txt");
@@ -209,7 +210,7 @@ TEST(SetupEngineLocation, BrowsedLocationMovesTheLogAndKeepsTheOldOne)
     // Too long: refused, every path and the log file stay as they were.
     std::wstring strLong = second.Path() + L"\\" + std::wstring(240, L'x');
     EXPECT_FALSE(engine.SettleBrowsedLocation(strLong.c_str()));
-    EXPECT_EQ(std::wstring(engine.m_szSetupPath), second / L"Brivex Client");
-    EXPECT_EQ(std::wstring(engine.m_szTempPath), second / L"temp");
+    EXPECT_EQ(std::wstring(Probe(engine).m_szSetupPath), second / L"Brivex Client");
+    EXPECT_EQ(std::wstring(Probe(engine).m_szTempPath), second / L"temp");
     EXPECT_EQ(std::wstring(g_szLogFile), second / L"temp\\log.txt");
 }

@@ -2,6 +2,7 @@
 #include "system/UninstallRegistration.h"
 #include "tests/support/TempDir.h"
 #include "tests/system/SystemTestSupport.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +97,7 @@ TEST(UninstallRegistration, WrittenToTheMachineHiveForTheFallbackFolder)
     const wchar_t kDrives[] = L"R:\\\0";
     engine.SettleDefaultLocation(kDrives, 4);
     CLogCapture log;
-    ASSERT_STREQ(engine.m_szSetupPath, L"R:\\Orvalis");
+    ASSERT_STREQ(Probe(engine).m_szSetupPath, L"R:\\Orvalis");
     EXPECT_EQ(engine.WriteRegistry(), ERROR_SUCCESS);
     RemoveTree(L"R:\\temp");
 

@@ -1,5 +1,6 @@
 #include "tests/support/TempDir.h"
 #include "ui/SetupDlg.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -47,9 +48,9 @@ TEST(Fonts, PackageGroupsFollowTheFace)
     CSetupDlg dlg(nullptr);
     if (ReplacementsAbsent()) {
         EXPECT_FALSE(CSetupDlg::IsFontInstalled());
-        EXPECT_EQ((std::set<int>{1, 3}), dlg.m_setPackageGroups);
+        EXPECT_EQ((std::set<int>{1, 3}), Probe(dlg).m_setPackageGroups);
     } else {
         EXPECT_TRUE(CSetupDlg::IsFontInstalled());
-        EXPECT_EQ((std::set<int>{1, 2}), dlg.m_setPackageGroups);
+        EXPECT_EQ((std::set<int>{1, 2}), Probe(dlg).m_setPackageGroups);
     }
 }

@@ -2,6 +2,7 @@
 #include "system/ClientProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/WindowDriver.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +66,7 @@ private:
 
 void SetSetupPath(CTestSetupDlg& dlg, const std::wstring& strPath)
 {
-    dlg.RunOnUiThread([&] { std::swprintf(dlg.m_szSetupPath, MAX_PATH, L"%ls", strPath.c_str()); });
+    dlg.RunOnUiThread([&] { std::swprintf(Probe(dlg).m_szSetupPath, MAX_PATH, L"%ls", strPath.c_str()); });
 }
 
 }  // namespace
@@ -76,7 +77,7 @@ TEST(InstallWiring, InstallButtonStartsTheWorkerAndTheInstallingPage)
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
     // Nothing listens there: every attempt fails at the package list.
-    dlg.RunOnUiThread([&dlg] { dlg.m_strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    dlg.RunOnUiThread([&dlg] { Probe(dlg).m_strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
 
     window.Click({168, 168});
     ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
@@ -90,7 +91,7 @@ TEST(InstallWiring, InstallButtonStartsTheWorkerAndTheInstallingPage)
     EXPECT_EQ(1u, dwExit);
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
     EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && !WindowText(hStatus).empty(); }));
-    EXPECT_EQ(0, dlg.m_bConfirmClose);
+    EXPECT_EQ(0, Probe(dlg).m_bConfirmClose);
 
     // A second click starts nothing more; after an error close asks nothing.
     window.Click({200, 190});

@@ -1,6 +1,7 @@
 #include "tests/ui/WindowDriver.h"
 
 #include "ui/UiMessages.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <objbase.h>
 
@@ -309,7 +310,7 @@ void CWindowUnderTest::EnterInstallingPage()
 
 LRESULT CWindowUnderTest::SendProgress(int nProgress)
 {
-    m_pDlg->m_nProgress = nProgress;
+    Probe(*m_pDlg).m_nProgress = nProgress;
     return ::SendMessageW(m_hWnd, WM_INSTALL_PROGRESS, 0, 0);
 }
 

@@ -3,6 +3,7 @@
 #include "tests/ui/WindowDriver.h"
 #include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
+#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -185,7 +186,7 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
     for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
                                    dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
         EXPECT_TRUE(IsImageUsable(pImage));
-    EXPECT_EQ(hWnd, dlg.OwnerWindow());
+    EXPECT_EQ(hWnd, dlg.PromptOwner());
     EXPECT_EQ(RGB(51, 47, 46), dlg.m_staticPercent.GetTextColor());
 }
 
@@ -207,7 +208,7 @@ TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
     EXPECT_TRUE(IsColor(shot.At(38, 300), kLowerGrey));
     EXPECT_TRUE(IsColor(shot.At(287, 322), kLowerGrey));
     EXPECT_GT(shot.CountDark({43, 303, 288, 322}), 80) << "disk-space line";
-    EXPECT_EQ(L"C:\\", std::wstring(window.Dlg().m_szInstallRoot));
+    EXPECT_EQ(L"C:\\", std::wstring(Probe(window.Dlg()).m_szInstallRoot));
 
     // The licence line of the artwork is covered.
     for (POINT pt : {POINT{0, 329}, POINT{15, 342}, POINT{120, 344}, POINT{197, 353}})
@@ -280,7 +281,7 @@ TEST(Window, ProgressMessageTakesAnyParametersAndReturnsOne)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
-    window.Dlg().m_nProgress = 42;
+    Probe(window.Dlg()).m_nProgress = 42;
     EXPECT_EQ(1, ::SendMessageW(window.Hwnd(), WM_INSTALL_PROGRESS, 5, 7));
     EXPECT_EQ(L"42%", WindowText(::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL)));
 }
@@ -319,7 +320,7 @@ TEST(Window, StatusLabelThroughTheNotifier)
 
     std::thread([&dlg] { dlg.ShowError(L"下载base.zip失败"); }).join();
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"下载base.zip失败"; }));
-    EXPECT_EQ(0, dlg.m_bConfirmClose);
+    EXPECT_EQ(0, Probe(dlg).m_bConfirmClose);
     Screenshot shot = window.Capture();
     shot.Save(L"installing-error");
     EXPECT_GT(CountRed(shot, {34, 324, 494, 342}), 30);
@@ -367,12 +368,12 @@ TEST(Window, NotifierNeverWaitsForTheWindowsThread)
             CTestSetupDlg* pDlg = static_cast<CTestSetupDlg*>(pParam);
             pDlg->SetStatusText(L"正在安装 a.zip");
             pDlg->ShowErrorText(L"安装a.zip失败");
-            pDlg->m_nProgress = 42;
+            Probe(*pDlg).m_nProgress = 42;
             pDlg->PostProgress();
-            pDlg->m_nProgress = 100;
+            Probe(*pDlg).m_nProgress = 100;
             pDlg->UpdateProgressText();
             pDlg->StartLaunchTimer();
-            return pDlg->OwnerWindow() ? 0 : 1;
+            return pDlg->PromptOwner() ? 0 : 1;
         }
     };
     HANDLE hCaller = ::CreateThread(nullptr, 0, &Calls::Run, &dlg, 0, nullptr);
@@ -414,7 +415,7 @@ TEST(Window, DestroyReleasesImagesAndCutsOffTheInstallThreads)
     for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
                                    dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
         EXPECT_EQ(nullptr, pImage);
-    EXPECT_EQ(nullptr, dlg.OwnerWindow());
+    EXPECT_EQ(nullptr, dlg.PromptOwner());
     EXPECT_EQ(nullptr, dlg.m_staticPercent.GetSafeHwnd());
     // Late calls from an install thread find no window and do nothing.
     std::thread([&dlg] {

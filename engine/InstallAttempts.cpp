@@ -1,16 +1,16 @@
+#include "engine/InstallAttempts.h"
+
 #include "engine/InstallRun.h"
 #include "engine/SetupEngine.h"
+#include "framework/ScopedHandle.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
+#include "system/ClientSettings.h"
 #include "system/Shortcuts.h"
+#include "system/UninstallRegistration.h"
 
 #include <cwchar>
 
-namespace {
-
-// Waits for a run, asking it to stop when it outlives its time: a run still
-// going must never overlap the next attempt, which shares the buffer, the
-// package list and the install folder. Returns the run's exit code.
 DWORD AwaitRun(HANDLE hRun, HANDLE hStopEvent, DWORD dwTimeout, bool bUserStop)
 {
     if (::WaitForSingleObject(hRun, dwTimeout) == WAIT_TIMEOUT) {
@@ -28,19 +28,15 @@ DWORD AwaitRun(HANDLE hRun, HANDLE hStopEvent, DWORD dwTimeout, bool bUserStop)
     return dwExitCode;
 }
 
-}  // namespace
-
 DWORD CSetupEngine::Run()
 {
     for (int nAttempt = 0; nAttempt < kInstallAttempts; ++nAttempt) {
         DWORD dwExitCode = 1;
-        HANDLE hRun = ::CreateThread(nullptr, 0, InstallThreadProc, this, 0, nullptr);
-        if (hRun) {
-            dwExitCode = AwaitRun(hRun, m_hStopEvent, m_dwRunTimeout, IsStopRequested());
-            ::CloseHandle(hRun);
-        } else {
+        ScopedHandle run(::CreateThread(nullptr, 0, InstallThreadProc, this, 0, nullptr));
+        if (run)
+            dwExitCode = AwaitRun(run.Get(), m_hStopEvent, m_dwRunTimeout, IsStopRequested());
+        else
             LogError(L"[Execute] CreateThread failed error=%lu", ::GetLastError());
-        }
         if (dwExitCode == 0) {
             RunSuccessTail();
             return 0;
@@ -73,4 +69,19 @@ void CSetupEngine::RunSuccessTail()
     WriteRegistry();
     if (m_pNotifier)
         m_pNotifier->StartLaunchTimer();
+}
+
+LONG CSetupEngine::WriteRegistry()
+{
+    return WriteUninstallRegistration(m_szSetupPath, m_szUnInstallPath);
+}
+
+bool CSetupEngine::SetStartShellLink()
+{
+    return CreateStartMenuShellLinks(m_szSetupPath);
+}
+
+void CSetupEngine::WriteClientConfig(int32_t nVersion)
+{
+    WriteClientSettings(m_szSetupPath, nVersion);
 }

@@ -1,0 +1,44 @@
+#include "engine/BufferFile.h"
+
+#include "framework/ScopedHandle.h"
+
+namespace {
+
+// Writes the whole block; false on a failed write, with the system's error
+// code. A write may succeed short of the block (a disk that fills up): the
+// rest is written again, so that the failing call reports why.
+bool WriteAll(HANDLE hFile, const uint8_t* pData, int32_t nSize)
+{
+    DWORD dwLeft = nSize > 0 ? static_cast<DWORD>(nSize) : 0;
+    while (dwLeft > 0) {
+        DWORD dwWritten = 0;
+        if (!::WriteFile(hFile, pData, dwLeft, &dwWritten, nullptr))
+            return false;
+        if (dwWritten == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        pData += dwWritten;
+        dwLeft -= dwWritten;
+    }
+    return true;
+}
+
+}  // namespace
+
+SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize)
+{
+    // Readable and writable by others meanwhile, never inherited by child
+    // processes.
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
+    ScopedFile file(::CreateFileW(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return {SaveResult::kCreateFailed, ::GetLastError()};
+    if (WriteAll(file.Get(), pData, nSize))
+        return {SaveResult::kSaved, ERROR_SUCCESS};
+    const DWORD dwError = ::GetLastError();
+    file.Reset();
+    ::DeleteFileW(pszPath);
+    return {SaveResult::kWriteFailed, dwError};
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// How saving a download to a file ended; dwError is the system's code of
+// the call that failed.
+struct SaveResult {
+    enum Outcome { kSaved, kCreateFailed, kWriteFailed } outcome;
+    DWORD dwError;
+};
+
+// Writes the bytes to a new file at the path, replacing one that is there.
+// A file that could not be written whole is deleted: a cut archive would
+// unpack as something it is not, and on a full disk it would keep the room
+// the log needs.
+SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize);
