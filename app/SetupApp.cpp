@@ -1,16 +1,27 @@
 #include "app/SetupApp.h"
 
+#include "engine/SetupCommandLine.h"
+#include "engine/SetupEngine.h"
+#include "framework/ScopedHandle.h"
+#include "net/ProxyAuthUi.h"
+#include "system/ClientFiles.h"
+#include "system/ClientProcess.h"
 #include "ui/SetupDlg.h"
+#include "ui/UiMessages.h"
 
 #include <windows.h>
 #include <commctrl.h>
 #include <gdiplus.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 Gdiplus::GdiplusStartupInput g_gdiplusStartupInput;
 ULONG_PTR g_gdiplusToken = 0;
 
 namespace {
+
+// One installer at a time on the machine, whoever started it.
+constexpr wchar_t kSingleInstanceMutex[] = L"Global\\FenmoraSetup.Running";
 
 CSetupApp theApp;
 
@@ -30,7 +41,71 @@ void RestrictDllSearch()
         ::SetDllDirectoryW(L"");
 }
 
+BOOL CALLBACK FindSetupWindow(HWND hWnd, LPARAM lParam)
+{
+    if (!::GetPropW(hWnd, kSetupWindowProp))
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
+void BringRunningSetupToFront()
+{
+    HWND hWnd = nullptr;
+    ::EnumWindows(FindSetupWindow, reinterpret_cast<LPARAM>(&hWnd));
+    if (!hWnd)
+        return;
+    if (::IsIconic(hWnd))
+        ::ShowWindow(hWnd, SW_RESTORE);
+    ::SetForegroundWindow(hWnd);
+}
+
+// A folder from the command line, made ready to be settled like a browsed
+// one: a full path whose install paths fit, existing as a folder.
+bool PrepareCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder)
+{
+    InstallLocation location;
+    if (!NormalizeCommandLineFolder(strGiven, pstrFolder) || !LocationFromFolder(pstrFolder->c_str(), &location))
+        return false;
+    const int nCreated = ::SHCreateDirectoryExW(nullptr, pstrFolder->c_str(), nullptr);
+    if (nCreated != ERROR_SUCCESS && nCreated != ERROR_ALREADY_EXISTS && nCreated != ERROR_FILE_EXISTS)
+        return false;
+    const DWORD dwAttributes = ::GetFileAttributesW(pstrFolder->c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Unattended: a proxy that asks for credentials gets none, as if the user
+// had cancelled the prompt.
+class CSilentProxyAuthUi : public IProxyAuthUi {
+public:
+    INT_PTR AskCredentials(HWND, std::wstring*, std::wstring*) override { return IDCANCEL; }
+    void ShowCredentialsRefused(HWND) override {}
+};
+
 }  // namespace
+
+int CSetupApp::Run(const wchar_t* pszArgs)
+{
+    SetupCommandLine commandLine;
+    const bool bValid = ParseSetupCommandLine(pszArgs, &commandLine);
+
+    // Held until the process ends. A mutex another user made and may not
+    // share also means a copy is running.
+    ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutex));
+    if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (!commandLine.bSilent)
+            BringRunningSetupToFront();
+        return kExitAlreadyRunning;
+    }
+    std::wstring strFolder;
+    if (!bValid || (!commandLine.strFolder.empty() && !PrepareCommandLineFolder(commandLine.strFolder, &strFolder)))
+        return kExitBadCommandLine;
+
+    InitInstance();
+    const int nExitCode = commandLine.bSilent ? RunSilent(strFolder) : RunWindow(strFolder);
+    ExitInstance();
+    return nExitCode;
+}
 
 bool CSetupApp::InitInstance()
 {
@@ -39,12 +114,7 @@ bool CSetupApp::InitInstance()
     // The folder browser and the shell links need COM on this thread.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &g_gdiplusStartupInput, nullptr);
-
-    {
-        CSetupDlg dlg(nullptr);
-        dlg.DoModal();
-    }
-    return false;
+    return true;
 }
 
 int CSetupApp::ExitInstance()
@@ -54,10 +124,36 @@ int CSetupApp::ExitInstance()
     return 0;
 }
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+int CSetupApp::RunWindow(const std::wstring& strFolder)
+{
+    CSetupDlg dlg(nullptr);
+    if (!strFolder.empty())
+        dlg.SettleBrowsedLocation(strFolder.c_str());
+    dlg.DoModal();
+    return ExitCodeFor(dlg.Outcome());
+}
+
+int CSetupApp::RunSilent(const std::wstring& strFolder)
+{
+    CSetupEngine engine;
+    engine.GetDestPath();
+    if (!strFolder.empty())
+        engine.SettleBrowsedLocation(strFolder.c_str());
+    engine.SetPackageGroups(PackageGroupsFor(CSetupDlg::IsFontInstalled()));
+    if (FindProcess(kClientProgramName, engine.SetupPath()))
+        return kExitClientRunning;
+
+    CSilentProxyAuthUi proxyUi;
+    SetProxyAuthUi(&proxyUi);
+    if (engine.Start(0))
+        engine.Wait();
+    SetProxyAuthUi(nullptr);
+    return ExitCodeFor(engine.Outcome());
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR pszArgs, int)
 {
     // Before anything can load a DLL.
     RestrictDllSearch();
-    theApp.InitInstance();
-    return theApp.ExitInstance();
+    return theApp.Run(pszArgs);
 }

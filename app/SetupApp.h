@@ -1,9 +1,18 @@
 #pragma once
 
-// The application: starts GDI+, runs the setup window modally and shuts
-// GDI+ down when it has closed.
+#include <string>
+
+// The application: starts COM and GDI+, runs the install with or without
+// the setup window as the command line says, and shuts both down.
 class CSetupApp {
 public:
+    // The whole program after the DLL search is restricted; returns the
+    // process exit code.
+    int Run(const wchar_t* pszArgs);
+
+private:
     bool InitInstance();
     int ExitInstance();
+    int RunWindow(const std::wstring& strFolder);
+    int RunSilent(const std::wstring& strFolder);
 };

@@ -33,6 +33,7 @@ DWORD WINAPI InstallThreadProc(LPVOID pParam)
 DWORD CSetupEngine::InstallRun()
 {
     m_nProgress = 0;
+    m_dwLastFailureError = 0;
     int nCount = 0;
     if (!Execute(&nCount))
         return 1;
@@ -117,6 +118,7 @@ bool CSetupEngine::ReportFailedTry(const PackageTry& result, int nFailures)
 {
     const bool bLast = nFailures == kPackageTries;
     if (bLast) {
+        m_dwLastFailureError = result.fault == PackageTry::kSave ? result.dwError : 0;
         wchar_t szText[kTextUnits];
         FormatPath(szText, result.fault == PackageTry::kDownload ? L"下载%ls失败" : L"安装%ls失败", result.pszName);
         ShowError(szText);

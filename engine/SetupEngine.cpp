@@ -70,6 +70,21 @@ void CSetupEngine::ShowError(const wchar_t* pszText)
         m_pNotifier->ShowErrorText(pszText);
 }
 
+InstallOutcome CSetupEngine::Outcome() const
+{
+    InstallOutcome outcome;
+    outcome.bStarted = m_hThread != nullptr;
+    outcome.bStopRequested = IsStopRequested();
+    outcome.dwLastError = m_dwLastFailureError;
+    DWORD dwExitCode = STILL_ACTIVE;
+    if (m_hThread && ::WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0 &&
+        ::GetExitCodeThread(m_hThread, &dwExitCode)) {
+        outcome.bFinished = true;
+        outcome.bSucceeded = dwExitCode == 0;
+    }
+    return outcome;
+}
+
 bool CSetupEngine::FetchIntoBuffer(const wchar_t* pszUrl)
 {
     if (m_pDownloadBuffer)

@@ -3,6 +3,7 @@
 #include "engine/BaseUrl.h"
 #include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
+#include "engine/SetupCommandLine.h"
 #include "engine/WorkerThread.h"
 #include "net/ProxyAuthUi.h"
 #include "system/InstallLocation.h"
@@ -46,6 +47,8 @@ public:
     int Progress() const { return m_nProgress; }
     // False once an error is shown: closing the window then asks nothing.
     bool AsksBeforeClose() const { return m_bConfirmClose == 1; }
+    // How the install ended (or that it never started), for the exit code.
+    InstallOutcome Outcome() const;
 
     // The package groups this machine installs (PackageGroupsFor).
     void SetPackageGroups(std::set<int> setGroups) { m_setPackageGroups = std::move(setGroups); }
@@ -116,4 +119,7 @@ private:
     std::wstring m_strBaseUrl = g_strBaseUrl;
 
     IInstallNotifier* m_pNotifier = nullptr;
+    // The system's code of the failure that ended the current run; 0 when
+    // it had none.
+    std::atomic<DWORD> m_dwLastFailureError{0};
 };

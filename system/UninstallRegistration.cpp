@@ -12,6 +12,33 @@ constexpr wchar_t kDisplayVersion[] = L"2.0";
 constexpr wchar_t kUninstallStringValue[] = L"UninstallString";
 constexpr wchar_t kInstallLocationValue[] = L"InstallLocation";
 
+LONG SetDwordValue(HKEY hKey, const wchar_t* pszName, DWORD dwValue)
+{
+    return ::RegSetValueExW(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue));
+}
+
+// Bytes of the files below the folder; links are not followed.
+ULONGLONG FolderBytes(const std::wstring& strFolder)
+{
+    if (strFolder.empty())
+        return 0;
+    WIN32_FIND_DATAW data;
+    ScopedFind find(::FindFirstFileW((strFolder + L"\\*").c_str(), &data));
+    if (!find)
+        return 0;
+    ULONGLONG ullBytes = 0;
+    do {
+        const std::wstring strName = data.cFileName;
+        if (strName == L"." || strName == L".." || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ullBytes += FolderBytes(strFolder + L"\\" + strName);
+        else
+            ullBytes += (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    } while (::FindNextFileW(find.Get(), &data));
+    return ullBytes;
+}
+
 LONG SetStringValue(HKEY hKey, const UninstallValue& value)
 {
     DWORD cbData = static_cast<DWORD>((value.strData.size() + 1) * sizeof(wchar_t));
@@ -33,6 +60,7 @@ std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath)
         {L"DisplayVersion", kDisplayVersion},
         {kInstallLocationValue, strFolder + L"\\"},
         {kUninstallStringValue, L"\"" + strUninstaller + L"\" \"" + strFolder + L"\""},
+        {L"QuietUninstallString", L"\"" + strUninstaller + L"\" \"" + strFolder + L"\" /S"},
     };
 }
 
@@ -60,7 +88,20 @@ LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszU
         if (lSet != ERROR_SUCCESS && lFirstFailure == ERROR_SUCCESS)
             lFirstFailure = lSet;
     }
+    const DWORD dwSizeKB = EstimatedSizeKB(FolderBytes(pszSetupPath ? pszSetupPath : L""));
+    for (const auto& value : {std::make_pair(L"NoModify", DWORD{1}), std::make_pair(L"NoRepair", DWORD{1}),
+                              std::make_pair(L"EstimatedSize", dwSizeKB)}) {
+        LONG lSet = SetDwordValue(product.Get(), value.first, value.second);
+        if (lSet != ERROR_SUCCESS && lFirstFailure == ERROR_SUCCESS)
+            lFirstFailure = lSet;
+    }
     return lFirstFailure;
+}
+
+DWORD EstimatedSizeKB(ULONGLONG ullBytes)
+{
+    const ULONGLONG ullKB = (ullBytes + 1023) / 1024;
+    return ullKB > MAXDWORD ? MAXDWORD : static_cast<DWORD>(ullKB);
 }
 
 bool ReadRegisteredInstallLocation(std::wstring* pstrLocation)

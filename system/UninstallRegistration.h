@@ -15,16 +15,21 @@ struct UninstallValue {
     std::wstring strData;
 };
 
-// The seven REG_SZ values for an install folder, in the order they are
-// written. Nothing is cut: a long folder gives long values.
+// The REG_SZ values for an install folder, in the order they are written:
+// the seven of the entry and the quiet uninstall command. Nothing is cut: a
+// long folder gives long values.
 std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath);
 
-// Creates or opens the product key and stores the seven values, each with
-// its terminating zero counted in its length; other values under the key
-// stay. The uninstall path is only logged. Returns ERROR_SUCCESS, or the
+// Creates or opens the product key and stores the text values, each with
+// its terminating zero counted in its length, then "NoModify" and
+// "NoRepair" (1) and "EstimatedSize" (the folder's files in KiB) as
+// REG_DWORD; other values under the key stay. The uninstall path is only logged. Returns ERROR_SUCCESS, or the
 // status of the failed open or the first failed value (the others are still
 // written).
 LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
+
+// Bytes in KiB, rounded up, as "EstimatedSize" holds them.
+DWORD EstimatedSizeKB(ULONGLONG ullBytes);
 
 // The "InstallLocation" of the product key as stored (with its trailing
 // backslash); false when the key or a text value is not there.

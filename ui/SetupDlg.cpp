@@ -108,6 +108,7 @@ BOOL CSetupDlg::OnInitDialog()
     if (m_staticStatus.Create(L"", SS_CENTER, {34, 324, 494, 342}, m_hWnd, IDC_STATUS_LABEL))
         ::SendMessageW(m_staticStatus.GetSafeHwnd(), WM_SETFONT, wpFont, TRUE);
 
+    ::SetPropW(m_hWnd, kSetupWindowProp, reinterpret_cast<HANDLE>(1));
     m_hWndNotify = m_hWnd;
     return TRUE;
 }
@@ -210,6 +211,7 @@ void CSetupDlg::OnDestroy()
 {
     // From here on the install threads' calls no longer reach the window.
     m_hWndNotify = nullptr;
+    ::RemovePropW(m_hWnd, kSetupWindowProp);
     ReleaseImages();
     ::KillTimer(m_hWnd, kLaunchTimerId);
     // The install threads only post to this window, so none of them waits

@@ -16,3 +16,7 @@ enum : UINT_PTR {
 };
 
 constexpr UINT kLaunchTimerPeriodMs = 1000;
+
+// Marks the setup window, so that a second copy of the installer can find
+// it and bring it to the front.
+constexpr wchar_t kSetupWindowProp[] = L"FenmoraSetup.Window";

@@ -19,14 +19,15 @@ struct UninstallRequest {
 // silent switch is taken all the same.
 bool ParseUninstallArguments(int nArgs, const wchar_t* const* ppszArgs, UninstallRequest* pRequest);
 
-// Exit codes of UnInstall.exe.
+// Exit codes of UnInstall.exe, as deployment tools map them: removed, the
+// user said no, or refused or failed for any of the other reasons.
 enum UninstallExit : int {
     kUninstallDone = 0,
-    kUninstallRefused = 1,     // not an installation of this product
-    kUninstallCancelled = 2,   // the user said no
-    kUninstallIncomplete = 3,  // files stayed behind
-    kUninstallRunning = 4,     // the client runs from the folder
-    kUninstallUsage = 5,       // bad arguments, or the temp copy did not start
+    kUninstallCancelled = 1602,   // the user said no
+    kUninstallRefused = 1603,     // not an installation of this product
+    kUninstallIncomplete = 1603,  // files stayed behind
+    kUninstallRunning = 1603,     // the client runs from the folder
+    kUninstallUsage = 1603,       // bad arguments, or the temp copy did not start
 };
 
 // The folder as a full path without trailing separator; false when it is

@@ -63,11 +63,12 @@ TEST(UninstallRegistration, ValuesForAnInstallFolder)
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.pszSetup));
         std::vector<UninstallValue> values = ComposeUninstallValues(c.pszSetup);
-        ASSERT_EQ(values.size(), 7u);
-        const wchar_t* names[] = {L"DisplayIcon",    L"AppExePath",      L"DisplayName",    L"Publisher",
-                                  L"DisplayVersion", L"InstallLocation", L"UninstallString"};
-        const wchar_t* data[] = {c.pszIcon, L"iKVLRemote.exe", L"Fenmora", L"Fenmora", L"2.0", c.pszLocation,
-                                 c.pszUninstall};
+        ASSERT_EQ(values.size(), 8u);
+        const wchar_t* names[] = {L"DisplayIcon",    L"AppExePath",      L"DisplayName",     L"Publisher",
+                                  L"DisplayVersion", L"InstallLocation", L"UninstallString", L"QuietUninstallString"};
+        const std::wstring strQuiet = std::wstring(c.pszUninstall) + L" /S";
+        const wchar_t* data[] = {c.pszIcon,     L"iKVLRemote.exe", L"Fenmora",        L"Fenmora",
+                                 L"2.0",        c.pszLocation,     c.pszUninstall,    strQuiet.c_str()};
         for (size_t i = 0; i < values.size(); ++i) {
             EXPECT_STREQ(values[i].pszName, names[i]);
             EXPECT_EQ(values[i].strData, data[i]);
@@ -112,6 +113,20 @@ TEST(UninstallRegistration, WrittenToTheMachineHiveForTheFallbackFolder)
     EXPECT_EQ(ReadStored(L"DisplayVersion").cbData, 8u);
     EXPECT_EQ(ReadStored(L"Comments").strData, L"kept");
     EXPECT_EQ(ReadStored(L"UninstallString").strData, L"\"R:\\Orvalis\\UnInstall.exe\" \"R:\\Orvalis\"");
+    // The folder does not exist here: an empty installation.
+    for (const wchar_t* pszName : {L"NoModify", L"NoRepair", L"EstimatedSize"}) {
+        DWORD dwValue = 7;
+        DWORD cbValue = sizeof(dwValue);
+        ASSERT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, kProductKey.c_str(), pszName, RRF_RT_REG_DWORD, nullptr, &dwValue,
+                                 &cbValue),
+                  ERROR_SUCCESS)
+            << Narrow(pszName);
+        EXPECT_EQ(dwValue, std::wstring(pszName) == L"EstimatedSize" ? 0u : 1u) << Narrow(pszName);
+    }
+    EXPECT_EQ(EstimatedSizeKB(0), 0u);
+    EXPECT_EQ(EstimatedSizeKB(1), 1u);
+    EXPECT_EQ(EstimatedSizeKB(2048), 2u);
+    EXPECT_EQ(EstimatedSizeKB(2049), 3u);
 
     EXPECT_EQ(log.Count(L"[CSetupDlg::WriteRegistry]"), 1u);
     EXPECT_TRUE(log.Contains(L"[CSetupDlg::WriteRegistry] UninstallString \"R:\\Orvalis\\UnInstall.exe\" "
