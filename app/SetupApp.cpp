@@ -1,5 +1,6 @@
 #include "app/SetupApp.h"
 
+#include "framework/DllSearch.h"
 #include "ui/SetupDlg.h"
 
 #include <windows.h>
@@ -13,22 +14,6 @@ ULONG_PTR g_gdiplusToken = 0;
 namespace {
 
 CSetupApp theApp;
-
-// Limits the DLL search of this process to System32. The exe's own folder
-// is usually Downloads, where anybody may have planted a DLL.
-void RestrictDllSearch()
-{
-    // Windows 7 has the call only with KB2533623; a static import would keep
-    // the exe from starting at all without it.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto pfnSetDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(hKernel, "SetDefaultDllDirectories")));
-    if (pfnSetDefault)
-        pfnSetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
-        ::SetDllDirectoryW(L"");
-}
 
 }  // namespace
 
