@@ -2,6 +2,7 @@
 
 #include "engine/SetupCommandLine.h"
 #include "engine/SetupEngine.h"
+#include "framework/DllSearch.h"
 #include "framework/ScopedHandle.h"
 #include "net/ProxyAuthUi.h"
 #include "system/ClientFiles.h"
@@ -24,22 +25,6 @@ namespace {
 constexpr wchar_t kSingleInstanceMutex[] = L"Global\\FenmoraSetup.Running";
 
 CSetupApp theApp;
-
-// Limits the DLL search of this process to System32. The exe's own folder
-// is usually Downloads, where anybody may have planted a DLL.
-void RestrictDllSearch()
-{
-    // Windows 7 has the call only with KB2533623; a static import would keep
-    // the exe from starting at all without it.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto pfnSetDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(hKernel, "SetDefaultDllDirectories")));
-    if (pfnSetDefault)
-        pfnSetDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
-        ::SetDllDirectoryW(L"");
-}
 
 BOOL CALLBACK FindSetupWindow(HWND hWnd, LPARAM lParam)
 {

@@ -1,6 +1,7 @@
 // UnInstall.exe "<install folder>" [/S]: removes an installation of the
 // client after asking. See uninstall/Uninstaller.h for the switches and the
 // exit codes.
+#include "framework/DllSearch.h"
 #include "system/ClientFiles.h"
 #include "system/ClientProcess.h"
 #include "uninstall/SelfRelaunch.h"
@@ -43,7 +44,8 @@ int Run(const UninstallRequest& request)
 {
     std::wstring strFolder;
     if (!NormalizeInstallFolder(request.strFolder.c_str(), &strFolder))
-        return Tell(request, request.strFolder + L"\n不是Fenmora的安装目录，无法卸载。", MB_ICONERROR, kUninstallRefused);
+        return Tell(request, request.strFolder + L"\n不是Fenmora的安装目录，无法卸载。", MB_ICONERROR,
+                    kUninstallRefused);
 
     if (request.hWaitFor) {
         ::WaitForSingleObject(request.hWaitFor, kWaitForStarterMs);
@@ -52,7 +54,8 @@ int Run(const UninstallRequest& request)
         wchar_t szSelf[MAX_PATH];
         DWORD cch = ::GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
         std::wstring strSelf;
-        if (cch > 0 && cch < MAX_PATH && NormalizeInstallFolder(szSelf, &strSelf) && IsInsideFolder(strSelf, strFolder)) {
+        if (cch > 0 && cch < MAX_PATH && NormalizeInstallFolder(szSelf, &strSelf) &&
+            IsInsideFolder(strSelf, strFolder)) {
             if (RelaunchFromTemp(strFolder, request.bSilent))
                 return kUninstallDone;
             return Tell(request, L"无法启动卸载程序，请稍后重试。", MB_ICONERROR, kUninstallUsage);
@@ -64,7 +67,8 @@ int Run(const UninstallRequest& request)
     if (FindProcess(kClientProgramName, strFolder.c_str()))
         return Tell(request, L"程序正在运行，请先关闭程序再卸载", MB_ICONINFORMATION, kUninstallRunning);
     if (!request.bSilent) {
-        const std::wstring strQuestion = L"确定要卸载Fenmora吗？\n\n将删除安装目录 " + strFolder + L" 及其中的所有文件。";
+        const std::wstring strQuestion =
+            L"确定要卸载Fenmora吗？\n\n将删除安装目录 " + strFolder + L" 及其中的所有文件。";
         if (::MessageBoxW(nullptr, strQuestion.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) !=
             IDYES)
             return kUninstallCancelled;
@@ -75,8 +79,8 @@ int Run(const UninstallRequest& request)
         return Tell(request, L"Fenmora未能卸载：程序文件无法删除，请关闭程序后重试。\n" + strFolder, MB_ICONWARNING,
                     kUninstallIncomplete);
     if (!result.bFolderRemoved)
-        return Tell(request, L"Fenmora已卸载，但以下目录中仍有文件无法删除，请手动删除：\n" + strFolder,
-                    MB_ICONWARNING, kUninstallIncomplete);
+        return Tell(request, L"Fenmora已卸载，但以下目录中仍有文件无法删除，请手动删除：\n" + strFolder, MB_ICONWARNING,
+                    kUninstallIncomplete);
     return Tell(request, L"Fenmora已成功卸载。", MB_ICONINFORMATION, kUninstallDone);
 }
 
@@ -85,7 +89,7 @@ int Run(const UninstallRequest& request)
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     // The copy runs from the temp folder: no DLL is ever taken from there.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    RestrictDllSearch();
 
     CArguments args;
     UninstallRequest request;
