@@ -170,7 +170,9 @@ BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder
             LogError(L"[CSetupDlg::UnZip] QueryZipItem %d failed", i);
             return FALSE;
         }
-        if (info.nCompressedSize == 0 || info.szName[0] == L'\0')
+        // Folder entries make their folder; any other entry is a file, an
+        // empty one included.
+        if (info.szName[0] == L'\0')
             continue;
         if (UnzipItem(zip.Get(), i, info.szName) != ZIPERR_NONE) {
             LogError(L"[CSetupDlg::UnZip] UnzipItem %ls failed", info.szName);

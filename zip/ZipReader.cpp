@@ -80,12 +80,12 @@ int CZipReader::SetTargetFolder(const wchar_t* pszFolder)
     return ZIPERR_NONE;
 }
 
-void CZipReader::CloseOpenItem()
+int CZipReader::CloseOpenItem()
 {
-    if (m_nOpenItem != -1) {
-        unzCloseCurrentFile(m_archive);
-        m_nOpenItem = -1;
-    }
+    if (m_nOpenItem == -1)
+        return UNZ_OK;
+    m_nOpenItem = -1;
+    return unzCloseCurrentFile(m_archive);
 }
 
 bool CZipReader::GoTo(int nIndex)
@@ -242,9 +242,13 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
     if (!m_pTransferBuffer)
         m_pTransferBuffer.reset(new (std::nothrow) uint8_t[kZipTransferBufferSize]);
     nResult = (m_nOpenItem == nIndex && m_pTransferBuffer) ? WriteItem(file.Get(), nMethod) : ZIPERR_INFLATE;
-    // The close result carries the CRC comparison; installed files are
-    // verified against the server's CRC list instead.
-    CloseOpenItem();
+    // Bytes that do not match the entry's own CRC are not the file it
+    // holds, whatever the server's CRC list says about it.
+    if (CloseOpenItem() == UNZ_CRCERROR && nResult == ZIPERR_NONE) {
+        file.Reset();
+        ::DeleteFileW(strFull.c_str());
+        return ZIPERR_CORRUPT;
+    }
 
     if (nResult == ZIPERR_NONE)
         ::SetFileTime(file.Get(), KnownTime(info.ftCreation), KnownTime(info.ftLastAccess),

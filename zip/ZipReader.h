@@ -25,7 +25,9 @@ public:
     int Unzip(int nIndex, const wchar_t* pszTarget);
 
 private:
-    void CloseOpenItem();
+    // Closes the entry being read; UNZ_CRCERROR when it was read to its end
+    // and its bytes do not match its recorded CRC.
+    int CloseOpenItem();
     bool GoTo(int nIndex);
     // Positions on the entry and gives its record, from the cache when it
     // holds this index, else read from the archive and cached.

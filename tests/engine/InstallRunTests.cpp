@@ -90,10 +90,10 @@ protected:
     }
 
     // Serves a package holding the files, and remembers their CRCs for the
-    // CRC list.
-    void ServePackage(const std::wstring& strName, const std::vector<std::pair<std::string, std::string>>& files)
+    // CRC list; the unlisted entries follow them.
+    void ServePackage(const std::wstring& strName, const std::vector<std::pair<std::string, std::string>>& files,
+                      std::vector<TestZipEntry> entries = {})
     {
-        std::vector<TestZipEntry> entries;
         for (const auto& file : files) {
             TestZipEntry e;
             e.strName = file.first;
@@ -151,7 +151,17 @@ TEST_F(InstallRun, InstallsThePackagesOfThisMachineAndVerifiesThem)
     ServePackage(L"core.zip", {{"iKVLRemote.exe", "client program"}, {"config/ZUZ.System.config", "[Client]\r\n"}});
     ServePackage(L"ui-yahei.zip", {{"ui/yahei.dat", "yahei"}});
     ASSERT_TRUE(ServeFile(L"ui-simsun.zip", Bytes("not even a zip")));
-    ServePackage(L"extra.zip", {{"extra.dat", "extra"}});
+    // Empty files, stored or deflated, and empty folders arrive too.
+    std::vector<TestZipEntry> empties(4);
+    empties[0].strName = "empty-stored.txt";
+    empties[0].nMethod = 0;
+    empties[1].strName = "empty-deflated.txt";
+    empties[2].strName = "logs/";
+    empties[2].nMethod = 0;
+    empties[2].nExternalAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    empties[3].strName = "plugins/none/";
+    empties[3].nMethod = 0;
+    ServePackage(L"extra.zip", {{"extra.dat", "extra"}}, empties);
     ServeLists(L"core.zip;1;1\r\nui-yahei.zip;2;2\r\nui-simsun.zip;2;3\r\nextra.zip;9;1\r\n");
 
     // An earlier installation with a file of the user's goes in full.
@@ -166,6 +176,15 @@ TEST_F(InstallRun, InstallsThePackagesOfThisMachineAndVerifiesThem)
     EXPECT_EQ(ReadFileBytes(Path(m_strSetup, L"iKVLRemote.exe")), Bytes("client program"));
     EXPECT_EQ(ReadFileBytes(Path(m_strSetup, L"ui\\yahei.dat")), Bytes("yahei"));
     EXPECT_EQ(ReadFileBytes(Path(m_strSetup, L"UnInstall.exe")), Bytes("MZ uninstaller"));
+    for (const wchar_t* pszEmpty : {L"empty-stored.txt", L"empty-deflated.txt"}) {
+        const DWORD dwAttributes = ::GetFileAttributesW(Path(m_strSetup, pszEmpty).c_str());
+        EXPECT_TRUE(dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY));
+        EXPECT_TRUE(ReadFileBytes(Path(m_strSetup, pszEmpty)).empty());
+    }
+    for (const wchar_t* pszFolder : {L"logs", L"plugins\\none"}) {
+        const DWORD dwAttributes = ::GetFileAttributesW(Path(m_strSetup, pszFolder).c_str());
+        EXPECT_TRUE(dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY));
+    }
     EXPECT_FALSE(PathExists(Path(m_strSetup, L"old"))) << "the earlier installation is removed";
     EXPECT_EQ(Requests("/EX3/ui-simsun.zip"), 0) << "group 3 is not this machine's";
     EXPECT_FALSE(PathExists(Path(m_strTemp, L"core.zip"))) << "installed archives are deleted";

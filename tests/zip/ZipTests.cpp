@@ -745,7 +745,7 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
     entries[3].bRaw = true;
     entries[3].nRawSize = 28;
     entries[3].nFlags = 1;
-    // A clean stream with a wrong CRC is not caught here; the CRC list is.
+    // A clean stream with a wrong CRC fails, and what it wrote is removed.
     entries[4].strName = "wrong-crc.bin";
     entries[4].strData = RawDeflate("payload");
     entries[4].bRaw = true;
@@ -773,8 +773,8 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), strBig.begin()));
     EXPECT_EQ(UnzipItem(zip.Get(), 2, L"short-stored.bin"), ZIPERR_INFLATE);
     EXPECT_EQ(UnzipItem(zip.Get(), 3, L"encrypted.bin"), ZIPERR_PASSWORD);
-    EXPECT_EQ(UnzipItem(zip.Get(), 4, L"wrong-crc.bin"), ZIPERR_NONE);
-    EXPECT_EQ(FileText(strTarget + L"\\wrong-crc.bin"), "payload");
+    EXPECT_EQ(UnzipItem(zip.Get(), 4, L"wrong-crc.bin"), ZIPERR_CORRUPT);
+    EXPECT_FALSE(PathExists(strTarget + L"\\wrong-crc.bin"));
     // A deflate stream that ends before the announced size ends the entry.
     EXPECT_EQ(UnzipItem(zip.Get(), 6, L"long-stream.bin"), ZIPERR_NONE);
     EXPECT_EQ(FileText(strTarget + L"\\long-stream.bin"), "0123456789");
