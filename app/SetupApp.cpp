@@ -115,7 +115,12 @@ int CSetupApp::RunWindow(const std::wstring& strFolder)
     if (!strFolder.empty())
         dlg.SettleBrowsedLocation(strFolder.c_str());
     dlg.DoModal();
-    return ExitCodeFor(dlg.Outcome());
+    const InstallOutcome outcome = dlg.Outcome();
+    // The window's wait has ended with the install thread still using the
+    // window's state: end here, before that state is freed.
+    if (outcome.bStarted && !outcome.bFinished)
+        ::ExitProcess(static_cast<UINT>(ExitCodeFor(outcome)));
+    return ExitCodeFor(outcome);
 }
 
 int CSetupApp::RunSilent(const std::wstring& strFolder)
@@ -132,8 +137,11 @@ int CSetupApp::RunSilent(const std::wstring& strFolder)
     SetProxyAuthUi(&proxyUi);
     if (engine.Start(0))
         engine.Wait();
+    const InstallOutcome outcome = engine.Outcome();
+    if (outcome.bStarted && !outcome.bFinished)
+        ::ExitProcess(static_cast<UINT>(ExitCodeFor(outcome)));
     SetProxyAuthUi(nullptr);
-    return ExitCodeFor(engine.Outcome());
+    return ExitCodeFor(outcome);
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR pszArgs, int)

@@ -1,7 +1,5 @@
 #include "engine/BufferFile.h"
 
-#include "framework/ScopedHandle.h"
-
 namespace {
 
 // Writes the whole block; false on a failed write, with the system's error
@@ -26,17 +24,20 @@ bool WriteAll(HANDLE hFile, const uint8_t* pData, int32_t nSize)
 
 }  // namespace
 
-SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize)
+SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize, ScopedFile* pKeep)
 {
-    // Readable and writable by others meanwhile, never inherited by child
-    // processes.
+    // Never inherited by child processes.
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
-    ScopedFile file(::CreateFileW(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD dwAccess = pKeep ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    const DWORD dwShare = pKeep ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    ScopedFile file(::CreateFileW(pszPath, dwAccess, dwShare, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return {SaveResult::kCreateFailed, ::GetLastError()};
-    if (WriteAll(file.Get(), pData, nSize))
+    if (WriteAll(file.Get(), pData, nSize)) {
+        if (pKeep)
+            *pKeep = std::move(file);
         return {SaveResult::kSaved, ERROR_SUCCESS};
+    }
     const DWORD dwError = ::GetLastError();
     file.Reset();
     ::DeleteFileW(pszPath);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/ScopedHandle.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -14,5 +16,6 @@ struct SaveResult {
 // Writes the bytes to a new file at the path, replacing one that is there.
 // A file that could not be written whole is deleted: a cut archive would
 // unpack as something it is not, and on a full disk it would keep the room
-// the log needs.
-SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize);
+// the log needs. With pKeep the saved file stays open on *pKeep for reading,
+// shared with readers only: nobody can change or delete it meanwhile.
+SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize, ScopedFile* pKeep = nullptr);

@@ -55,13 +55,29 @@ int CSetupEngine::CheckFileCRC()
     return 1;
 }
 
+bool IsNameInsideFolder(const std::wstring& strName)
+{
+    if (strName.empty() || strName[0] == L'\\' || strName[0] == L'/' || strName.find(L':') != std::wstring::npos)
+        return false;
+    size_t nStart = 0;
+    for (;;) {
+        size_t nEnd = strName.find_first_of(L"\\/", nStart);
+        if (strName.compare(nStart, nEnd == std::wstring::npos ? std::wstring::npos : nEnd - nStart, L"..") == 0)
+            return false;
+        if (nEnd == std::wstring::npos)
+            return true;
+        nStart = nEnd + 1;
+    }
+}
+
 uint32_t CSetupEngine::GetFileCRC(const wchar_t* pszRelativeName)
 {
     if (!pszRelativeName || pszRelativeName[0] == L'\0')
         return 0;
     const std::wstring strPath = std::wstring(m_szSetupPath) + L"\\" + pszRelativeName;
-    // A path that does not fit MAX_PATH cannot be opened as the list names it.
-    ScopedFile file(strPath.size() < MAX_PATH ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    // A path that does not fit MAX_PATH cannot be opened as the list names
+    // it; a name that leaves the install folder is not opened at all.
+    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName) ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                                               FILE_ATTRIBUTE_NORMAL, nullptr)
                                               : INVALID_HANDLE_VALUE);
     if (!file) {

@@ -10,5 +10,9 @@ struct CrcListEntry {
     uint32_t nCrc;
 };
 
+// Whether a CRC-list name stays inside the install folder: relative, no
+// drive or stream, no ".." component.
+bool IsNameInsideFolder(const std::wstring& strName);
+
 // The lines of exactly two fields whose value is not 0, in list order.
 std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText);

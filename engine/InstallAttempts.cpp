@@ -21,6 +21,7 @@ DWORD AwaitRun(HANDLE hRun, HANDLE hStopEvent, DWORD dwTimeout, bool bUserStop)
         // attempt must not take it for the user's stop.
         if (!bUserStop)
             ::ResetEvent(hStopEvent);
+        return WAIT_TIMEOUT;
     }
     DWORD dwExitCode = STILL_ACTIVE;
     if (!::GetExitCodeThread(hRun, &dwExitCode))
@@ -45,8 +46,12 @@ DWORD CSetupEngine::Run()
         wchar_t szText[64];
         std::swprintf(szText, 64, L"第%d安装结束，安装失败", nAttempt);
         LogNormal(L"[Execute] %ls", szText);
-        if (nAttempt == kInstallAttempts - 1 || IsStopRequested())
+        if (nAttempt == kInstallAttempts - 1 || IsStopRequested()) {
+            // Without this the window would keep its installing page.
+            if (dwExitCode == WAIT_TIMEOUT && !IsStopRequested())
+                ShowError(L"安装超时，请检查网络后重试");
             return 1;
+        }
         if (m_pNotifier)
             m_pNotifier->HideStatusText();
     }

@@ -97,7 +97,10 @@ CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
     LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%ld", result.szUrl,
               static_cast<long>(m_nDownloadSize));
 
-    const SaveResult saved = SaveBufferToFile(result.szArchive, m_pDownloadBuffer, m_nDownloadSize);
+    // Held open from its creation to the end of its unpack, so that nobody
+    // can swap it meanwhile.
+    ScopedFile archive;
+    const SaveResult saved = SaveBufferToFile(result.szArchive, m_pDownloadBuffer, m_nDownloadSize, &archive);
     if (saved.outcome != SaveResult::kSaved) {
         if (saved.outcome == SaveResult::kWriteFailed)
             LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive,
@@ -106,10 +109,11 @@ CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
         result.dwError = saved.dwError;
         return result;
     }
-    if (!UnZip(result.szArchive, m_szSetupPath)) {
+    if (!UnZip(result.szArchive, m_szSetupPath, archive.Get())) {
         result.fault = PackageTry::kUnpack;
         return result;
     }
+    archive.Reset();
     ::DeleteFileW(result.szArchive);
     return result;
 }
@@ -145,14 +149,14 @@ bool CSetupEngine::ReportFailedTry(const PackageTry& result, int nFailures)
     return bLast;
 }
 
-BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder)
+BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
 {
     if (!pszArchive || !pszDestFolder) {
         LogError(L"[CSetupDlg::UnZip] 原文件=%ls  目标文件=%ls", pszArchive ? pszArchive : L"(null)",
                  pszDestFolder ? pszDestFolder : L"(null)");
         return FALSE;
     }
-    ScopedZip zip(OpenZip(pszArchive, nullptr));
+    ScopedZip zip(OpenZipFromHandle(hArchive, pszArchive, nullptr));
     if (!zip) {
         LogError(L"[CSetupDlg::UnZip] OpenZip %ls failed", pszArchive);
         return FALSE;

@@ -65,7 +65,8 @@ public:
     // One install run, the body of InstallThreadProc: 0 when the install
     // folder is complete and verified, 1 on failure or stop.
     DWORD InstallRun();
-    BOOL UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder);
+    // Unpacks the archive, read through hArchive when one is given.
+    BOOL UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive = INVALID_HANDLE_VALUE);
     BOOL DownloadUninstallFile();
 
     // What follows a successful run, in its fixed order.

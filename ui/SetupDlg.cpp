@@ -316,7 +316,9 @@ HWND CSetupDlg::PromptOwner() const
 void CSetupDlg::OnClickBrowser()
 {
     wchar_t szFolder[MAX_PATH];
-    if (!BrowseForFolder(szFolder))
+    // The browser has no owner, so the install may have started meanwhile;
+    // its paths must not change under it.
+    if (!BrowseForFolder(szFolder) || m_hThread)
         return;
     if (!SettleBrowsedLocation(szFolder)) {
         ::MessageBoxW(m_hWnd, L"所选路径太长，请选择一个较短的安装路径。", L"提示", MB_OK | MB_ICONWARNING);

@@ -47,6 +47,9 @@ using ZipHandle = ZipHandleRecord*;
 // Opens an archive for reading; null on any failure. The password is kept
 // with the handle; entries that need it are refused (no decryption here).
 ZipHandle OpenZip(const wchar_t* pszArchive, const char* pszPassword);
+// The same through an open handle with read access, which the caller keeps
+// open until the handle is released; pszArchive only names it.
+ZipHandle OpenZipFromHandle(HANDLE hArchive, const wchar_t* pszArchive, const char* pszPassword);
 // Folder under which relative item names are written. A folder that does
 // not fit 259 units with its trailing separator is refused (ZIPERR_ARGS).
 int SetZipTargetFolder(ZipHandle hZip, const wchar_t* pszFolder);

@@ -1,6 +1,7 @@
 #include "zip/ZipReader.h"
 
 #include "zip/ZipFolder.h"
+#include "zip/ZipHandleIo.h"
 #include "zip/ZipItemName.h"
 #include "zip/ZipItemRecord.h"
 
@@ -32,7 +33,7 @@ CZipReader::~CZipReader()
         unzClose(m_archive);
 }
 
-bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword)
+bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE hArchive)
 {
     if (pszPassword) {
         size_t cb = std::strlen(pszPassword) + 1;
@@ -50,7 +51,14 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword)
         SetTargetFolder(szCurrent);
 
     zlib_filefunc64_def fileFuncs;
-    fill_win32_filefunc64W(&fileFuncs);
+    if (hArchive != INVALID_HANDLE_VALUE) {
+        FillHandleFileFuncs(hArchive, &fileFuncs);
+        LARGE_INTEGER start = {};
+        if (!::SetFilePointerEx(hArchive, start, nullptr, FILE_BEGIN))
+            return false;
+    } else {
+        fill_win32_filefunc64W(&fileFuncs);
+    }
     m_archive = unzOpen2_64(pszArchive, &fileFuncs);
     if (!m_archive)
         return false;
@@ -276,10 +284,15 @@ int CZipReader::WriteItem(HANDLE hFile, int nMethod)
 
 ZipHandle OpenZip(const wchar_t* pszArchive, const char* pszPassword)
 {
+    return OpenZipFromHandle(INVALID_HANDLE_VALUE, pszArchive, pszPassword);
+}
+
+ZipHandle OpenZipFromHandle(HANDLE hArchive, const wchar_t* pszArchive, const char* pszPassword)
+{
     if (!pszArchive)
         return nullptr;
     std::unique_ptr<CZipReader> pReader(new (std::nothrow) CZipReader);
-    if (!pReader || !pReader->Open(pszArchive, pszPassword))
+    if (!pReader || !pReader->Open(pszArchive, pszPassword, hArchive))
         return nullptr;
     ZipHandle hZip = new (std::nothrow) ZipHandleRecord{kZipHandleArchive, pReader.get()};
     if (hZip)

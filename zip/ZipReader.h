@@ -19,7 +19,9 @@ public:
     CZipReader(const CZipReader&) = delete;
     CZipReader& operator=(const CZipReader&) = delete;
 
-    bool Open(const wchar_t* pszArchive, const char* pszPassword);
+    // Opens the archive by name, or through hArchive when that is not
+    // INVALID_HANDLE_VALUE (the name is then only a label).
+    bool Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE hArchive = INVALID_HANDLE_VALUE);
     int SetTargetFolder(const wchar_t* pszFolder);
     int Query(int nIndex, ZipItemInfo* pInfo);
     int Unzip(int nIndex, const wchar_t* pszTarget);

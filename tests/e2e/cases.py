@@ -154,7 +154,8 @@ def expect_registration(m):
     f = m.setup_folder
     want = {"DisplayIcon": f + r"\iKVLRemote.exe", "AppExePath": "iKVLRemote.exe", "DisplayName": "Fenmora",
             "Publisher": "Fenmora", "DisplayVersion": "2.0", "InstallLocation": f + "\\",
-            "UninstallString": '"%s\\UnInstall.exe" "%s"' % (f, f)}
+            "UninstallString": '"%s\\UnInstall.exe" "%s"' % (f, f),
+            "QuietUninstallString": '"%s\\UnInstall.exe" "%s" /S' % (f, f)}
     check(values == want, "uninstall key holds %r, expected %r" % (values, want))
 
 
@@ -252,11 +253,35 @@ def run_demo_success(m, case):
     return "demo client shows version 016 from %s; %s" % (m.setup_folder, note)
 
 
+def info_zip_repo(m):
+    """The generated tree with its media package made by Info-ZIP, holding
+    an empty file and an empty folder."""
+    repo = repolib.standard_repo(m.client_exe)
+    tree = os.path.join(m.work, "info-zip")
+    shutil.rmtree(tree, ignore_errors=True)
+    files = {"media/intro.bin": os.urandom(50_000), "media/empty.cfg": b""}
+    for rel, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(tree, rel)), exist_ok=True)
+        open(os.path.join(tree, rel), "wb").write(data)
+    os.makedirs(os.path.join(tree, "logs"))
+    repo.packages[3] = repolib.Package("media.zip", 1, files, data=repolib.info_zip(tree))
+    # An empty file's CRC is 0, which the list cannot carry.
+    repo.crc_files = sorted(n for n in list(repo.files_for({1})) + ["UnInstall.exe"] if n != "media/empty.cfg")
+    return repo
+
+
+def run_info_zip_success(m, case):
+    note = run_success(m, case)
+    check(os.path.isdir(m.installed("logs")), "the empty folder of the package is missing")
+    return "empty file and empty folder installed; " + note
+
+
 group("success",
       Case("success-font-present", run_demo_success, fonts="present", repo=demo_repo, client="demo"),
       Case("success-font-absent", run_demo_success, fonts="absent", repo=demo_repo, client="demo"),
       Case("success-generated-tree-font-present", run_success, fonts="present"),
       Case("success-generated-tree-font-absent", run_success, fonts="absent"),
+      Case("success-info-zip-package", run_info_zip_success, fonts="present", repo=info_zip_repo),
       Case("reinstall-over-earlier", run_reinstall, fonts="present", prepare=reinstall_prepare,
            cleanup=reinstall_cleanup))
 

@@ -86,6 +86,14 @@ def make_bomb(size):
     return local + central + end
 
 
+def info_zip(tree):
+    """A zip of the folder made by Info-ZIP, as a publisher would make it:
+    empty files stored with no data, folders as entries of their own."""
+    r = subprocess.run(["zip", "-q", "-r", "-", "."], cwd=tree, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       check=True)
+    return r.stdout
+
+
 def files_for(packages, groups):
     """What a machine taking these groups ends up with; later packages
     replace earlier ones' files."""

@@ -433,6 +433,23 @@ TEST_F(InstallAttempts, RunThatOutlivesItsWaitEndsBeforeTheNextAttempt)
     EXPECT_EQ(AttemptLines().size(), 3u);
 }
 
+// Once asked to stop, a run that still ends with success counts as failed;
+// after the last attempt the user sees why.
+TEST_F(InstallAttempts, RunThatSucceedsAfterItsWaitFailsTheAttempt)
+{
+    ServePackage(L"a.zip", {{"a.dat", "a"}});
+    ServeLists(L"a.zip;1;1\r");
+    SetFault(L"filecrc.txt", "delay 700");
+    Probe(m_engine).m_dwRunTimeout = 300;
+
+    EXPECT_EQ(RunWorker(), 1u);
+    EXPECT_EQ(AttemptLines().size(), 3u);
+    EXPECT_FALSE(m_notifier.m_bTimer) << "the success tail ran";
+    ASSERT_FALSE(m_notifier.m_vecErrors.empty());
+    EXPECT_EQ(m_notifier.m_vecErrors.back(), L"安装超时，请检查网络后重试");
+    EXPECT_FALSE(m_engine.AsksBeforeClose());
+}
+
 TEST_F(InstallRun, EntryThatCannotBeReadFailsThePackage)
 {
     std::vector<TestZipEntry> entries(2);

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <ioapi.h>
+#include <windows.h>
+
+// File functions for minizip that read an archive through a handle the
+// caller keeps open (and owns): nobody can change the archive between its
+// write and its unpack when the handle shares no writing.
+void FillHandleFileFuncs(HANDLE hArchive, zlib_filefunc64_def* pFuncs);
