@@ -393,6 +393,29 @@ TEST_F(ZipArchive, OpenRefusesWhatIsNoArchive)
     EXPECT_EQ(OpenZip((m_dir / L"empty.zip").c_str(), nullptr), nullptr);
 }
 
+// Read through a handle that shares no writing: while it is open nobody
+// can change or delete the archive, and the name is only a label.
+TEST_F(ZipArchive, OpensThroughAHandleThatLocksTheArchive)
+{
+    std::vector<TestZipEntry> entries(1);
+    entries[0].strName = "a.txt";
+    entries[0].strData = "through the handle";
+    const std::wstring strArchive = Write(entries);
+    ScopedFile held(::CreateFileW(strArchive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    ASSERT_TRUE(held);
+    ::SetFilePointer(held.Get(), 7, nullptr, FILE_BEGIN);
+    ScopedZip zip(OpenZipFromHandle(held.Get(), L"label-only.zip", nullptr));
+    ASSERT_TRUE(zip);
+    EXPECT_FALSE(ScopedFile(::CreateFileW(strArchive.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr)));
+    EXPECT_FALSE(::DeleteFileW(strArchive.c_str()));
+    const std::wstring strTarget = m_dir / L"t";
+    ASSERT_EQ(SetZipTargetFolder(zip.Get(), strTarget.c_str()), ZIPERR_NONE);
+    EXPECT_EQ(UnzipItem(zip.Get(), 0, L"a.txt"), ZIPERR_NONE);
+    EXPECT_EQ(FileText(strTarget + L"\\a.txt"), "through the handle");
+}
+
 TEST_F(ZipArchive, QueryDescribesEntries)
 {
     std::vector<TestZipEntry> entries(9);
