@@ -1,6 +1,7 @@
 #include "system/Shortcuts.h"
 
 #include "framework/ScopedHandle.h"
+#include "framework/StringCompare.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
@@ -15,11 +16,6 @@
 namespace {
 
 constexpr wchar_t kUninstallLinkFormat[] = L"卸载%ls";
-
-bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
-{
-    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
-}
 
 std::wstring NormalizedTarget(const wchar_t* pszTarget)
 {

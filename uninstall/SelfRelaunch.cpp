@@ -1,6 +1,7 @@
 #include "uninstall/SelfRelaunch.h"
 
 #include "framework/ScopedHandle.h"
+#include "framework/StringCompare.h"
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
 
@@ -11,8 +12,7 @@ bool IsInsideFolder(const std::wstring& strPath, const std::wstring& strFolder)
     if (strFolder.empty() || strPath.size() <= strFolder.size() ||
         (strPath[strFolder.size()] != L'\\' && strPath[strFolder.size()] != L'/'))
         return false;
-    return ::CompareStringOrdinal(strPath.c_str(), static_cast<int>(strFolder.size()), strFolder.c_str(),
-                                  static_cast<int>(strFolder.size()), TRUE) == CSTR_EQUAL;
+    return EqualIgnoringCase(strPath.c_str(), strFolder.c_str(), strFolder.size());
 }
 
 std::wstring ComposeRelaunchCommandLine(const std::wstring& strCopy, const std::wstring& strFolder, HANDLE hWaitFor,

@@ -1,5 +1,6 @@
 #include "uninstall/Uninstaller.h"
 
+#include "framework/StringCompare.h"
 #include "system/ClientFiles.h"
 #include "system/DeleteFolder.h"
 #include "system/PathFormat.h"
@@ -18,11 +19,6 @@ namespace {
 bool IsSeparator(wchar_t ch)
 {
     return ch == L'\\' || ch == L'/';
-}
-
-bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
-{
-    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
 }
 
 // "X:\..." or "\\server\share\...": a path that names its drive or share.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/StringCompare.h"
 #include "log/Log.h"
 #include "system/ScopedCom.h"
 #include "system/Shortcuts.h"
@@ -86,6 +87,6 @@ inline std::wstring Normalized(std::wstring str)
 
 inline bool SameTarget(const std::wstring& strA, const std::wstring& strB)
 {
-    return ::CompareStringOrdinal(Normalized(strA).c_str(), -1, Normalized(strB).c_str(), -1, TRUE) == CSTR_EQUAL;
+    return EqualIgnoringCase(Normalized(strA).c_str(), Normalized(strB).c_str());
 }
 
