@@ -33,10 +33,9 @@ void ReadImagePath(HANDLE hProcess, wchar_t (&szPath)[MAX_PATH])
 
 bool EnableDebugPrivilege()
 {
-    HANDLE hToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &hToken))
+    ScopedHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()))
         return false;
-    ScopedHandle token(hToken);
     TOKEN_PRIVILEGES tp = {};
     if (!::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &tp.Privileges[0].Luid))
         return false;

@@ -51,12 +51,11 @@ bool RelaunchFromTemp(const std::wstring& strFolder, bool bSilent)
         ::RemoveDirectoryW(szDir);
         return false;
     };
-    HANDLE hSelf = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &hSelf, SYNCHRONIZE,
-                           TRUE, 0))
+    ScopedHandle self;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), self.Put(),
+                           SYNCHRONIZE, TRUE, 0))
         return discard();
-    ScopedHandle self(hSelf);
-    std::wstring strCommandLine = ComposeRelaunchCommandLine(szCopy, strFolder, hSelf, bSilent);
+    std::wstring strCommandLine = ComposeRelaunchCommandLine(szCopy, strFolder, self.Get(), bSilent);
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     // The copy starts in its own folder, so nothing holds the install
