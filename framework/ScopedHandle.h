@@ -35,6 +35,13 @@ public:
         m_h = h;
     }
     Handle Release() noexcept { return std::exchange(m_h, Traits::Invalid()); }
+    // For a call that hands out the handle through a pointer: the current
+    // one is closed first.
+    Handle* Put() noexcept
+    {
+        Reset();
+        return &m_h;
+    }
 
 private:
     Handle m_h;

@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Size of each remembered proxy credential array, terminator included.
+// Size of each remembered proxy credential array, terminator included;
+// every caller's arrays take their size from it.
 constexpr size_t kProxyCredentialChars = 64;
 
 // How HttpDownload talks to the user about proxy credentials. The default

@@ -1,6 +1,7 @@
 #include "system/ClientProcess.h"
 
 #include "framework/ScopedHandle.h"
+#include "framework/StringCompare.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
@@ -15,11 +16,6 @@ namespace {
 
 // The snapshot reports failure with INVALID_HANDLE_VALUE.
 using ScopedSnapshot = CScopedHandle<FileHandleTraits>;
-
-bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
-{
-    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
-}
 
 // The main module's path; the image path where the module list cannot be
 // read (a 64-bit process seen from this 32-bit one).
@@ -37,10 +33,9 @@ void ReadImagePath(HANDLE hProcess, wchar_t (&szPath)[MAX_PATH])
 
 bool EnableDebugPrivilege()
 {
-    HANDLE hToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &hToken))
+    ScopedHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()))
         return false;
-    ScopedHandle token(hToken);
     TOKEN_PRIVILEGES tp = {};
     if (!::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &tp.Privileges[0].Luid))
         return false;

@@ -13,7 +13,26 @@ struct ComPtrTraits {
 };
 
 template <typename T>
-using ScopedComPtr = CScopedHandle<ComPtrTraits<T>>;
+class ScopedComPtr : public CScopedHandle<ComPtrTraits<T>> {
+public:
+    using CScopedHandle<ComPtrTraits<T>>::CScopedHandle;
+
+    T* operator->() const noexcept { return this->Get(); }
+
+    // A new in-process object of the class; false when COM cannot make it.
+    bool Create(REFCLSID clsid)
+    {
+        void** ppv = reinterpret_cast<void**>(this->Put());
+        return SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), ppv));
+    }
+
+    // Another interface of the same object; false when it has none.
+    template <typename U>
+    bool QueryInterface(ScopedComPtr<U>* pOther) const
+    {
+        return SUCCEEDED(this->Get()->QueryInterface(__uuidof(U), reinterpret_cast<void**>(pOther->Put())));
+    }
+};
 
 // COM for the calling thread for the object's lifetime. Only a successful
 // initialisation is undone: a thread already in another apartment keeps it.

@@ -1,6 +1,7 @@
 #include "system/Shortcuts.h"
 
 #include "framework/ScopedHandle.h"
+#include "framework/StringCompare.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
@@ -15,11 +16,6 @@
 namespace {
 
 constexpr wchar_t kUninstallLinkFormat[] = L"卸载%ls";
-
-bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
-{
-    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
-}
 
 std::wstring NormalizedTarget(const wchar_t* pszTarget)
 {
@@ -53,6 +49,24 @@ LONG QueryFolderValue(HKEY hKey, const wchar_t* pszValue, wchar_t (&szPath)[MAX_
     return szPath[0] ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
 
+// A folder value of a Shell Folders key: the status of the open or, once
+// the key is open, of the value; *pbOpened, when asked for, tells which.
+LONG ReadShellFolder(HKEY hRoot, const wchar_t* pszKey, const wchar_t* pszValue, wchar_t (&szPath)[MAX_PATH],
+                     bool* pbOpened = nullptr)
+{
+    std::wmemset(szPath, 0, MAX_PATH);
+    ScopedRegKey key;
+    LONG lStatus = ::RegOpenKeyExW(hRoot, pszKey, 0, KEY_QUERY_VALUE, key.Put());
+    if (pbOpened)
+        *pbOpened = lStatus == ERROR_SUCCESS;
+    return lStatus == ERROR_SUCCESS ? QueryFolderValue(key.Get(), pszValue, szPath) : lStatus;
+}
+
+LONG ReadCommonPrograms(wchar_t (&szPath)[MAX_PATH], bool* pbOpened = nullptr)
+{
+    return ReadShellFolder(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, L"Common Programs", szPath, pbOpened);
+}
+
 const wchar_t* OrEmpty(const wchar_t* psz)
 {
     return psz ? psz : L"";
@@ -62,16 +76,7 @@ const wchar_t* OrEmpty(const wchar_t* psz)
 // make either.
 bool CreateLinkObject(ScopedComPtr<IShellLinkW>* pLink, ScopedComPtr<IPersistFile>* pFile)
 {
-    IShellLinkW* pRawLink = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&pRawLink))))
-        return false;
-    pLink->Reset(pRawLink);
-    IPersistFile* pRawFile = nullptr;
-    if (FAILED(pRawLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pRawFile))))
-        return false;
-    pFile->Reset(pRawFile);
-    return true;
+    return pLink->Create(CLSID_ShellLink) && pLink->QueryInterface(pFile);
 }
 
 }  // namespace
@@ -114,7 +119,7 @@ ExistingLink JudgeExistingLink(const wchar_t* pszFileName, const wchar_t* pszLin
     // A shortcut whose target could not be read matches nothing.
     if (!pszLinkTarget || !*pszLinkTarget || !pszTarget || !*pszTarget)
         return ExistingLink::Unrelated;
-    if (!EqualIgnoringCase(NormalizedTarget(pszLinkTarget).c_str(), NormalizedTarget(pszTarget).c_str()))
+    if (!SameLinkTarget(pszLinkTarget, pszTarget))
         return ExistingLink::Unrelated;
     std::wstring strOwnFile = std::wstring(OrEmpty(pszName)) + L".lnk";
     return EqualIgnoringCase(pszFileName, strOwnFile.c_str()) ? ExistingLink::Keep : ExistingLink::Delete;
@@ -131,18 +136,10 @@ void RemoveStaleShellLinks(const wchar_t* pszFolder, const wchar_t* pszTarget, c
     if (!find)
         return;
     do {
-        ScopedComPtr<IShellLinkW> link;
-        ScopedComPtr<IPersistFile> file;
-        if (!CreateLinkObject(&link, &file))
-            return;
-
         wchar_t szPath[MAX_PATH];
-        wchar_t szLinkTarget[MAX_PATH] = {};
-        if (!FormatPath(szPath, L"%ls%ls", pszFolder, fd.cFileName))
+        wchar_t szLinkTarget[MAX_PATH];
+        if (!FormatPath(szPath, L"%ls%ls", pszFolder, fd.cFileName) || !ReadShellLinkTarget(szPath, szLinkTarget))
             continue;
-        if (SUCCEEDED(file.Get()->Load(szPath, STGM_READ)))
-            link.Get()->GetPath(szLinkTarget, MAX_PATH, nullptr, SLGP_RAWPATH);
-
         switch (JudgeExistingLink(fd.cFileName, szLinkTarget, pszTarget, pszName)) {
         case ExistingLink::Unrelated:
             break;
@@ -173,33 +170,42 @@ bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wc
     ScopedComPtr<IPersistFile> file;
     if (!CreateLinkObject(&link, &file))
         return false;
-    link.Get()->SetWorkingDirectory(OrEmpty(pszWorkDir));
-    link.Get()->SetDescription(OrEmpty(pszName));
-    link.Get()->SetIconLocation(OrEmpty(pszIcon), 0);
-    link.Get()->SetPath(OrEmpty(pszTarget));
+    link->SetWorkingDirectory(OrEmpty(pszWorkDir));
+    link->SetDescription(OrEmpty(pszName));
+    link->SetIconLocation(OrEmpty(pszIcon), 0);
+    link->SetPath(OrEmpty(pszTarget));
     if (pszArguments && *pszArguments)
-        link.Get()->SetArguments(pszArguments);
-    return SUCCEEDED(file.Get()->Save(szFile, TRUE));
+        link->SetArguments(pszArguments);
+    return SUCCEEDED(file->Save(szFile, TRUE));
+}
+
+bool ReadShellLinkTarget(const wchar_t* pszLinkFile, wchar_t (&szTarget)[MAX_PATH])
+{
+    std::wmemset(szTarget, 0, MAX_PATH);
+    CComInit com;
+    ScopedComPtr<IShellLinkW> link;
+    ScopedComPtr<IPersistFile> file;
+    if (!CreateLinkObject(&link, &file) || FAILED(file->Load(pszLinkFile, STGM_READ)) ||
+        FAILED(link->GetPath(szTarget, MAX_PATH, nullptr, SLGP_RAWPATH)) || !szTarget[0]) {
+        szTarget[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+bool SameLinkTarget(const wchar_t* pszA, const wchar_t* pszB)
+{
+    return EqualIgnoringCase(NormalizedTarget(pszA).c_str(), NormalizedTarget(pszB).c_str());
 }
 
 bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH])
 {
-    std::wmemset(szPath, 0, MAX_PATH);
-    HKEY hKey = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
-        return false;
-    ScopedRegKey key(hKey);
-    return QueryFolderValue(key.Get(), L"Desktop", szPath) == ERROR_SUCCESS;
+    return ReadShellFolder(HKEY_CURRENT_USER, kShellFoldersKey, L"Desktop", szPath) == ERROR_SUCCESS;
 }
 
 bool GetCommonProgramsPath(wchar_t (&szPath)[MAX_PATH])
 {
-    std::wmemset(szPath, 0, MAX_PATH);
-    HKEY hKey = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
-        return false;
-    ScopedRegKey key(hKey);
-    return QueryFolderValue(key.Get(), L"Common Programs", szPath) == ERROR_SUCCESS;
+    return ReadCommonPrograms(szPath) == ERROR_SUCCESS;
 }
 
 bool ComposeStartMenuLinks(const wchar_t* pszPrograms, StartMenuLinks* pLinks)
@@ -221,22 +227,19 @@ bool CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, c
 
 bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
 {
-    HKEY hKey = nullptr;
-    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineShellFoldersKey, 0, KEY_QUERY_VALUE, &hKey);
-    if (lStatus != ERROR_SUCCESS) {
+    wchar_t szPrograms[MAX_PATH];
+    bool bOpened = false;
+    LONG lStatus = ReadCommonPrograms(szPrograms, &bOpened);
+    if (!bOpened) {
         LogNormal(L"[CSetupDlg::SetStartShellLink] OpenKey "
                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders error=%d",
                   static_cast<int>(lStatus));
         return false;
     }
-    ScopedRegKey key(hKey);
-    wchar_t szPrograms[MAX_PATH];
-    lStatus = QueryFolderValue(key.Get(), L"Common Programs", szPrograms);
     if (lStatus != ERROR_SUCCESS) {
         LogNormal(L"[CSetupDlg::SetStartShellLink] QueryValue Common Programs error=%d", static_cast<int>(lStatus));
         return false;
     }
-    key.Reset();
     LogNormal(L"[CSetupDlg::SetStartShellLink] ProgramsPath=%ls", szPrograms);
 
     StartMenuLinks links;

@@ -39,6 +39,14 @@ void RemoveStaleShellLinks(const wchar_t* pszFolder, const wchar_t* pszTarget, c
 bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
                      const wchar_t* pszIcon, const wchar_t* pszFolder, const wchar_t* pszArguments);
 
+// The target of a shortcut file as stored, not resolved; false, with an
+// empty target, when the file cannot be read as a shortcut or names none.
+bool ReadShellLinkTarget(const wchar_t* pszLinkFile, wchar_t (&szTarget)[MAX_PATH]);
+
+// Shortcut targets name the same file when they are equal after
+// normalisation, ignoring case.
+bool SameLinkTarget(const wchar_t* pszA, const wchar_t* pszB);
+
 // The current user's desktop folder from the Shell Folders key; false when
 // the key or a non-empty value is not there.
 bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH]);

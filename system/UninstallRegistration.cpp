@@ -66,18 +66,16 @@ std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath)
 
 LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath)
 {
-    HKEY hParent = nullptr;
-    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_WRITE, &hParent);
+    ScopedRegKey parent;
+    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_WRITE, parent.Put());
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
-    ScopedRegKey parent(hParent);
 
-    HKEY hProduct = nullptr;
-    lStatus = ::RegCreateKeyExW(parent.Get(), kUninstallKeyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hProduct,
+    ScopedRegKey product;
+    lStatus = ::RegCreateKeyExW(parent.Get(), kUninstallKeyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, product.Put(),
                                 nullptr);
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
-    ScopedRegKey product(hProduct);
 
     LONG lFirstFailure = ERROR_SUCCESS;
     for (const UninstallValue& value : ComposeUninstallValues(pszSetupPath)) {
@@ -123,11 +121,10 @@ bool ReadRegisteredInstallLocation(std::wstring* pstrLocation)
 
 LONG RemoveUninstallRegistration()
 {
-    HKEY hParent = nullptr;
-    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_ALL_ACCESS, &hParent);
+    ScopedRegKey parent;
+    LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_ALL_ACCESS, parent.Put());
     if (lStatus != ERROR_SUCCESS)
         return lStatus;
-    ScopedRegKey parent(hParent);
     lStatus = ::RegDeleteTreeW(parent.Get(), kUninstallKeyName);
     return lStatus == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : lStatus;
 }

@@ -1,6 +1,7 @@
 #include "uninstall/SelfRelaunch.h"
 
 #include "framework/ScopedHandle.h"
+#include "framework/StringCompare.h"
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
 
@@ -11,8 +12,7 @@ bool IsInsideFolder(const std::wstring& strPath, const std::wstring& strFolder)
     if (strFolder.empty() || strPath.size() <= strFolder.size() ||
         (strPath[strFolder.size()] != L'\\' && strPath[strFolder.size()] != L'/'))
         return false;
-    return ::CompareStringOrdinal(strPath.c_str(), static_cast<int>(strFolder.size()), strFolder.c_str(),
-                                  static_cast<int>(strFolder.size()), TRUE) == CSTR_EQUAL;
+    return EqualIgnoringCase(strPath.c_str(), strFolder.c_str(), strFolder.size());
 }
 
 std::wstring ComposeRelaunchCommandLine(const std::wstring& strCopy, const std::wstring& strFolder, HANDLE hWaitFor,
@@ -51,12 +51,11 @@ bool RelaunchFromTemp(const std::wstring& strFolder, bool bSilent)
         ::RemoveDirectoryW(szDir);
         return false;
     };
-    HANDLE hSelf = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &hSelf, SYNCHRONIZE,
-                           TRUE, 0))
+    ScopedHandle self;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), self.Put(),
+                           SYNCHRONIZE, TRUE, 0))
         return discard();
-    ScopedHandle self(hSelf);
-    std::wstring strCommandLine = ComposeRelaunchCommandLine(szCopy, strFolder, hSelf, bSilent);
+    std::wstring strCommandLine = ComposeRelaunchCommandLine(szCopy, strFolder, self.Get(), bSilent);
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     // The copy starts in its own folder, so nothing holds the install

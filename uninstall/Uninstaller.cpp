@@ -1,14 +1,11 @@
 #include "uninstall/Uninstaller.h"
 
+#include "framework/StringCompare.h"
 #include "system/ClientFiles.h"
 #include "system/DeleteFolder.h"
 #include "system/PathFormat.h"
-#include "system/ScopedCom.h"
 #include "system/Shortcuts.h"
 #include "system/UninstallRegistration.h"
-
-#include <shlobj.h>
-#include <shobjidl.h>
 
 #include <cwchar>
 #include <cwctype>
@@ -18,11 +15,6 @@ namespace {
 bool IsSeparator(wchar_t ch)
 {
     return ch == L'\\' || ch == L'/';
-}
-
-bool EqualIgnoringCase(const wchar_t* pszA, const wchar_t* pszB)
-{
-    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
 }
 
 // "X:\..." or "\\server\share\...": a path that names its drive or share.
@@ -44,14 +36,6 @@ bool IsRoot(const std::wstring& strPath)
     for (size_t i = 2; i < strPath.size(); ++i)
         nSeparators += IsSeparator(strPath[i]) ? 1 : 0;
     return nSeparators < 2;
-}
-
-std::wstring Normalized(const wchar_t* pszPath)
-{
-    std::wstring str(pszPath);
-    str.push_back(L'\0');
-    NormalizePath(&str[0], str.size(), false);
-    return str.c_str();
 }
 
 }  // namespace
@@ -139,21 +123,8 @@ bool ShellLinkPointsTo(const wchar_t* pszLinkFile, const wchar_t* pszTarget)
 {
     if (::GetFileAttributesW(pszLinkFile) == INVALID_FILE_ATTRIBUTES)
         return false;
-    CComInit com;
-    IShellLinkW* pRawLink = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&pRawLink))))
-        return false;
-    ScopedComPtr<IShellLinkW> link(pRawLink);
-    IPersistFile* pRawFile = nullptr;
-    if (FAILED(pRawLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pRawFile))))
-        return false;
-    ScopedComPtr<IPersistFile> file(pRawFile);
-    wchar_t szLinkTarget[MAX_PATH] = {};
-    if (FAILED(file.Get()->Load(pszLinkFile, STGM_READ)) ||
-        FAILED(link.Get()->GetPath(szLinkTarget, MAX_PATH, nullptr, SLGP_RAWPATH)) || !szLinkTarget[0])
-        return false;
-    return EqualIgnoringCase(Normalized(szLinkTarget).c_str(), Normalized(pszTarget).c_str());
+    wchar_t szLinkTarget[MAX_PATH];
+    return ReadShellLinkTarget(pszLinkFile, szLinkTarget) && SameLinkTarget(szLinkTarget, pszTarget);
 }
 
 UninstallResult RemoveInstallation(const std::wstring& strFolder)

@@ -1,8 +1,9 @@
 #include "zip/ZipItemName.h"
 
+#include "zip/ItemNameRule.h"
+
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 
 bool ConvertItemName(const char* pName, size_t cbName, bool bUtf8, UINT nAnsiCodePage, wchar_t* pszOut)
 {
@@ -48,56 +49,6 @@ void CleanItemName(wchar_t* pszName)
     }
 }
 
-namespace {
-
-bool EqualsNoCase(const wchar_t* p, size_t cch, const wchar_t* pszWord)
-{
-    size_t i = 0;
-    for (; i < cch && pszWord[i]; ++i)
-        if (std::towupper(p[i]) != std::towupper(pszWord[i]))
-            return false;
-    return i == cch && pszWord[i] == L'\0';
-}
-
-// Windows opens these names, with any extension and trailing blanks, as
-// devices in every folder.
-bool IsDeviceName(const wchar_t* pComponent, size_t cch)
-{
-    size_t cchBase = 0;
-    while (cchBase < cch && pComponent[cchBase] != L'.')
-        ++cchBase;
-    while (cchBase > 0 && pComponent[cchBase - 1] == L' ')
-        --cchBase;
-
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* pszDevice : kDevices)
-        if (EqualsNoCase(pComponent, cchBase, pszDevice))
-            return true;
-    if (cchBase == 4 && (EqualsNoCase(pComponent, 3, L"COM") || EqualsNoCase(pComponent, 3, L"LPT"))) {
-        wchar_t ch = pComponent[3];
-        return (ch >= L'1' && ch <= L'9') || ch == L'\u00B9' || ch == L'\u00B2' || ch == L'\u00B3';
-    }
-    return false;
-}
-
-bool IsSafeComponent(const wchar_t* pComponent, size_t cch)
-{
-    if (cch == 0 || (cch == 1 && pComponent[0] == L'.'))
-        return true;
-    for (size_t i = 0; i < cch; ++i)
-        if (pComponent[i] == L':')
-            return false;
-    // Windows drops trailing dots and blanks, so ".. " and "..." climb too.
-    size_t cchKept = cch;
-    while (cchKept > 0 && (pComponent[cchKept - 1] == L'.' || pComponent[cchKept - 1] == L' '))
-        --cchKept;
-    if (cchKept == 0)
-        return false;
-    return !IsDeviceName(pComponent, cch);
-}
-
-}  // namespace
-
 ItemPathKind ClassifyItemPath(const wchar_t* pszPath)
 {
     if (!pszPath || pszPath[0] == L'\0')
@@ -119,7 +70,7 @@ ItemPathKind ClassifyItemPath(const wchar_t* pszPath)
         const wchar_t* pEnd = p;
         while (*pEnd && !IsPathSeparator(*pEnd))
             ++pEnd;
-        if (!IsSafeComponent(p, static_cast<size_t>(pEnd - p)))
+        if (IsRefusedComponent(p, static_cast<size_t>(pEnd - p)))
             return ItemPathKind::Refused;
         if (*pEnd == L'\0')
             return kind;

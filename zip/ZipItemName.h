@@ -21,8 +21,9 @@ enum class ItemPathKind { Relative, Absolute, Refused };
 
 // How a target name may be used. Absolute: a rooted path ("\x", "/x",
 // "C:\x", "C:/x"). Refused: empty, drive-relative ("C:x"), or with a
-// component that climbs ("..", or dots and blanks only), names a stream
-// (any further ":") or a device ("CON", "nul.txt", "COM1").
+// component ItemNameRule.h refuses: one that climbs ("..", or dots and
+// blanks only), names a stream (any further ":") or a device ("CON",
+// "nul.txt", "COM1").
 ItemPathKind ClassifyItemPath(const wchar_t* pszPath);
 
 inline bool IsPathSeparator(wchar_t ch)

@@ -28,8 +28,8 @@ struct DownloadCaller {
     uint8_t* pBuffer = nullptr;
     int32_t nCapacity = 0;
     int32_t nSize = 0;
-    wchar_t szProxyUser[64] = {};
-    wchar_t szProxyPassword[64] = {};
+    wchar_t szProxyUser[kProxyCredentialChars] = {};
+    wchar_t szProxyPassword[kProxyCredentialChars] = {};
 };
 
 std::wstring EnvString(const wchar_t* pszName);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/StringCompare.h"
 #include "log/Log.h"
 #include "system/ScopedCom.h"
 #include "system/Shortcuts.h"
@@ -30,32 +31,25 @@ inline LinkContents ReadLink(const std::wstring& strFile)
 {
     CComInit com;
     LinkContents out;
-    IShellLinkW* pLink = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&pLink))))
-        return out;
-    ScopedComPtr<IShellLinkW> link(pLink);
-    IPersistFile* pFile = nullptr;
-    if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile))))
-        return out;
-    ScopedComPtr<IPersistFile> file(pFile);
-    if (FAILED(file.Get()->Load(strFile.c_str(), STGM_READ)))
+    ScopedComPtr<IShellLinkW> link;
+    ScopedComPtr<IPersistFile> file;
+    if (!link.Create(CLSID_ShellLink) || !link.QueryInterface(&file) || FAILED(file->Load(strFile.c_str(), STGM_READ)))
         return out;
     out.bLoaded = true;
     wchar_t sz[1024] = {};
-    link.Get()->GetPath(sz, 1024, nullptr, SLGP_RAWPATH);
+    link->GetPath(sz, 1024, nullptr, SLGP_RAWPATH);
     out.strTarget = sz;
     sz[0] = 0;
-    link.Get()->GetArguments(sz, 1024);
+    link->GetArguments(sz, 1024);
     out.strArguments = sz;
     sz[0] = 0;
-    link.Get()->GetWorkingDirectory(sz, 1024);
+    link->GetWorkingDirectory(sz, 1024);
     out.strWorkDir = sz;
     sz[0] = 0;
-    link.Get()->GetIconLocation(sz, 1024, &out.nIconIndex);
+    link->GetIconLocation(sz, 1024, &out.nIconIndex);
     out.strIcon = sz;
     sz[0] = 0;
-    link.Get()->GetDescription(sz, 1024);
+    link->GetDescription(sz, 1024);
     out.strDescription = sz;
     return out;
 }
@@ -64,17 +58,12 @@ inline LinkContents ReadLink(const std::wstring& strFile)
 inline bool SaveLink(const std::wstring& strFile, const std::wstring& strTarget)
 {
     CComInit com;
-    IShellLinkW* pLink = nullptr;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&pLink))))
+    ScopedComPtr<IShellLinkW> link;
+    ScopedComPtr<IPersistFile> file;
+    if (!link.Create(CLSID_ShellLink) || !link.QueryInterface(&file))
         return false;
-    ScopedComPtr<IShellLinkW> link(pLink);
-    link.Get()->SetPath(strTarget.c_str());
-    IPersistFile* pFile = nullptr;
-    if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile))))
-        return false;
-    ScopedComPtr<IPersistFile> file(pFile);
-    return SUCCEEDED(file.Get()->Save(strFile.c_str(), TRUE));
+    link->SetPath(strTarget.c_str());
+    return SUCCEEDED(file->Save(strFile.c_str(), TRUE));
 }
 
 inline std::wstring Normalized(std::wstring str)
@@ -86,6 +75,6 @@ inline std::wstring Normalized(std::wstring str)
 
 inline bool SameTarget(const std::wstring& strA, const std::wstring& strB)
 {
-    return ::CompareStringOrdinal(Normalized(strA).c_str(), -1, Normalized(strB).c_str(), -1, TRUE) == CSTR_EQUAL;
+    return EqualIgnoringCase(Normalized(strA).c_str(), Normalized(strB).c_str());
 }
 

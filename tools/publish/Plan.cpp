@@ -1,6 +1,7 @@
 #include "Plan.h"
 
 #include "Utf.h"
+#include "zip/ItemNameRule.h"
 
 #include <zlib.h>
 
@@ -30,19 +31,11 @@ std::string Quoted(const std::string& str)
     return "\"" + str + "\"";
 }
 
-// Windows opens these names, with any extension and trailing blanks, as
-// devices in every folder.
-bool IsDeviceName(const std::string& strComponent)
+// The zip layer's own device rule, on the name's UTF-16 units.
+bool IsDevice(const std::string& strName)
 {
-    std::string strBase = strComponent.substr(0, strComponent.find('.'));
-    while (!strBase.empty() && strBase.back() == ' ')
-        strBase.pop_back();
-    strBase = Lower(strBase);
-    static const std::set<std::string> kDevices = {"con", "prn", "aux", "nul", "conin$", "conout$"};
-    if (kDevices.count(strBase))
-        return true;
-    return strBase.size() == 4 && (strBase.compare(0, 3, "com") == 0 || strBase.compare(0, 3, "lpt") == 0) &&
-           strBase[3] >= '1' && strBase[3] <= '9';
+    std::u16string strUnits;
+    return Utf8ToUtf16(strName, &strUnits) && IsDeviceName(strUnits.data(), strUnits.size());
 }
 
 std::string ComponentProblem(const std::string& strComponent)
@@ -56,7 +49,7 @@ std::string ComponentProblem(const std::string& strComponent)
             return "has a character Windows does not allow in file names";
     if (strComponent.back() == '.' || strComponent.back() == ' ')
         return "has a name ending in a dot or blank, which Windows drops";
-    if (IsDeviceName(strComponent))
+    if (IsDevice(strComponent))
         return "has a name Windows reads as a device (" + strComponent + ")";
     return std::string();
 }
@@ -200,7 +193,7 @@ std::string PackageNameProblem(const std::string& strName)
                    "temp folder and a field of divozira.txt";
     if (strName == "." || strName == ".." || strName.back() == '.')
         return "package name " + Quoted(strName) + " ends in a dot, which Windows drops";
-    if (IsDeviceName(strName))
+    if (IsDevice(strName))
         return "package name " + Quoted(strName) + " is a device on Windows";
     static const std::set<std::string> kTaken = {"divozira.txt", "filecrc.txt", "uninstall.exe", "log.txt"};
     if (kTaken.count(Lower(strName)))

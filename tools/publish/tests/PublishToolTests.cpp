@@ -1,6 +1,9 @@
 #include "PackageWriter.h"
+#include "Plan.h"
 #include "Publish.h"
 #include "ServerLists.h"
+#include "Utf.h"
+#include "zip/ItemNameRule.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -114,6 +117,39 @@ TEST(ServerLists, Utf16LittleEndianWithByteOrderMarkAndCrLf)
                                     std::string("\xAE\x76\xA4\x80\\\0a\0.\0i\0n\0i\0;\0007\0\r\0\n\0", 24);
     EXPECT_EQ(strBytes, strExpected);
     EXPECT_EQ(ServerListBytes({}), std::string("\xFF\xFE", 2));
+}
+
+// The installer's zip layer compiles the same rule; whatever it refuses, the
+// tool must not publish.
+TEST(ItemNameRule, DevicesStreamsAndClimbs)
+{
+    struct Case {
+        const char* pszComponent;
+        bool bDevice;
+        bool bRefused;
+    };
+    const Case cases[] = {
+        {"a.txt", false, false},      {"console.txt", false, false}, {"com10.txt", false, false},
+        {"COM0", false, false},       {"lpt", false, false},         {"nul_x", false, false},
+        {"CONIN", false, false},      {"COM⁴", false, false},        {"a..b", false, false},
+        {".a", false, false},         {"", false, false},            {".", false, false},
+        {"CON", true, true},          {"nul.txt", true, true},       {"NUL .txt", true, true},
+        {"Aux", true, true},          {"prn.", true, true},          {"conin$", true, true},
+        {"CONOUT$.log", true, true},  {"Com1.log", true, true},      {"lpt9", true, true},
+        {"COM¹", true, true},         {"lpt².txt", true, true},      {"COM³ ", true, true},
+        {"..", false, true},          {"...", false, true},          {".. ", false, true},
+        {" ", false, true},           {"f:ads", false, true},        {"f.txt::$DATA", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszComponent);
+        std::u16string strUnits;
+        ASSERT_TRUE(Utf8ToUtf16(c.pszComponent, &strUnits));
+        EXPECT_EQ(IsDeviceName(strUnits.data(), strUnits.size()), c.bDevice);
+        EXPECT_EQ(IsRefusedComponent(strUnits.data(), strUnits.size()), c.bRefused);
+        if (c.bRefused) {
+            EXPECT_NE(InstalledPathProblem(std::string("dir/") + c.pszComponent, false), "");
+        }
+    }
 }
 
 TEST(PackageWriter, DosStampInLocalTimeHeldToItsYears)
@@ -242,6 +278,8 @@ TEST_F(Publishing, RefusesWhatTheInstallerCannotTake)
         {"stream", std::string(kCore) + "file = a.txt:zone\n", {}, "has a character Windows does not allow"},
         {"trailing dot", std::string(kCore) + "file = dir./a.txt\n", {}, "ending in a dot or blank"},
         {"device path", std::string(kCore) + "file = logs/aux.txt\n", {}, "as a device (aux.txt)"},
+        {"superscript port", std::string(kCore) + "file = logs/COM¹.txt\n", {},
+         ":4: \"logs/COM¹.txt\" has a name Windows reads as a device (COM¹.txt)"},
         {"empty folder name", std::string(kCore) + "file = a//b.txt\n", {}, "has an empty folder name"},
         {"verified path with a separator", std::string(kCore) + "verify = a;b.txt\n", {{"a;b.txt", "x"}},
          "cannot be listed in filecrc.txt"},
