@@ -8,7 +8,8 @@ gcc g++
 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
 mingw-w64-i686-dev libz-mingw-w64-dev googletest zlib1g-dev
 wine wine32:i386 xvfb xdotool x11-utils fonts-wqy-zenhei
-nginx-light squid apache2-utils imagemagick unzip zip fonts-dejavu-core"
+nginx-light squid apache2-utils imagemagick unzip zip fonts-dejavu-core
+osslsigncode openssl"
 
 missing=""
 for p in $PACKAGES; do

@@ -167,7 +167,8 @@ int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& e
     const fs::path fresh = fs::path(options.strServerRoot) / (std::string(".") + kTreeName + ".new");
     std::string strError;
     std::error_code ec;
-    if (!WriteTree(fresh, packages, options.strUninstaller, &strError)) {
+    if (!WriteTree(fresh, packages, options.strUninstaller, &strError) ||
+        !SignProgram((fresh / kUninstaller).string(), options.codesign, &strError)) {
         fs::remove_all(fresh, ec);
         err << strError << "\nnothing was published\n";
         return kFailed;
@@ -195,7 +196,12 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
     const std::pair<const char*, std::string*> kOptions[] = {{"--client", &options.strClientFolder},
                                                              {"--description", &options.strDescription},
                                                              {"--uninstaller", &options.strUninstaller},
-                                                             {"--out", &options.strServerRoot}};
+                                                             {"--out", &options.strServerRoot},
+                                                             // optional, after the kRequired ones
+                                                             {"--codesign-pkcs12", &options.codesign.strPkcs12},
+                                                             {"--codesign-password-file",
+                                                              &options.codesign.strPasswordFile}};
+    constexpr size_t kRequired = 4;
     for (int i = 1; i < argc; ++i) {
         bool bKnown = false;
         for (const auto& option : kOptions) {
@@ -210,11 +216,13 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
             break;
         }
     }
-    for (const auto& option : kOptions) {
-        if (option.second->empty()) {
+    for (size_t n = 0; n < kRequired; ++n) {
+        if (kOptions[n].second->empty()) {
             err << "usage: " << (argc > 0 ? argv[0] : "fenmora-publish")
                 << " --client DIR --description FILE --uninstaller UnInstall.exe --out SERVER_ROOT\n"
-                   "  writes SERVER_ROOT/EX3: one zip per package, divozira.txt, filecrc.txt, UnInstall.exe\n";
+                   "       [--codesign-pkcs12 FILE [--codesign-password-file FILE]]\n"
+                   "  writes SERVER_ROOT/EX3: one zip per package, divozira.txt, filecrc.txt, UnInstall.exe\n"
+                   "  (signed with the PKCS#12 file's code-signing certificate when given)\n";
             return kFailed;
         }
     }

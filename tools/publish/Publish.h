@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CodeSign.h"
+
 #include <ostream>
 #include <string>
 
@@ -8,6 +10,7 @@ struct PublishOptions {
     std::string strDescription;
     std::string strUninstaller;
     std::string strServerRoot;  // the tree is written to its "EX3"
+    CodeSignSettings codesign;  // signs the UnInstall.exe of the tree
 };
 
 constexpr int kPublished = 0;
@@ -20,5 +23,5 @@ constexpr int kFailed = 2;   // usage, reading or writing
 int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& err);
 
 // The command line: --client DIR --description FILE --uninstaller FILE
-// --out SERVER_ROOT.
+// --out SERVER_ROOT [--codesign-pkcs12 FILE [--codesign-password-file FILE]].
 int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
