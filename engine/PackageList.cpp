@@ -2,6 +2,7 @@
 
 #include "engine/SetupEngine.h"
 #include "log/Log.h"
+#include "zip/ItemNameRule.h"
 
 #include <cwchar>
 
@@ -66,12 +67,25 @@ uint32_t ReadListUnsigned(const std::wstring& strField)
     return static_cast<uint32_t>(std::wcstoul(strField.c_str(), nullptr, 10));
 }
 
+bool IsPlainFileName(const std::wstring& strName)
+{
+    if (strName.empty() || strName == L"." || strName == L".." || strName.back() == L'.' || strName.back() == L' ')
+        return false;
+    for (wchar_t ch : strName) {
+        if (ch < 0x20 || ch == 0x7F || ch == L'\\' || ch == L'/' || ch == L':')
+            return false;
+    }
+    return !IsRefusedComponent(strName.c_str(), strName.size());
+}
+
 int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages)
 {
     pvecPackages->clear();
     for (const std::vector<std::wstring>& fields : ServerListLines(strText)) {
         // A longer name would be cut into the name of another file.
-        if (fields.size() != 3 || fields[0].empty() || fields[0].size() >= kPackageNameUnits)
+        // A name that is no plain file name would be fetched and written
+        // as a path.
+        if (fields.size() != 3 || fields[0].size() >= kPackageNameUnits || !IsPlainFileName(fields[0]))
             continue;
         PackageEntry entry = {};
         std::wmemcpy(entry.szName, fields[0].c_str(), fields[0].size());

@@ -33,9 +33,14 @@ std::vector<std::vector<std::wstring>> ServerListLines(const std::wstring& strTe
 int32_t ReadListInt(const std::wstring& strField);
 uint32_t ReadListUnsigned(const std::wstring& strField);
 
+// Whether a package name can only name a file in the temp folder and on
+// the server: no separator, drive or stream, not "." or "..", no dot or
+// blank at its end, no control character, no device name.
+bool IsPlainFileName(const std::wstring& strName);
+
 // Refills the vector from the list text: one entry for every line of
-// exactly three fields whose name fits szName (at most 31 units); other
-// lines are skipped. Returns the number of entries.
+// exactly three fields whose name fits szName (at most 31 units) and is a
+// plain file name; other lines are skipped. Returns the number of entries.
 int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages);
 
 // The package groups a machine takes: group 1 always, then group 2 where

@@ -166,7 +166,13 @@ TEST(PackageList, ParsePackageList)
         {"four fields", L"a.zip;1;1;1\r\n", {}},
         {"numbers with trailing letters", L"a.zip;3x;2b\r\nb.zip;1;b2\r\n", {{L"a.zip", 3, 2}, {L"b.zip", 1, 0}}},
         {"duplicates", L"a.zip;1;1\r\na.zip;1;1\r\n", {{L"a.zip", 1, 1}, {L"a.zip", 1, 1}}},
-        {"blanks kept in the name", L" a.zip \t;1;1\r\n", {{L" a.zip \t", 1, 1}}},
+        {"leading blank kept in the name", L" a.zip;1;1\r\n", {{L" a.zip", 1, 1}}},
+        // Names that are no plain file name are never fetched nor written.
+        {"not plain file names",
+         L"..\\evil.txt;1;1\r\n../e;1;1\r\nd/e.zip;1;1\r\nC:e.zip;1;1\r\ne.zip:s;1;1\r\n.;1;1\r\n..;1;1\r\n"
+         L"e.zip.;1;1\r\ne.zip ;1;1\r\ne\x01.zip;1;1\r\n a.zip \t;1;1\r\nCOM1.zip;1;1\r\nlpt\u00b9;1;1\r\n"
+         L"nul .txt;1;1\r\nok.zip;1;1\r\n",
+         {{L"ok.zip", 1, 1}}},
         {"31-unit name", std::wstring(31, L'n') + L";1;1", {{std::wstring(31, L'n'), 1, 1}}},
         {"32-unit name rejected", std::wstring(32, L'n') + L";1;1\rok.zip;1;1", {{L"ok.zip", 1, 1}}},
         {"long numbers", L"a.zip;000000000000000000000000000042;99999999999999999999999", {{L"a.zip", 42, 2147483647}}},
