@@ -154,8 +154,21 @@ def expect_registration(m):
     f = m.setup_folder
     want = {"DisplayIcon": f + r"\iKVLRemote.exe", "AppExePath": "iKVLRemote.exe", "DisplayName": "Fenmora",
             "Publisher": "Fenmora", "DisplayVersion": "2.0", "InstallLocation": f + "\\",
-            "UninstallString": '"%s\\UnInstall.exe" "%s"' % (f, f)}
+            "UninstallString": '"%s\\UnInstall.exe" "%s"' % (f, f),
+            "QuietUninstallString": '"%s\\UnInstall.exe" "%s" /S' % (f, f),
+            "NoModify": 1, "NoRepair": 1, "EstimatedSize": (installed_bytes(m) + 1023) // 1024}
     check(values == want, "uninstall key holds %r, expected %r" % (values, want))
+
+
+def installed_bytes(m):
+    """Bytes of the files in the install folder, but the one the stand-in
+    client writes when it starts (after the registration)."""
+    root = m.s.unix(m.setup_folder)
+    total = 0
+    for base, _, files in os.walk(root):
+        total += sum(os.path.getsize(os.path.join(base, n)) for n in files
+                     if not (base == root and n == "started.txt"))
+    return total
 
 
 def same_path(a, b):

@@ -107,9 +107,9 @@ class Session:
         return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
     def reg_query(self, key):
-        """String values of a key as {name: data}; None when the key is
-        missing. Read through an export: the console output of reg.exe
-        loses characters outside the console's code page."""
+        """String and DWORD values of a key as {name: text or int}; None when
+        the key is missing. Read through an export: the console output of
+        reg.exe loses characters outside the console's code page."""
         out = os.path.join(self.state, "reg-export.reg")
         if os.path.exists(out):
             os.unlink(out)
@@ -118,9 +118,11 @@ class Session:
             return None
         text = open(out, "rb").read().decode("utf-16")
         values = {}
+        unescape = lambda v: re.sub(r"\\(.)", r"\1", v)
         for m in re.finditer(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"\r?$', text, re.M):
-            unescape = lambda v: re.sub(r"\\(.)", r"\1", v)
             values[unescape(m.group(1))] = unescape(m.group(2))
+        for m in re.finditer(r'^"((?:[^"\\]|\\.)*)"=dword:([0-9a-fA-F]{8})\r?$', text, re.M):
+            values[unescape(m.group(1))] = int(m.group(2), 16)
         return values
 
     def reg(self, *args):
