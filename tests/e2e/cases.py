@@ -63,9 +63,11 @@ def expected_requests(repo, groups):
 
 
 def expect_success(m, case, inst, groups):
-    """Everything a successful install leaves, read from outside."""
+    """Everything a successful install in the window leaves, read from
+    outside: the installed machine, exit code 0 and the started client."""
     repo = case.repo
     check(inst.wait_end(60), "the installer did not end after the install")
+    check(inst.exit_code() == 0, "the installer exited with %s after the install, not 0" % inst.exit_code())
     started = poll(m.client_started, 15, 0.1)
     check(started, "the client did not start")
     check(same_path(started[0], m.setup_folder), "the client started in %r, not in the install folder" % started[0])
@@ -531,8 +533,9 @@ def run_close_ready(m, case):
     inst = m.start()
     inst.click(CLOSE_POINT)
     check(inst.wait_end(10), "the installer did not end on the close glyph")
+    check(inst.exit_code() == 1602, "the installer exited with %s, not 1602" % inst.exit_code())
     check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
-    return "ended at once, nothing fetched"
+    return "ended at once with 1602, nothing fetched"
 
 
 def press_key(m, inst, key):

@@ -5,6 +5,7 @@ import hashlib
 import os
 import re
 import subprocess
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -70,6 +71,15 @@ class Session:
         r = subprocess.run(["wine"] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL, timeout=timeout)
         return r.returncode, r.stdout.decode("utf-8", "replace")
+
+    def windows_path(self, unix_path):
+        """The path as a Windows program names it, through drive Z:."""
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    def run(self, command_line):
+        """Starts a command line through the probe, which reads the whole exit
+        code."""
+        return Run(self, command_line)
 
     def spawn(self, exe, *args, cwd=None):
         return subprocess.Popen(["wine", exe] + list(args), env=self.env, cwd=cwd, stdin=subprocess.DEVNULL,
@@ -153,6 +163,45 @@ class Session:
                             "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
         return r.stdout
+
+
+class Run:
+    """A program started through the probe: wine hands the shell only the
+    low 8 bits of an exit code (1603 reads as 67)."""
+
+    def __init__(self, session, command_line):
+        self.command_line = command_line
+        self._out = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(["wine", session.probe_exe, "run", command_line], env=session.env,
+                                     stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.DEVNULL)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout):
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        """Ends the probe; its job ends the program with it."""
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def exit_code(self):
+        """The program's exit code; None while it runs or when the probe was
+        killed."""
+        if self.running():
+            return None
+        self._out.seek(0)
+        fields = dict(line.split("=", 1) for line in self._out.read().decode("utf-8", "replace").splitlines()
+                      if "=" in line)
+        check(fields.get("commandline") == self.command_line,
+              "the probe ran %r, not %r" % (fields.get("commandline"), self.command_line))
+        return int(fields["exitcode"]) if "exitcode" in fields else None
 
 
 def tree_digest(root, skip=()):

@@ -144,7 +144,9 @@ class Installer:
 
     def __init__(self, machine, exe):
         self.m = machine
-        self.proc = machine.s.spawn(exe)
+        # Through the probe, for the whole exit code.
+        self.run = machine.s.run(setup_command_line(machine.s, exe))
+        self.proc = self.run.proc
         self.wid = poll(self._find_window, 30, 0.2)
         if not self.wid:
             self.kill()
@@ -158,7 +160,7 @@ class Installer:
     def _find_window(self):
         """The X window of 530x360 that Wine made for the setup window."""
         if self.proc.poll() is not None:
-            raise Failure("the installer ended before its window appeared (exit %s)" % self.proc.returncode)
+            raise Failure("the installer ended before its window appeared (exit %s)" % self.run.exit_code())
         for wid in self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
             geo = self.m.s.xdotool("getwindowgeometry", "--shell", wid)
             if "WIDTH=530" in geo and "HEIGHT=360" in geo:
@@ -183,9 +185,11 @@ class Installer:
             return False
 
     def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        self.run.kill()
+
+    def exit_code(self):
+        """The installer's whole exit code once it has ended."""
+        return self.run.exit_code()
 
     def setup_window(self):
         """The probe's record of the setup window (the one with both labels)."""
@@ -271,6 +275,10 @@ class Installer:
                 self.m.s.click((l + r) // 2, (t + b) // 2)
                 return
         raise Failure("dialog %r has no button %d" % (dialog["text"], button_id))
+
+
+def setup_command_line(session, exe, args=""):
+    return ('"%s" %s' % (session.windows_path(exe), args)).rstrip()
 
 
 def is_setup_window(w):
