@@ -204,6 +204,70 @@ class Run:
         return int(fields["exitcode"]) if "exitcode" in fields else None
 
 
+class WindowWatch:
+    """Every window mapped on the X display while the watch runs. xev reports
+    each map on the root, so a window shown for a moment counts as well as
+    one that stays."""
+
+    def __init__(self, session):
+        self.display = session.display
+        # Read through a file description of its own: a shared one would
+        # share the offset, and xev could write where a read had seeked to.
+        fd, self._path = tempfile.mkstemp(prefix="e2e-xev-")
+        with os.fdopen(fd, "wb") as out:
+            self.proc = subprocess.Popen(["stdbuf", "-oL", "xev", "-display", self.display, "-root", "-event",
+                                          "substructure", "-event", "property"],
+                                         stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        # Watching once it reports a change of a root property of our own.
+        mark = "E2E_WATCH_%d" % self.proc.pid
+        ready = poll(lambda: quiet("xprop", "-display", self.display, "-root", "-f", mark, "8s", "-set", mark,
+                                   "1") == 0 and mark.encode() in self._read(), 10, 0.1)
+        if not ready:
+            text = self._read()[-500:]
+            self._end()
+            raise Failure("xev did not start watching %s (exit %s): %r" % (self.display, self.proc.returncode, text))
+
+    def _read(self):
+        with open(self._path, "rb") as f:
+            return f.read()
+
+    def mapped(self):
+        """X ids of the windows mapped so far, in order."""
+        if self._path is None:
+            return self._mapped
+        return re.findall(r"MapNotify event,[^\n]*\n\s*event 0x[0-9a-f]+, window (0x[0-9a-f]+)",
+                          self._read().decode("latin-1"))
+
+    def _end(self):
+        """Ends xev; whether it was still watching."""
+        if self._path is None:
+            return True
+        alive = self.proc.poll() is None
+        if alive:
+            self.proc.terminate()
+            self.proc.wait()
+        self._mapped = self.mapped()
+        os.unlink(self._path)
+        self._path = None
+        return alive
+
+    def stop(self):
+        """Stops watching; the windows mapped meanwhile. A watch that ended by
+        itself may have missed some: that fails."""
+        check(self._end(), "xev ended while it watched (exit %s)" % self.proc.returncode)
+        return self._mapped
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *exc):
+        # A failure inside the watch is the one to report.
+        if kind is None:
+            self.stop()
+        else:
+            self._end()
+
+
 def tree_digest(root, skip=()):
     """{relative path: content hash or "dir"} below root, leaving out the
     relative paths in skip and everything below them."""

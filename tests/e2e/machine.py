@@ -308,6 +308,9 @@ class Machine:
         self.temp_folder = TEMP_FOLDER
         self.desktop = None
         self.browsed = False
+        # Folders a case lets the installer make; the case checks what they
+        # hold.
+        self.made_folders = []
         self.client_kind = "stand-in"
         # Test drives of the suite's own, emptied by every reset and watched
         # like C:.
@@ -383,6 +386,7 @@ class Machine:
         self.setup_folder = SETUP_FOLDER
         self.temp_folder = TEMP_FOLDER
         self.browsed = False
+        self.made_folders = []
 
     # -- canaries ---------------------------------------------------------
     def snapshot(self):
@@ -391,6 +395,7 @@ class Machine:
         # C:\temp is made at start-up, before any folder choice.
         allowed = {TEMP_FOLDER.lower(), self.setup_folder.lower(), self.temp_folder.lower(),
                    (START_MENU + r"\Fenmora").lower(), (self.desktop + r"\Fenmora.lnk").lower()}
+        allowed |= {f.lower() for f in self.made_folders}
         snap = {}
         roots = ["C:\\"] + self.extra_roots
         for root in roots:
@@ -431,9 +436,12 @@ class Machine:
         return inst
 
     def choose_root(self, inst, folder):
-        """Chooses the install root in the folder browser; the install and
-        temp folders follow it."""
+        """Chooses the install root in the folder browser."""
         inst.choose_folder(folder)
+        self.settle_root(folder)
+
+    def settle_root(self, folder):
+        """The install and temp folders follow a chosen root."""
         root = folder.rstrip("\\") + "\\"
         self.setup_folder = root + "Brivex Client"
         self.temp_folder = root + "temp"
