@@ -3,6 +3,8 @@
 //   e2e_probe windows             visible top-level windows and their children
 //   e2e_probe processes           running processes with their image paths
 //   e2e_probe set-event NAME      sets a named event (ends the stand-in clients)
+//   e2e_probe run COMMANDLINE     starts the command line, waits for it and
+//                                 prints its whole exit code
 // Output is UTF-8, one "key=value" or one tab-separated record per line.
 #include <windows.h>
 
@@ -173,6 +175,42 @@ int SetNamedEvent(const wchar_t* pszName)
     return 0;
 }
 
+// Wine gives the shell only the low 8 bits of an exit code; 1603 would
+// read as 67. The child is in a job that ends it with the probe, so a
+// probe the suite kills leaves nothing running; what the child starts (the
+// client, the uninstaller's temp copy) stays out of the job and outlives
+// both.
+int RunAndWait(const wchar_t* pszCommandLine)
+{
+    std::wstring strCommandLine = pszCommandLine;
+    Print(L"commandline=" + strCommandLine);
+    HANDLE hJob = ::CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    if (!hJob || !::SetInformationJobObject(hJob, JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
+        return 1;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &strCommandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                          &si, &pi)) {
+        Print(L"error=" + std::to_wstring(::GetLastError()));
+        return 1;
+    }
+    ::AssignProcessToJobObject(hJob, pi.hProcess);
+    ::ResumeThread(pi.hThread);
+    ::CloseHandle(pi.hThread);
+    Print(L"pid=" + std::to_wstring(pi.dwProcessId));
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD dwExitCode = 0;
+    const BOOL bRead = ::GetExitCodeProcess(pi.hProcess, &dwExitCode);
+    ::CloseHandle(pi.hProcess);
+    if (!bRead)
+        return 1;
+    Print(L"exitcode=" + std::to_wstring(dwExitCode));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -185,6 +223,8 @@ int wmain(int argc, wchar_t** argv)
         return PrintProcesses();
     if (argc == 3 && std::wcscmp(argv[1], L"set-event") == 0)
         return SetNamedEvent(argv[2]);
-    Print(L"usage: e2e_probe lnk FILE | windows | processes | set-event NAME");
+    if (argc == 3 && std::wcscmp(argv[1], L"run") == 0)
+        return RunAndWait(argv[2]);
+    Print(L"usage: e2e_probe lnk FILE | windows | processes | set-event NAME | run COMMANDLINE");
     return 2;
 }

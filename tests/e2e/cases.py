@@ -7,8 +7,8 @@ import shutil
 import subprocess
 
 import repo as repolib
-from harness import HARNESS, INTERNET_SETTINGS, START_MENU, UNINSTALL_KEY, check, poll
-from machine import CLOSE_POINT, INSTALL_POINT, dialog_message, expect_in_order
+from harness import HARNESS, INTERNET_SETTINGS, START_MENU, UNINSTALL_KEY, WindowWatch, check, poll, tree_digest
+from machine import CLOSE_POINT, INSTALL_POINT, dialog_message, expect_in_order, setup_command_line
 
 GROUPS = {}
 
@@ -63,13 +63,27 @@ def expected_requests(repo, groups):
 
 
 def expect_success(m, case, inst, groups):
-    """Everything a successful install leaves, read from outside."""
-    repo = case.repo
+    """Everything a successful install in the window leaves, read from
+    outside: the installed machine, exit code 0 and the started client."""
     check(inst.wait_end(60), "the installer did not end after the install")
+    check(inst.exit_code() == 0, "the installer exited with %s after the install, not 0" % inst.exit_code())
     started = poll(m.client_started, 15, 0.1)
     check(started, "the client did not start")
     check(same_path(started[0], m.setup_folder), "the client started in %r, not in the install folder" % started[0])
 
+    # The client starts about a second after the registration, which is the
+    # last step before the launch timer.
+    registered = expect_installed(m, case.repo, groups)
+    if registered is not None:
+        delay = (datetime.datetime.fromtimestamp(started[1]) - registered).total_seconds()
+        check(0.9 <= delay <= 4.0, "the client started %.2f s after the registration, not about 1 s" % delay)
+        return "client started %.2f s after the registration" % delay
+    return "log time not readable; launch delay not measured"
+
+
+def expect_installed(m, repo, groups):
+    """The requests, files, settings, entry, shortcuts and log lines of a
+    successful install; the registration's time in the log."""
     got = m.servers.requests()
     want = expected_requests(repo, groups)
     check(got == want, "requests %r, expected %r" % (got, want))
@@ -118,15 +132,7 @@ def expect_success(m, case, inst, groups):
                               r'm_szUnInstallPath=' % (esc(m.setup_folder), esc(m.setup_folder)))]
     found = expect_in_order(records, want_lines)
     check(not [r for r in records if "安装结束" in r.msg], "a failed attempt in the log of a success")
-
-    # The client starts about a second after the registration, which is the
-    # last step before the launch timer.
-    registered = found[-1].when
-    if registered is not None:
-        delay = (datetime.datetime.fromtimestamp(started[1]) - registered).total_seconds()
-        check(0.9 <= delay <= 4.0, "the client started %.2f s after the registration, not about 1 s" % delay)
-        return "client started %.2f s after the registration" % delay
-    return "log time not readable; launch delay not measured"
+    return found[-1].when
 
 
 def read_ini(data):
@@ -155,8 +161,20 @@ def expect_registration(m):
     want = {"DisplayIcon": f + r"\iKVLRemote.exe", "AppExePath": "iKVLRemote.exe", "DisplayName": "Fenmora",
             "Publisher": "Fenmora", "DisplayVersion": "2.0", "InstallLocation": f + "\\",
             "UninstallString": '"%s\\UnInstall.exe" "%s"' % (f, f),
-            "QuietUninstallString": '"%s\\UnInstall.exe" "%s" /S' % (f, f)}
+            "QuietUninstallString": '"%s\\UnInstall.exe" "%s" /S' % (f, f),
+            "NoModify": 1, "NoRepair": 1, "EstimatedSize": (installed_bytes(m) + 1023) // 1024}
     check(values == want, "uninstall key holds %r, expected %r" % (values, want))
+
+
+def installed_bytes(m):
+    """Bytes of the files in the install folder, but the one the stand-in
+    client writes when it starts (after the registration)."""
+    root = m.s.unix(m.setup_folder)
+    total = 0
+    for base, _, files in os.walk(root):
+        total += sum(os.path.getsize(os.path.join(base, n)) for n in files
+                     if not (base == root and n == "started.txt"))
+    return total
 
 
 def same_path(a, b):
@@ -289,10 +307,30 @@ group("success",
 # -- group 2: server faults ----------------------------------------------------
 
 def expect_nothing_registered(m):
-    check(m.s.reg_query(UNINSTALL_KEY) is None, "an uninstall key after a failed install")
-    check(not os.path.exists(m.s.unix(m.desktop + r"\Fenmora.lnk")), "a desktop shortcut after a failed install")
-    check(not os.path.exists(m.s.unix(START_MENU + r"\Fenmora")), "a Start-menu folder after a failed install")
+    check(not registered(m), "after a failed install: %r" % registered(m))
     check(not m.client_started(), "the client started after a failed install")
+
+
+def registered(m):
+    """The uninstall key and the shortcuts that are there."""
+    found = ["uninstall key"] if m.s.reg_query(UNINSTALL_KEY) is not None else []
+    return found + [p for p in (m.desktop + r"\Fenmora.lnk", START_MENU + r"\Fenmora")
+                    if os.path.exists(m.s.unix(p))]
+
+
+def expect_attempts_failed(m, attempt_lines, list_requests=3):
+    """The log lines of three failed attempts in order, the list fetched in
+    each, nothing registered."""
+    want = []
+    for attempt in range(3):
+        want += attempt_lines
+        want.append(("Normal", r"^\[Execute\] 第%d安装结束，安装失败$" % attempt))
+    records = m.log()
+    expect_in_order(records, want)
+    check(sum(1 for r in records if "安装结束" in r.msg) == 3, "not exactly three failed attempts")
+    check(m.servers.requests().count("divozira.txt") == list_requests,
+          "the list was not fetched once per attempt: %r" % m.servers.requests())
+    expect_nothing_registered(m)
 
 
 def expect_failure(m, case, inst, text, attempt_lines, timeout=60, list_requests=3):
@@ -304,17 +342,7 @@ def expect_failure(m, case, inst, text, attempt_lines, timeout=60, list_requests
     red = poll(lambda: inst.red_pixels() > 20 and inst.red_pixels(), 3, 0.2)
     shot = m.s.screenshot(case.name + "-error")
     check(red, "no red text in the status area (%s)" % shot)
-
-    want = []
-    for attempt in range(3):
-        want += attempt_lines
-        want.append(("Normal", r"^\[Execute\] 第%d安装结束，安装失败$" % attempt))
-    records = m.log()
-    expect_in_order(records, want)
-    check(sum(1 for r in records if "安装结束" in r.msg) == 3, "not exactly three failed attempts")
-    check(m.servers.requests().count("divozira.txt") == list_requests,
-          "the list was not fetched once per attempt: %r" % m.servers.requests())
-    expect_nothing_registered(m)
+    expect_attempts_failed(m, attempt_lines, list_requests)
     check(inst.running(), "the installer ended by itself after the failure")
 
     # Closing after a failure asks nothing.
@@ -543,8 +571,9 @@ def run_close_ready(m, case):
     inst = m.start()
     inst.click(CLOSE_POINT)
     check(inst.wait_end(10), "the installer did not end on the close glyph")
+    check(inst.exit_code() == 1602, "the installer exited with %s, not 1602" % inst.exit_code())
     check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
-    return "ended at once, nothing fetched"
+    return "ended at once with 1602, nothing fetched"
 
 
 def press_key(m, inst, key):
@@ -909,3 +938,136 @@ def run_proxy_cancel(m, case):
 group("proxy",
       Case("proxy-wrong-then-right", run_proxy_wrong_then_right, prepare=proxy_prepare, cleanup=proxy_cleanup),
       Case("proxy-prompt-cancelled", run_proxy_cancel, prepare=proxy_prepare, cleanup=proxy_cleanup))
+
+
+# -- group 9: deployment: command line and exit codes ---------------------------------
+
+def unattended(m, command_line, timeout=120):
+    """Runs a command line as a deployment tool does; its whole exit code."""
+    run = m.s.run(command_line)
+    m.installers.append(run)
+    check(run.wait(timeout), "%s did not end within %d s" % (command_line, timeout))
+    return run.exit_code()
+
+
+def setup_unattended(m, args, timeout=120):
+    """The installer with arguments, the display watched from before its
+    start to after its end: no window may appear, not even for a moment."""
+    with WindowWatch(m.s) as watch:
+        code = unattended(m, setup_command_line(m.s, m.exe, args), timeout)
+    check(not watch.mapped(), "FenmoraSetup.exe %s showed windows %r" % (args, watch.mapped()))
+    return code
+
+
+def expect_no_client(m):
+    check(not m.client_started(), "the client was started")
+    check(not any(p[1].lower() == "ikvlremote.exe" for p in m.s.processes()), "a client process runs")
+
+
+def run_silent(m, case):
+    """/S (and /D= when the case names a root): the install the window would
+    make, or its three failed attempts, with no window and no client."""
+    if case.expect.get("root"):
+        m.settle_root(case.expect["root"])
+    code = setup_unattended(m, case.expect["args"])
+    check(code == case.expect["code"], "exit code %d, expected %d" % (code, case.expect["code"]))
+    if code == 0:
+        expect_installed(m, case.repo, machine_groups(case.fonts))
+    else:
+        expect_attempts_failed(m, case.expect["lines"])
+    expect_no_client(m)
+    return "exit %d in %s, no window" % (code, m.setup_folder)
+
+
+def run_second_copy(m, case):
+    """While one installer waits on its ready page, another ends at once with
+    1618, silent or not, showing nothing; the first stays as it was."""
+    with WindowWatch(m.s) as watch:
+        first = m.start()
+    check(watch.mapped(), "the watch saw no window while the setup window opened")
+    for args in ("/S", ""):
+        code = setup_unattended(m, args, timeout=30)
+        check(code == 1618, "a second copy with %r exited with %d, not 1618" % (args, code))
+    check(first.running() and first.setup_window(), "the first installer's window is gone")
+    check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
+    check(not os.path.exists(m.s.unix(m.setup_folder)), "an install folder was made")
+    return "1618 for /S and for the window, no window shown"
+
+
+def run_refused(m, case):
+    code = setup_unattended(m, case.expect["args"], timeout=30)
+    check(code == 1639, "exit code %d, expected 1639" % code)
+    check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
+    check(not os.path.exists(m.s.unix(m.setup_folder)), "an install folder was made")
+    expect_nothing_registered(m)
+    return "1639, nothing fetched or made"
+
+
+def run_silent_client_running(m, case):
+    client = start_client_copy(m, m.setup_folder)
+    before = tree_digest(m.s.unix(m.setup_folder))
+    code = setup_unattended(m, "/S")
+    check(code == 32, "exit code %d, expected 32" % code)
+    check(tree_digest(m.s.unix(m.setup_folder)) == before, "the running client's folder changed")
+    check(client.poll() is None, "the running client was ended")
+    check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
+    check(not registered(m), "registered although nothing was installed: %r" % registered(m))
+    check(m.wait_log(r"^\[FindProcess\] Path=C:\\Brivex Client\\iKVLRemote\.exe$", 0), "no FindProcess line")
+    return "32, nothing changed"
+
+
+QUIET_ROOT = "R:\\Deploy Apps"
+
+
+def real_uninstaller_repo(m):
+    with open(m.uninstaller_exe, "rb") as f:
+        return repolib.standard_repo(m.client_exe, uninstaller=f.read())
+
+
+def quiet_uninstall_prepare(m, case):
+    m.made_folders.append(QUIET_ROOT)
+
+
+def run_quiet_uninstall(m, case):
+    """A silent install into a missing folder named in quotes, then the
+    entry's quiet uninstall command run as it is registered."""
+    m.settle_root(QUIET_ROOT)
+    code = setup_unattended(m, '/S /D="%s"' % QUIET_ROOT)
+    check(code == 0, "the silent install exited with %d" % code)
+    check(sorted(os.listdir(m.s.unix(QUIET_ROOT))) == ["Brivex Client", "temp"],
+          "%s holds %r" % (QUIET_ROOT, os.listdir(m.s.unix(QUIET_ROOT))))
+    expect_installed(m, case.repo, machine_groups(case.fonts))
+
+    command = m.s.reg_query(UNINSTALL_KEY)["QuietUninstallString"]
+
+    def left():
+        # The registered uninstaller hands over to a copy of itself in the
+        # temp folder and ends; the copy removes.
+        found = registered(m) + ([m.setup_folder] if os.path.exists(m.s.unix(m.setup_folder)) else [])
+        return found + [p[2] for p in m.s.processes() if p[1].lower() == "uninstall.exe"]
+    with WindowWatch(m.s) as watch:
+        code = unattended(m, command, 60)
+        gone = poll(lambda: not left(), 30, 0.2)
+    check(code == 0, "%s exited with %d" % (command, code))
+    check(gone, "left behind: %r" % left())
+    check(not watch.mapped(), "the quiet uninstall showed windows %r" % watch.mapped())
+    check(os.listdir(m.s.unix(QUIET_ROOT)) == ["temp"], "%s holds %r" % (QUIET_ROOT, os.listdir(m.s.unix(QUIET_ROOT))))
+    return "installed into %s and removed by %s" % (m.setup_folder, command)
+
+
+group("deploy",
+      Case("silent-install", run_silent, args="/S", code=0),
+      Case("silent-install-to-folder-with-space-and-chinese", run_silent, prepare=browse_prepare,
+           args="/S /D=" + CHOSEN_ROOT, root=CHOSEN_ROOT, code=0),
+      Case("silent-list-fails", run_silent, server="scripted", prepare=faults({"divozira.txt": "fail 404 99"}),
+           args="/S", code=1603, lines=LIST_FAILED),
+      Case("silent-disk-full", run_silent, repo=big_package_repo, prepare=small_drive,
+           args="/S /D=" + SMALL_DRIVE, root=SMALL_DRIVE, code=112,
+           lines=[("Error", r"^\[CSetupDlg::Execute\] WriteFile\(S:\\temp\\big\.zip\) Error\(112\)$")]),
+      Case("second-copy", run_second_copy),
+      Case("unknown-switch", run_refused, args="/X"),
+      Case("relative-folder", run_refused, args="/D=Apps\\Fenmora"),
+      Case("silent-client-running", run_silent_client_running),
+      Case("quiet-uninstall-as-registered", run_quiet_uninstall, repo=real_uninstaller_repo,
+           prepare=quiet_uninstall_prepare),
+      )

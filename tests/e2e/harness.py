@@ -5,6 +5,7 @@ import hashlib
 import os
 import re
 import subprocess
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -71,6 +72,15 @@ class Session:
                            stderr=subprocess.DEVNULL, timeout=timeout)
         return r.returncode, r.stdout.decode("utf-8", "replace")
 
+    def windows_path(self, unix_path):
+        """The path as a Windows program names it, through drive Z:."""
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    def run(self, command_line):
+        """Starts a command line through the probe, which reads the whole exit
+        code."""
+        return Run(self, command_line)
+
     def spawn(self, exe, *args, cwd=None):
         return subprocess.Popen(["wine", exe] + list(args), env=self.env, cwd=cwd, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -107,9 +117,9 @@ class Session:
         return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
     def reg_query(self, key):
-        """String values of a key as {name: data}; None when the key is
-        missing. Read through an export: the console output of reg.exe
-        loses characters outside the console's code page."""
+        """String and DWORD values of a key as {name: text or int}; None when
+        the key is missing. Read through an export: the console output of
+        reg.exe loses characters outside the console's code page."""
         out = os.path.join(self.state, "reg-export.reg")
         if os.path.exists(out):
             os.unlink(out)
@@ -118,9 +128,11 @@ class Session:
             return None
         text = open(out, "rb").read().decode("utf-16")
         values = {}
+        unescape = lambda v: re.sub(r"\\(.)", r"\1", v)
         for m in re.finditer(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"\r?$', text, re.M):
-            unescape = lambda v: re.sub(r"\\(.)", r"\1", v)
             values[unescape(m.group(1))] = unescape(m.group(2))
+        for m in re.finditer(r'^"((?:[^"\\]|\\.)*)"=dword:([0-9a-fA-F]{8})\r?$', text, re.M):
+            values[unescape(m.group(1))] = int(m.group(2), 16)
         return values
 
     def reg(self, *args):
@@ -151,6 +163,109 @@ class Session:
                             "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
         return r.stdout
+
+
+class Run:
+    """A program started through the probe: wine hands the shell only the
+    low 8 bits of an exit code (1603 reads as 67)."""
+
+    def __init__(self, session, command_line):
+        self.command_line = command_line
+        self._out = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(["wine", session.probe_exe, "run", command_line], env=session.env,
+                                     stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.DEVNULL)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout):
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        """Ends the probe; its job ends the program with it."""
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+    def exit_code(self):
+        """The program's exit code; None while it runs or when the probe was
+        killed."""
+        if self.running():
+            return None
+        self._out.seek(0)
+        fields = dict(line.split("=", 1) for line in self._out.read().decode("utf-8", "replace").splitlines()
+                      if "=" in line)
+        check(fields.get("commandline") == self.command_line,
+              "the probe ran %r, not %r" % (fields.get("commandline"), self.command_line))
+        return int(fields["exitcode"]) if "exitcode" in fields else None
+
+
+class WindowWatch:
+    """Every window mapped on the X display while the watch runs. xev reports
+    each map on the root, so a window shown for a moment counts as well as
+    one that stays."""
+
+    def __init__(self, session):
+        self.display = session.display
+        # Read through a file description of its own: a shared one would
+        # share the offset, and xev could write where a read had seeked to.
+        fd, self._path = tempfile.mkstemp(prefix="e2e-xev-")
+        with os.fdopen(fd, "wb") as out:
+            self.proc = subprocess.Popen(["stdbuf", "-oL", "xev", "-display", self.display, "-root", "-event",
+                                          "substructure", "-event", "property"],
+                                         stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        # Watching once it reports a change of a root property of our own.
+        mark = "E2E_WATCH_%d" % self.proc.pid
+        ready = poll(lambda: quiet("xprop", "-display", self.display, "-root", "-f", mark, "8s", "-set", mark,
+                                   "1") == 0 and mark.encode() in self._read(), 10, 0.1)
+        if not ready:
+            text = self._read()[-500:]
+            self._end()
+            raise Failure("xev did not start watching %s (exit %s): %r" % (self.display, self.proc.returncode, text))
+
+    def _read(self):
+        with open(self._path, "rb") as f:
+            return f.read()
+
+    def mapped(self):
+        """X ids of the windows mapped so far, in order."""
+        if self._path is None:
+            return self._mapped
+        return re.findall(r"MapNotify event,[^\n]*\n\s*event 0x[0-9a-f]+, window (0x[0-9a-f]+)",
+                          self._read().decode("latin-1"))
+
+    def _end(self):
+        """Ends xev; whether it was still watching."""
+        if self._path is None:
+            return True
+        alive = self.proc.poll() is None
+        if alive:
+            self.proc.terminate()
+            self.proc.wait()
+        self._mapped = self.mapped()
+        os.unlink(self._path)
+        self._path = None
+        return alive
+
+    def stop(self):
+        """Stops watching; the windows mapped meanwhile. A watch that ended by
+        itself may have missed some: that fails."""
+        check(self._end(), "xev ended while it watched (exit %s)" % self.proc.returncode)
+        return self._mapped
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, *exc):
+        # A failure inside the watch is the one to report.
+        if kind is None:
+            self.stop()
+        else:
+            self._end()
 
 
 def tree_digest(root, skip=()):

@@ -144,7 +144,9 @@ class Installer:
 
     def __init__(self, machine, exe):
         self.m = machine
-        self.proc = machine.s.spawn(exe)
+        # Through the probe, for the whole exit code.
+        self.run = machine.s.run(setup_command_line(machine.s, exe))
+        self.proc = self.run.proc
         self.wid = poll(self._find_window, 30, 0.2)
         if not self.wid:
             self.kill()
@@ -158,7 +160,7 @@ class Installer:
     def _find_window(self):
         """The X window of 530x360 that Wine made for the setup window."""
         if self.proc.poll() is not None:
-            raise Failure("the installer ended before its window appeared (exit %s)" % self.proc.returncode)
+            raise Failure("the installer ended before its window appeared (exit %s)" % self.run.exit_code())
         for wid in self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
             geo = self.m.s.xdotool("getwindowgeometry", "--shell", wid)
             if "WIDTH=530" in geo and "HEIGHT=360" in geo:
@@ -183,9 +185,11 @@ class Installer:
             return False
 
     def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        self.run.kill()
+
+    def exit_code(self):
+        """The installer's whole exit code once it has ended."""
+        return self.run.exit_code()
 
     def setup_window(self):
         """The probe's record of the setup window (the one with both labels)."""
@@ -273,6 +277,10 @@ class Installer:
         raise Failure("dialog %r has no button %d" % (dialog["text"], button_id))
 
 
+def setup_command_line(session, exe, args=""):
+    return ('"%s" %s' % (session.windows_path(exe), args)).rstrip()
+
+
 def is_setup_window(w):
     """The setup window is the dialog whose controls 1000 and 1001 are its
     two labels (the proxy prompt's are edit fields)."""
@@ -300,6 +308,9 @@ class Machine:
         self.temp_folder = TEMP_FOLDER
         self.desktop = None
         self.browsed = False
+        # Folders a case lets the installer make; the case checks what they
+        # hold.
+        self.made_folders = []
         self.client_kind = "stand-in"
         # Test drives of the suite's own, emptied by every reset and watched
         # like C:.
@@ -375,6 +386,7 @@ class Machine:
         self.setup_folder = SETUP_FOLDER
         self.temp_folder = TEMP_FOLDER
         self.browsed = False
+        self.made_folders = []
 
     # -- canaries ---------------------------------------------------------
     def snapshot(self):
@@ -383,6 +395,7 @@ class Machine:
         # C:\temp is made at start-up, before any folder choice.
         allowed = {TEMP_FOLDER.lower(), self.setup_folder.lower(), self.temp_folder.lower(),
                    (START_MENU + r"\Fenmora").lower(), (self.desktop + r"\Fenmora.lnk").lower()}
+        allowed |= {f.lower() for f in self.made_folders}
         snap = {}
         roots = ["C:\\"] + self.extra_roots
         for root in roots:
@@ -423,9 +436,12 @@ class Machine:
         return inst
 
     def choose_root(self, inst, folder):
-        """Chooses the install root in the folder browser; the install and
-        temp folders follow it."""
+        """Chooses the install root in the folder browser."""
         inst.choose_folder(folder)
+        self.settle_root(folder)
+
+    def settle_root(self, folder):
+        """The install and temp folders follow a chosen root."""
         root = folder.rstrip("\\") + "\\"
         self.setup_folder = root + "Brivex Client"
         self.temp_folder = root + "temp"
