@@ -1,0 +1,83 @@
+#include "engine/SetupCommandLine.h"
+
+#include <gtest/gtest.h>
+
+TEST(SetupCommandLine, Parse)
+{
+    struct Case {
+        const wchar_t* pszArgs;
+        bool bValid;
+        bool bSilent;
+        const wchar_t* pszFolder;
+    };
+    const Case cases[] = {
+        {L"", true, false, L""},
+        {L"  ", true, false, L""},
+        {L"/S", true, true, L""},
+        {L"-s", true, true, L""},
+        {L"\"/S\"", true, true, L""},
+        {L"/S /D=R:\\Apps 中文 目录", true, true, L"R:\\Apps 中文 目录"},
+        {L"/d=\"C:\\Program Files\\Brivex\"  ", true, false, L"C:\\Program Files\\Brivex"},
+        {L"-D=C:\\a /S", true, false, L"C:\\a /S"},
+        {L"/D=", false, false, L""},
+        {L"/X", false, false, L""},
+        {L"/S /SS", false, true, L""},
+        {L"S", false, false, L""},
+    };
+    for (const Case& c : cases) {
+        SetupCommandLine commandLine;
+        EXPECT_EQ(ParseSetupCommandLine(c.pszArgs, &commandLine), c.bValid) << static_cast<int>(c.pszArgs[0]);
+        if (c.bValid) {
+            EXPECT_EQ(commandLine.bSilent, c.bSilent);
+            EXPECT_EQ(commandLine.strFolder, c.pszFolder);
+        }
+    }
+}
+
+TEST(SetupCommandLine, Folder)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\Apps", L"C:\\Apps"},
+        {L"c:/apps/./x\\", L"c:\\apps\\x"},
+        {L"R:\\", L"R:\\"},
+        {L"\\\\server\\share\\dir", L"\\\\server\\share\\dir"},
+        {L"Apps", nullptr},
+        {L"C:Apps", nullptr},
+        {L"\\Apps", nullptr},
+        {L"\\\\server", nullptr},
+        {L"\\\\?\\C:\\Apps", nullptr},
+        {L"C:\\a\\..\\b", nullptr},
+        {L"C:\\a.\\b", nullptr},
+        {L"C:\\a \\b", nullptr},
+        {L"C:\\a:b", nullptr},
+        {L"C:\\a|b", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::wstring strFolder;
+        EXPECT_EQ(NormalizeCommandLineFolder(c.first, &strFolder), c.second != nullptr) << c.first[0];
+        if (c.second) {
+            EXPECT_EQ(strFolder, c.second);
+        }
+    }
+}
+
+TEST(SetupCommandLine, ExitCodes)
+{
+    auto code = [](bool bStarted, bool bFinished, bool bSucceeded, bool bStop, unsigned long dwError) {
+        InstallOutcome outcome;
+        outcome.bStarted = bStarted;
+        outcome.bFinished = bFinished;
+        outcome.bSucceeded = bSucceeded;
+        outcome.bStopRequested = bStop;
+        outcome.dwLastError = dwError;
+        return ExitCodeFor(outcome);
+    };
+    EXPECT_EQ(code(true, true, true, false, 0), kExitInstalled);
+    EXPECT_EQ(code(false, false, false, false, 0), kExitUserClosed);
+    EXPECT_EQ(code(true, true, false, true, 0), kExitUserClosed);
+    EXPECT_EQ(code(true, true, false, false, 0), kExitFailed);
+    EXPECT_EQ(code(true, false, false, false, 0), kExitFailed);
+    EXPECT_EQ(code(true, true, false, false, 112), kExitDiskFull);
+    EXPECT_EQ(code(true, true, false, false, 39), kExitDiskFull);
+    EXPECT_EQ(code(true, true, false, false, 5), kExitFailed);
+}
