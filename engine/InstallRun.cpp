@@ -41,6 +41,13 @@ DWORD CSetupEngine::InstallRun()
         nCount = static_cast<int>(m_vecPackages.size());
 
     DeleteFolder(m_szSetupPath);
+    // A link that could not be removed would take every file to where it
+    // leads.
+    if (IsLink(m_szSetupPath)) {
+        LogError(L"[CSetupDlg::Execute] %ls is a link that cannot be removed", m_szSetupPath);
+        ShowError(L"安装失败");
+        return 1;
+    }
 
     int nFailures = 0;
     for (int i = 0; i < nCount;) {

@@ -33,11 +33,23 @@ void RemoveLink(const wchar_t* pszPath)
 
 }  // namespace
 
+bool IsLink(const wchar_t* pszPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesW(pszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 BOOL DeleteFolder(const wchar_t* pszFolder)
 {
     wchar_t szPattern[MAX_PATH];
     if (!pszFolder || !*pszFolder || !FormatPath(szPattern, L"%ls//*.*", pszFolder))
         return FALSE;
+    // A folder that is itself a link (planted where the folder should be)
+    // is removed as a link; listing it would reach what it leads to.
+    if (IsLink(pszFolder)) {
+        RemoveLink(pszFolder);
+        return ::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES;
+    }
 
     WIN32_FIND_DATAW fd;
     ScopedFind find(::FindFirstFileW(szPattern, &fd));

@@ -735,7 +735,72 @@ def run_cleaned(m, case):
     return "drive and root names land below the install folder; " + note
 
 
+def forged_list_repo(m):
+    """Lines whose names are paths, devices or streams: never fetched."""
+    r = repolib.standard_repo(m.client_exe)
+    r.extra_lines += ["..\\evil.txt;1;1", "../evil.txt;1;1", "COM1.zip;1;1", "sub/x.zip;1;1", "x.zip:s;1;1",
+                      "..;1;1", "x.zip.;1;1"]
+    return r
+
+
+def run_forged_list(m, case):
+    note = run_success(m, case)
+    for probe in (r"C:\evil.txt", r"C:\temp\..\evil.txt", r"C:\sub"):
+        check(not os.path.exists(m.s.unix(probe)), "%s exists" % probe)
+    return "lines with path names skipped; " + note
+
+
+def corrupt_entry_repo(m):
+    """A clean stream whose recorded CRC is off by one bit, in a file the
+    CRC list does not name."""
+    r = repolib.standard_repo(m.client_exe)
+    core = r.packages[0]
+    entries = sorted(core.files.items()) + [("unlisted.dat", b"bytes the entry's CRC does not match" * 20)]
+    r.packages[0] = repolib.Package(core.name, core.group, core.files,
+                                    data=repolib.make_raw_zip(entries, wrong_crc={"unlisted.dat"}))
+    return r
+
+
+def run_corrupt_entry(m, case):
+    note = run_fault(m, case)
+    check(not os.path.exists(m.installed("unlisted.dat")), "the corrupt entry's file was left behind")
+    return note
+
+
+LINK_TARGET = r"R:\elsewhere"
+
+
+def link_prepare(m, case):
+    """Another user's folder, and a link to it where the install folder goes."""
+    target = m.s.unix(LINK_TARGET)
+    os.makedirs(target, exist_ok=True)
+    open(os.path.join(target, "precious.txt"), "wb").write(b"not the installer's")
+    os.symlink(target, m.s.unix(m.setup_folder))
+
+
+def link_cleanup(m, case):
+    link = m.s.unix(m.setup_folder)
+    if os.path.islink(link):
+        os.unlink(link)
+    shutil.rmtree(m.s.unix(LINK_TARGET), ignore_errors=True)
+
+
+def run_link_folder(m, case):
+    note = run_fault(m, case)
+    target = m.s.unix(LINK_TARGET)
+    check(os.listdir(target) == ["precious.txt"], "the link's target changed: %r" % os.listdir(target))
+    check(open(os.path.join(target, "precious.txt"), "rb").read() == b"not the installer's",
+          "the link's target lost its file")
+    return "nothing removed or written through the link; " + note
+
+
 group("hostile",
+      Case("forged-list-names", run_forged_list, repo=forged_list_repo),
+      Case("corrupt-entry", run_corrupt_entry, repo=corrupt_entry_repo, text="安装core.zip失败",
+           lines=package_unzip_failed("core.zip")),
+      Case("install-folder-is-a-link", run_link_folder, prepare=link_prepare, cleanup=link_cleanup,
+           text="安装失败", lines=[("Error", r"^\[CSetupDlg::Execute\] C:\\Brivex Client is a link that cannot be "
+                                          r"removed$")]),
       *[Case("hostile-name " + name, run_hostile, repo=hostile_repo(name), text="安装core.zip失败",
              lines=package_unzip_failed("core.zip")) for name in HOSTILE_NAMES],
       Case("drive-and-root-names-cleaned", run_cleaned, repo=cleaned_repo))
@@ -766,8 +831,28 @@ def run_browse(m, case):
     return "installed to %s; %s" % (m.setup_folder, note)
 
 
+def run_browse_after_start(m, case):
+    """The browser has no owner: the install can start while it is open. The
+    folder chosen then must not move the install."""
+    inst = m.start()
+
+    def start_install():
+        # The browser opens top left, clear of the install button.
+        inst.click(INSTALL_POINT)
+        # Held in the slow package while the folder is chosen.
+        check(poll(lambda: "ui-yahei.zip" in m.servers.requests(), 20), "the install did not start")
+
+    m.choose_root(inst, CHOSEN_ROOT, before_ok=start_install)
+    note = expect_success(m, case, inst, machine_groups(case.fonts))
+    check(not any("OnClickBrowser" in r.msg for r in m.log()), "the chosen folder was settled during the install")
+    check(not os.path.exists(m.s.unix(CHOSEN_ROOT + r"\Brivex Client")), "the install moved to the chosen folder")
+    return "folder chosen after the start ignored; " + note
+
+
 group("browse",
-      Case("browse-to-folder-with-space-and-chinese", run_browse, prepare=browse_prepare))
+      Case("browse-to-folder-with-space-and-chinese", run_browse, prepare=browse_prepare),
+      Case("browse-after-the-install-started", run_browse_after_start, server="scripted",
+           prepare=lambda m, case: (browse_prepare(m, case), slow_yahei(m, case))))
 
 
 # -- group 7: a small disk ------------------------------------------------------------

@@ -219,10 +219,11 @@ class Installer:
         return sum(1 for i in range(0, len(data) - 2, 3)
                    if data[i] > 180 and data[i + 1] < 90 and data[i + 2] < 90)
 
-    def choose_folder(self, path):
+    def choose_folder(self, path, before_ok=None):
         """Picks a folder in the system folder browser with the mouse and the
         keyboard, as a user does: the first item, "My Computer", the drive,
-        then each folder by the start of its name."""
+        then each folder by the start of its name. before_ok runs while the
+        browser is still open, with the chosen folder selected."""
         self.click(BROWSE_POINT)
         box = poll(lambda: next((d for d in self.dialogs()
                                  if any(c["cls"] == "SysTreeView32" for c in d["children"])), None), 10, 0.2)
@@ -257,6 +258,13 @@ class Installer:
             self.m.s.xdotool("type", "--delay", "80", part[:4])
             time.sleep(0.3)
         self.m.s.screenshot("browse-" + path[0])
+        if before_ok:
+            before_ok()
+            # It may have taken the focus.
+            for wid in self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
+                if wid != self.wid:
+                    self.m.s.xdotool("windowfocus", "--sync", wid)
+            time.sleep(0.3)
         self.press(box, 1)
         check(poll(lambda: not self.dialogs(), 10, 0.2), "the folder browser stayed open")
 
@@ -435,10 +443,11 @@ class Machine:
         self.installers.append(inst)
         return inst
 
-    def choose_root(self, inst, folder):
+    def choose_root(self, inst, folder, before_ok=None):
         """Chooses the install root in the folder browser."""
-        inst.choose_folder(folder)
-        self.settle_root(folder)
+        inst.choose_folder(folder, before_ok)
+        if not before_ok:
+            self.settle_root(folder)
 
     def settle_root(self, folder):
         """The install and temp folders follow a chosen root."""

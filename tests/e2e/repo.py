@@ -41,10 +41,11 @@ def make_zip(entries):
     return buf.getvalue()
 
 
-def make_raw_zip(entries):
+def make_raw_zip(entries, wrong_crc=()):
     """A zip written byte by byte, so that names Python's writer would change
     (backslashes, drive letters, "..") reach the installer as stored.
-    entries: list of (name, bytes); all deflated."""
+    entries: list of (name, bytes); all deflated. Entries named in wrong_crc
+    record a CRC their bytes do not have."""
     local = b""
     central = b""
     for name, data in entries:
@@ -52,7 +53,7 @@ def make_raw_zip(entries):
         flags = 0x800 if any(ord(c) > 127 for c in name) else 0
         comp = zlib.compressobj(9, zlib.DEFLATED, -15)
         packed = comp.compress(data) + comp.flush()
-        crc = crc32(data)
+        crc = crc32(data) ^ (1 if name in wrong_crc else 0)
         offset = len(local)
         local += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, 8, 0x6000, 0x5821, crc, len(packed), len(data),
                              len(raw_name), 0) + raw_name + packed

@@ -208,3 +208,27 @@ TEST(DeleteFolder, UnixFolderSymlinkUnderWineIsNotFollowed)
     }
     EXPECT_TRUE(outside.Intact());
 }
+
+// The folder itself a link, as another user could plant it: nothing is
+// removed through it.
+TEST(DeleteFolder, FolderThatIsItselfALinkIsNotListed)
+{
+    OutsideFolder outside;
+    CTempDir dir;
+    const std::wstring strLink = dir / L"Brivex Client";
+    if (!MakeUnixSymlink(strLink, outside.dir.Path()))
+        GTEST_SKIP() << "not Wine, or /bin/ln could not make a Unix symlink";
+    ASSERT_TRUE(IsLink(strLink.c_str()));
+
+    EXPECT_FALSE(DeleteFolder(strLink.c_str())) << "Wine resolves every open of the link, so it stays";
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_TRUE(IsLink(strLink.c_str()));
+    EXPECT_FALSE(IsLink(dir.Path().c_str()));
+    const std::string strUnixLink = UnixPath(strLink);
+    std::wstring strCommand = L"rm -f \"" + std::wstring(strUnixLink.begin(), strUnixLink.end()) + L"\"";
+    if (StartUnixProgram(L"Z:\\bin\\rm", strCommand)) {
+        for (int i = 0; i < 250 && PathExists(strLink); ++i)
+            ::Sleep(20);
+    }
+    EXPECT_TRUE(outside.Intact());
+}
