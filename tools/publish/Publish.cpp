@@ -3,6 +3,7 @@
 #include "Description.h"
 #include "PackageWriter.h"
 #include "Plan.h"
+#include "ReleaseSigning.h"
 #include "ServerLists.h"
 
 #include <cstdarg>
@@ -131,6 +132,32 @@ void PrintSummary(const fs::path& tree, const std::vector<PlannedPackage>& packa
     }
 }
 
+// Every file the installer fetches after the release, in its order.
+std::vector<std::string> FetchOrder(const std::vector<PlannedPackage>& packages)
+{
+    std::vector<std::string> names = {kPackageList};
+    for (const PlannedPackage& package : packages)
+        names.push_back(package.strName);
+    names.push_back(kUninstaller);
+    names.push_back(kCrcList);
+    return names;
+}
+
+int MakeKeyMain(const std::string& strFolder, std::ostream& out, std::ostream& err)
+{
+    std::string strFingerprint;
+    std::string strError;
+    if (!MakeReleaseKey(strFolder, &strFingerprint, &strError)) {
+        err << strError << "\n";
+        return kFailed;
+    }
+    const fs::path folder(strFolder);
+    out << "private key " << (folder / kPrivateKeyFile).string() << " (keep it off the build machine)\n"
+        << "public key  " << (folder / kPublicKeyFile).string() << " (SETUP_RELEASE_KEY), SHA-256 " << strFingerprint
+        << "\n";
+    return kPublished;
+}
+
 }  // namespace
 
 int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& err)
@@ -180,22 +207,35 @@ int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& e
             return kRefused;
         }
     }
+    SignedRelease release;
+    if (!options.strSignKey.empty() && !WriteSignedRelease(fresh.string(), tree.string(), FetchOrder(packages),
+                                                           options.strSignKey, &release, &strError)) {
+        fs::remove_all(fresh, ec);
+        err << strError << "\nnothing was published\n";
+        return kFailed;
+    }
     if (!ReplaceTree(fresh, tree, &strError)) {
         fs::remove_all(fresh, ec);
         err << strError << "\n";
         return kFailed;
     }
     PrintSummary(tree, packages, out);
+    if (!options.strSignKey.empty())
+        out << Format("  %-24s serial %u, %zu files, signed by the key with SHA-256 %s\n", kReleaseTextName,
+                      release.nSerial, release.nFiles, release.strFingerprint.c_str());
     return kPublished;
 }
 
 int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
+    if (argc == 3 && std::string(argv[1]) == "--new-key")
+        return MakeKeyMain(argv[2], out, err);
     PublishOptions options;
     const std::pair<const char*, std::string*> kOptions[] = {{"--client", &options.strClientFolder},
                                                              {"--description", &options.strDescription},
                                                              {"--uninstaller", &options.strUninstaller},
-                                                             {"--out", &options.strServerRoot}};
+                                                             {"--out", &options.strServerRoot},
+                                                             {"--sign-key", &options.strSignKey}};
     for (int i = 1; i < argc; ++i) {
         bool bKnown = false;
         for (const auto& option : kOptions) {
@@ -211,10 +251,14 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
         }
     }
     for (const auto& option : kOptions) {
-        if (option.second->empty()) {
+        if (option.second->empty() && option.second != &options.strSignKey) {
             err << "usage: " << (argc > 0 ? argv[0] : "fenmora-publish")
                 << " --client DIR --description FILE --uninstaller UnInstall.exe --out SERVER_ROOT\n"
-                   "  writes SERVER_ROOT/EX3: one zip per package, divozira.txt, filecrc.txt, UnInstall.exe\n";
+                   "  writes SERVER_ROOT/EX3: one zip per package, divozira.txt, filecrc.txt, UnInstall.exe\n"
+                   "  [--sign-key FILE]  also release.txt and release.sig, signed with that private key\n"
+                   "   or: " << (argc > 0 ? argv[0] : "fenmora-publish")
+                << " --new-key DIR\n"
+                   "  writes a new key pair: DIR/release-private.pem and DIR/release-public.der\n";
             return kFailed;
         }
     }

@@ -8,6 +8,7 @@ struct PublishOptions {
     std::string strDescription;
     std::string strUninstaller;
     std::string strServerRoot;  // the tree is written to its "EX3"
+    std::string strSignKey;     // private key; empty publishes no release
 };
 
 constexpr int kPublished = 0;
@@ -20,5 +21,5 @@ constexpr int kFailed = 2;   // usage, reading or writing
 int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& err);
 
 // The command line: --client DIR --description FILE --uninstaller FILE
-// --out SERVER_ROOT.
+// --out SERVER_ROOT [--sign-key FILE], or --new-key DIR alone.
 int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
