@@ -294,6 +294,7 @@ class Machine:
         self.s = session
         self.servers = servers
         self.exe = exe
+        self.default_exe = exe
         self.work = work
         self.installers = []
         self.setup_folder = SETUP_FOLDER
@@ -375,6 +376,7 @@ class Machine:
         self.setup_folder = SETUP_FOLDER
         self.temp_folder = TEMP_FOLDER
         self.browsed = False
+        self.exe = self.default_exe
 
     # -- canaries ---------------------------------------------------------
     def snapshot(self):
