@@ -11,7 +11,7 @@ g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
 mingw-w64-i686-dev libz-mingw-w64-dev googletest zlib1g-dev
 wine wine32:i386 xvfb xdotool x11-utils fonts-wqy-zenhei
 nginx-light squid apache2-utils imagemagick unzip fonts-dejavu-core
-libssl-dev libgnutls30:i386"
+libssl-dev openssl libgnutls30:i386"
 
 missing=""
 for p in $PACKAGES; do
