@@ -72,6 +72,7 @@ void CSetupEngine::RunSuccessTail()
     if (m_pNotifier)
         m_pNotifier->UpdateProgressText();
     WriteRegistry();
+    RecordReleaseSerial();
     if (m_pNotifier)
         m_pNotifier->StartLaunchTimer();
 }

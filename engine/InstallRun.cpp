@@ -35,7 +35,7 @@ DWORD CSetupEngine::InstallRun()
     m_nProgress = 0;
     m_dwLastFailureError = 0;
     int nCount = 0;
-    if (!Execute(&nCount))
+    if (!StartRelease() || !Execute(&nCount))
         return 1;
     if (nCount > static_cast<int>(m_vecPackages.size()))
         nCount = static_cast<int>(m_vecPackages.size());

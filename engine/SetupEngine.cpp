@@ -87,10 +87,19 @@ InstallOutcome CSetupEngine::Outcome() const
 
 bool CSetupEngine::FetchIntoBuffer(const wchar_t* pszUrl)
 {
+    if (!m_bReleaseRequired)
+        return FetchBody(pszUrl, kAnyBodySize);
+    // The size check comes first: a longer body is not read to its end.
+    const ReleaseFile* pListed = ListedFile(pszUrl);
+    return pListed && FetchBody(pszUrl, static_cast<int32_t>(pListed->nSize)) && MatchesListed(*pListed, pszUrl);
+}
+
+bool CSetupEngine::FetchBody(const wchar_t* pszUrl, int32_t nMaxBody)
+{
     if (m_pDownloadBuffer)
         std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
     m_nDownloadSize = 0;
     const HWND hWndPromptOwner = m_pNotifier ? m_pNotifier->PromptOwner() : nullptr;
     return HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                        m_szProxyPassword, hWndPromptOwner) != 0;
+                        m_szProxyPassword, hWndPromptOwner, nMaxBody) != 0;
 }

@@ -3,6 +3,7 @@
 #include "engine/BaseUrl.h"
 #include "engine/InstallNotifier.h"
 #include "engine/PackageList.h"
+#include "engine/ReleaseSignature.h"
 #include "engine/SetupCommandLine.h"
 #include "engine/WorkerThread.h"
 #include "net/ProxyAuthUi.h"
@@ -90,8 +91,23 @@ private:
     // Returns true when that was the last try.
     bool ReportFailedTry(const PackageTry& result, int nFailures);
     void ApplyLocation(const InstallLocation& location);
-    // Downloads a server file into the download buffer, from its start.
+    // Downloads a server file into the download buffer, from its start; in
+    // a signed release only the body the release lists is taken.
     bool FetchIntoBuffer(const wchar_t* pszUrl);
+    // The same for any body of at most nMaxBody bytes (kAnyBodySize: any).
+    bool FetchBody(const wchar_t* pszUrl, int32_t nMaxBody);
+
+    // Signed releases (engine/SignedRelease.cpp). At the start of an
+    // attempt: fetches and verifies the release; false, with the texts of a
+    // failed package-list download, when the attempt cannot go on.
+    bool StartRelease();
+    bool FetchRelease();
+    // The release's entry for the file a URL names; null, logged, if none.
+    const ReleaseFile* ListedFile(const wchar_t* pszUrl) const;
+    // Whether the buffer holds exactly that file; logs the mismatch.
+    bool MatchesListed(const ReleaseFile& file, const wchar_t* pszUrl);
+    // After a success: the serial, so that an older release is refused.
+    void RecordReleaseSerial();
 
     uint8_t* m_pDownloadBuffer = nullptr;
     int32_t m_nDownloadCapacity = 0;
@@ -123,4 +139,9 @@ private:
     // The system's code of the failure that ended the current run; 0 when
     // it had none.
     std::atomic<DWORD> m_dwLastFailureError{0};
+
+    // With a key in the exe every attempt needs a release it signed.
+    ReleaseKey m_releaseKey = {};
+    const bool m_bReleaseRequired = LoadReleaseKey(&m_releaseKey);
+    Release m_release;  // of the current attempt
 };

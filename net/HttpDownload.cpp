@@ -164,7 +164,7 @@ bool QueryContentLength(HINTERNET hRequest, wchar_t (&szLength)[32], uint64_t* p
 }
 
 // Appends the whole body; false after logging the failure.
-bool ReadBody(HINTERNET hRequest, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity)
+bool ReadBody(HINTERNET hRequest, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity, int32_t nMaxBody)
 {
     // WinINet reports a connection closed early as the end of the body: only
     // the announced length tells a cut body from a whole one.
@@ -172,12 +172,22 @@ bool ReadBody(HINTERNET hRequest, uint8_t** ppBuffer, int32_t* pnSize, int32_t* 
     uint64_t nLength = 0;
     bool bKnownLength = QueryContentLength(hRequest, szLength, &nLength);
     DWORD dwReceived = 0;
+    const bool bLimited = nMaxBody != kAnyBodySize;
+    if (bLimited && bKnownLength && nLength > static_cast<uint64_t>(nMaxBody)) {
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%ls max=%ld",
+                 szLength, static_cast<long>(nMaxBody));
+        return false;
+    }
 
     uint8_t chunk[kChunkSize];
     for (;;) {
         std::memset(chunk, 0, sizeof(chunk));
         DWORD dwRecv = 0;
-        if (!::InternetReadFile(hRequest, chunk, kChunkSize, &dwRecv)) {
+        // A limited read asks for one byte past the limit at most.
+        DWORD cbAsk = kChunkSize;
+        if (bLimited && static_cast<uint64_t>(nMaxBody) + 1 - dwReceived < cbAsk)
+            cbAsk = static_cast<DWORD>(static_cast<uint64_t>(nMaxBody) + 1 - dwReceived);
+        if (!::InternetReadFile(hRequest, chunk, cbAsk, &dwRecv)) {
             LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", ::GetLastError(), dwRecv);
             return false;
         }
@@ -196,6 +206,11 @@ bool ReadBody(HINTERNET hRequest, uint8_t** ppBuffer, int32_t* pnSize, int32_t* 
         switch (AppendChunk(ppBuffer, pnSize, pnCapacity, chunk, dwRecv)) {
         case AppendResult::Appended:
             dwReceived += dwRecv;
+            if (bLimited && dwReceived > static_cast<DWORD>(nMaxBody)) {
+                LogError(L"[HttpDownload  InternetReadFile]  body too large received=%lu max=%ld", dwReceived,
+                         static_cast<long>(nMaxBody));
+                return false;
+            }
             break;
         case AppendResult::TooLarge:
             LogError(L"[HttpDownload  InternetReadFile]  size too large size=%ld dwRecv=%lu", static_cast<long>(*pnSize),
@@ -211,7 +226,7 @@ bool ReadBody(HINTERNET hRequest, uint8_t** ppBuffer, int32_t* pnSize, int32_t* 
 }  // namespace
 
 int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity,
-                 wchar_t* szProxyUser, wchar_t* szProxyPassword, HWND hWndOwner)
+                 wchar_t* szProxyUser, wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody)
 {
     HTTP_VERSION_INFO version = {1, 1};
     if (!::InternetSetOptionExW(nullptr, INTERNET_OPTION_HTTP_VERSION, &version, sizeof(version), 0)) {
@@ -262,5 +277,5 @@ int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int3
         }
     }
 
-    return ReadBody(hRequest.Get(), ppBuffer, pnSize, pnCapacity) ? 1 : 0;
+    return ReadBody(hRequest.Get(), ppBuffer, pnSize, pnCapacity, nMaxBody) ? 1 : 0;
 }

@@ -9,6 +9,9 @@
 // demand with the remembered credentials (64-unit arrays) or with ones the
 // user types into the prompt owned by hWndOwner (net/ProxyAuthUi.h: tests
 // answer it without a window). Returns 1 when the whole body is in the
-// buffer, 0 on any failure.
+// buffer, 0 on any failure. With nMaxBody a body longer than that fails:
+// at once when its length is announced, else as soon as one byte more has
+// come, so that a larger body is never read to its end.
+constexpr int32_t kAnyBodySize = -1;
 int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity,
-                 wchar_t* szProxyUser, wchar_t* szProxyPassword, HWND hWndOwner);
+                 wchar_t* szProxyUser, wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody = kAnyBodySize);

@@ -3,13 +3,15 @@
 # Run as root; quick when everything is already there.
 set -eu
 
+# libgnutls30:i386: Wine's bcrypt verifies the installer's release signature
+# through GnuTLS, which 32-bit Wine only recommends.
 PACKAGES="cmake ninja-build make dpkg-dev curl python3 ca-certificates
 gcc g++
 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
 mingw-w64-i686-dev libz-mingw-w64-dev googletest zlib1g-dev
 wine wine32:i386 xvfb xdotool x11-utils fonts-wqy-zenhei
 nginx-light squid apache2-utils imagemagick unzip zip fonts-dejavu-core
-osslsigncode openssl"
+osslsigncode libssl-dev openssl libgnutls30:i386"
 
 missing=""
 for p in $PACKAGES; do

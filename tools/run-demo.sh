@@ -1,8 +1,9 @@
 #!/bin/bash
 # The whole product on one machine: builds everything, publishes the demo
-# client into build/demo/server/EX3, serves it with nginx on 127.0.0.1 at
-# the port of the installer's built-in base URL and starts the installer
-# under Wine in a fresh prefix (build/demo/wine).
+# client into build/demo/server/EX3 as a release signed with the demo key
+# the build made (build/demo-key), serves it with nginx on 127.0.0.1 at the
+# port of the installer's built-in base URL and starts the installer built
+# with that key under Wine in a fresh prefix (build/demo/wine).
 #
 # With a DISPLAY the window opens there and the user clicks; once the
 # installer has ended the script prints what was installed and waits until
@@ -61,9 +62,10 @@ case "$host" in
     *) echo "the built-in base URL's host is $host; the demo serves on 127.0.0.1 only" >&2; exit 2 ;;
 esac
 
-echo "== publishing the demo client"
+echo "== publishing the demo client, signed with the demo key"
 "$build/host/fenmora-publish" --client "$demo/client" --description "$root/demo/publish.ini" \
-    --uninstaller "$build/uninstall/UnInstall.exe" --out "$demo/server"
+    --uninstaller "$build/uninstall/UnInstall.exe" --out "$demo/server" \
+    --sign-key "$build/demo-key/release-private.pem"
 
 echo "== serving $demo/server on http://$host/"
 "$root/tests/harness/http-server.sh" start "$demo/nginx" "$demo/server" "$port"
@@ -130,6 +132,7 @@ report() {
     values=$(wine_reg query "$key")
     echo "$values" | sed '/^$/d'
     echo "$values" | grep -q 'DisplayName *REG_SZ *Fenmora' || missing="$missing\n  the uninstall entry \"Brivex Client\""
+    echo "$values" | grep -q 'ReleaseSerial *REG_DWORD' || missing="$missing\n  ReleaseSerial in the uninstall entry"
 
     echo "== shortcuts"
     local desktop programs
@@ -150,7 +153,7 @@ report() {
     fi
 }
 
-exe="$build/app/FenmoraSetup.exe"
+exe="$build/app/signed-demo/FenmoraSetup.exe"
 echo "== starting the installer"
 "$root/tests/harness/wine-run.sh" "$state" "$exe" </dev/null >"$demo/installer.out" 2>&1 &
 installer=$!

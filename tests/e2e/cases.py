@@ -57,9 +57,12 @@ def machine_groups(fonts):
     return {1, 2} if fonts == "present" else {1, 3}
 
 
-def expected_requests(repo, groups):
+def expected_requests(repo, groups, signed=False):
+    """The files an install fetches; the release first for an installer
+    that requires one."""
     names = ["divozira.txt"] + [p.name for p in repo.packages if p.group in groups]
-    return names + ["UnInstall.exe", "filecrc.txt"]
+    release = ["release.txt", "release.sig"] if signed else []
+    return release + names + ["UnInstall.exe", "filecrc.txt"]
 
 
 def expect_success(m, case, inst, groups):
@@ -85,7 +88,7 @@ def expect_installed(m, repo, groups):
     """The requests, files, settings, entry, shortcuts and log lines of a
     successful install; the registration's time in the log."""
     got = m.servers.requests()
-    want = expected_requests(repo, groups)
+    want = expected_requests(repo, groups, m.exe != m.default_exe)
     check(got == want, "requests %r, expected %r" % (got, want))
 
     files = repo.files_for(groups)
@@ -157,6 +160,8 @@ def expect_settings(m, repo):
 def expect_registration(m):
     values = m.s.reg_query(UNINSTALL_KEY)
     check(values is not None, "no uninstall key")
+    if m.exe != m.default_exe:
+        values.pop("ReleaseSerial", None)  # the signed cases check it
     f = m.setup_folder
     want = {"DisplayIcon": f + r"\iKVLRemote.exe", "AppExePath": "iKVLRemote.exe", "DisplayName": "Fenmora",
             "Publisher": "Fenmora", "DisplayVersion": "2.0", "InstallLocation": f + "\\",
@@ -318,7 +323,7 @@ def registered(m):
                     if os.path.exists(m.s.unix(p))]
 
 
-def expect_attempts_failed(m, attempt_lines, list_requests=3):
+def expect_attempts_failed(m, attempt_lines, list_requests=3, registered=False):
     """The log lines of three failed attempts in order, the list fetched in
     each, nothing registered."""
     want = []
@@ -330,19 +335,23 @@ def expect_attempts_failed(m, attempt_lines, list_requests=3):
     check(sum(1 for r in records if "安装结束" in r.msg) == 3, "not exactly three failed attempts")
     check(m.servers.requests().count("divozira.txt") == list_requests,
           "the list was not fetched once per attempt: %r" % m.servers.requests())
-    expect_nothing_registered(m)
+    if registered:
+        check(not m.client_started(), "the client started after a failed install")
+    else:
+        expect_nothing_registered(m)
 
 
-def expect_failure(m, case, inst, text, attempt_lines, timeout=60, list_requests=3):
+def expect_failure(m, case, inst, text, attempt_lines, timeout=60, list_requests=3, registered=False):
     """Three failed attempts, the red text on screen, the log lines of every
-    attempt in order, nothing registered; then a close without a question."""
+    attempt in order, nothing registered (unless it was before) and nothing
+    started; then a close without a question."""
     check(m.wait_log(r"^\[Execute\] 第2安装结束，安装失败$", timeout), "no third failed attempt in the log")
     status = poll(lambda: (lambda st: st if st and st[0] and st[1] == text else None)(inst.status()), 5, 0.2)
     check(status, "status label shows %r, expected %r visible" % (inst.status(), text))
     red = poll(lambda: inst.red_pixels() > 20 and inst.red_pixels(), 3, 0.2)
     shot = m.s.screenshot(case.name + "-error")
     check(red, "no red text in the status area (%s)" % shot)
-    expect_attempts_failed(m, attempt_lines, list_requests)
+    expect_attempts_failed(m, attempt_lines, list_requests, registered)
     check(inst.running(), "the installer ended by itself after the failure")
 
     # Closing after a failure asks nothing.
@@ -396,7 +405,8 @@ def faults(table=None, list_data=None, omit=()):
 
 def run_fault(m, case):
     inst = install(m)
-    return expect_failure(m, case, inst, case.expect["text"], case.expect["lines"], case.expect.get("timeout", 60))
+    return expect_failure(m, case, inst, case.expect["text"], case.expect["lines"], case.expect.get("timeout", 60),
+                          case.expect.get("list_requests", 3))
 
 
 def run_recovers(m, case):
@@ -1155,4 +1165,213 @@ group("deploy",
       Case("silent-client-running", run_silent_client_running),
       Case("quiet-uninstall-as-registered", run_quiet_uninstall, repo=real_uninstaller_repo,
            prepare=quiet_uninstall_prepare),
+      )
+
+
+# -- group 10: signed releases ---------------------------------------------------
+
+def signed_installer(prepare=None):
+    """A prepare step: the installer built with the demo key, then prepare."""
+    def run(m, case):
+        m.exe = m.signed_exe
+        if prepare:
+            prepare(m, case)
+    return run
+
+
+def signed_tree(key="demo", serial=1):
+    """The generated tree, signed with openssl by the demo key or another."""
+    def make(m):
+        r = repolib.standard_repo(m.client_exe)
+        r.release = (m.release_key if key == "demo" else m.other_key, serial)
+        return r
+    return make
+
+
+def signed_demo_repo(m):
+    """The demo client as the publishing tool publishes and signs it."""
+    return repolib.publish(m.publish_tool, m.demo_client_dir, m.demo_description, m.uninstaller_exe,
+                           os.path.join(m.work, "published-signed"), sign_key=m.release_key)
+
+
+def served(m, name):
+    return os.path.join(m.servers.www, repolib.URL_DIR, name)
+
+
+def release_serial(m):
+    with open(served(m, "release.txt")) as f:
+        return int(f.readline().split("=")[1])
+
+
+def run_signed_success(m, case):
+    note = run_demo_success(m, case)
+    serial = release_serial(m)
+    check(m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial") == serial, "ReleaseSerial is %r, expected %d" %
+          (m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial"), serial))
+    expect_in_order(m.log(), [("Normal", r"^\[CSetupDlg::CheckRelease\] release %d verified, 6 files$" % serial),
+                              ("Normal", r"^\[CSetupDlg::WriteRegistry\] ReleaseSerial=%d status=0$" % serial)])
+    return "release %d; %s" % (serial, note)
+
+
+def run_unsigned_installer(m, case):
+    note = run_demo_success(m, case)
+    check(m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial") is None, "ReleaseSerial written without a key")
+    check(not [r for r in m.log() if "Release" in r.msg], "release lines in the log of the installer without a key")
+    return "release files ignored; " + note
+
+
+def expect_only_genuine(m, case):
+    """Every file in the install folder is the release's own, and the temp
+    folder holds nothing but the log."""
+    genuine = dict(case.repo.files_for(machine_groups(case.fonts)), **{"UnInstall.exe": case.repo.uninstaller})
+    base = m.s.unix(m.setup_folder)
+    for root, _, names in os.walk(base):
+        for name in names:
+            rel = os.path.relpath(os.path.join(root, name), base).replace(os.sep, "/")
+            with open(os.path.join(root, name), "rb") as f:
+                check(genuine.get(rel) == f.read(), "%s in the install folder is not the release's" % rel)
+    temp = m.s.unix(m.temp_folder)
+    left = sorted(n for n in os.listdir(temp) if n.lower() != "log.txt") if os.path.isdir(temp) else []
+    check(not left, "left in the temp folder: %r" % left)
+
+
+def run_forged(m, case):
+    note = run_fault(m, case)
+    expect_only_genuine(m, case)
+    return note
+
+
+def flip_byte(name):
+    def forge(m, case):
+        path = served(m, name)
+        data = bytearray(open(path, "rb").read())
+        data[len(data) // 2] ^= 0x01
+        open(path, "wb").write(bytes(data))
+    return forge
+
+
+def grow(name):
+    def forge(m, case):
+        with open(served(m, name), "ab") as f:
+            f.write(os.urandom(1 << 20))
+    return forge
+
+
+def edit_list(name, edit):
+    """Rewrites one line of a served UTF-16 list, keeping its size."""
+    def forge(m, case):
+        path = served(m, name)
+        data = open(path, "rb").read()
+        lines = data[2:].decode("utf-16-le").split("\r\n")
+        lines[0] = edit(lines[0])
+        forged = data[:2] + "\r\n".join(lines).encode("utf-16-le")
+        check(len(forged) == len(data) and forged != data, "the forged %s is no same-size change" % name)
+        open(path, "wb").write(forged)
+    return forge
+
+
+def forge_media_keeping_crc(m, case):
+    """media.zip with changed data that keeps the CRC-32 of the installed
+    file (filecrc.txt passes it) and of the archive, at the same size."""
+    media = next(p for p in case.repo.packages if p.name == "media.zip")
+    genuine = media.files["media/intro.bin"]
+    marker = b"forged on the way"
+    data = genuine[:1000] + marker + genuine[1000 + len(marker):]
+    data = repolib.crc_patch(data, 1000 + len(marker), repolib.crc32(genuine))
+    forged = repolib.make_zip([("media/intro.bin", data)])
+    check(len(forged) == len(media.data) and repolib.crc32(forged) == repolib.crc32(media.data) and
+          forged != media.data, "the forged archive does not keep the size and the CRC-32")
+    open(served(m, "media.zip"), "wb").write(forged)
+
+
+def drop(name):
+    def forge(m, case):
+        os.unlink(served(m, name))
+    return forge
+
+
+def html_page(name):
+    def forge(m, case):
+        open(served(m, name), "wb").write(b"<!DOCTYPE html><html><body><h1>Sign in to the network</h1></body></html>\n")
+    return forge
+
+
+def run_rollback(m, case):
+    """Release 2 installs; the server then goes back to release 1, which is
+    refused with the installation left as it was."""
+    groups = machine_groups(case.fonts)
+    case.repo.release = (m.release_key, 2)
+    case.repo.write(m.servers.www)
+    expect_success(m, case, install(m), groups)
+    check(m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial") == 2, "release 2 installed, but ReleaseSerial is %r" %
+          m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial"))
+    m.end_programs()
+    os.unlink(m.installed("started.txt"))
+    installed = tree_digest(m.s.unix(m.setup_folder))
+
+    case.repo.release = (m.release_key, 1)
+    case.repo.write(m.servers.www)
+    m.servers.use(m.servers.kind)
+    inst = install(m)
+    note = expect_failure(m, case, inst, "下载Setupconfig.txt失败", case.expect["lines"], list_requests=0,
+                          registered=True)
+    check(m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial") == 2, "ReleaseSerial changed to %r" %
+          m.s.reg_dword(UNINSTALL_KEY, "ReleaseSerial"))
+    check(tree_digest(m.s.unix(m.setup_folder)) == installed, "the refused release changed the installation")
+    return note
+
+
+def sha_mismatch(name):
+    return ("Error", r"^\[CSetupDlg::CheckRelease\] %s%s differs from the release: SHA-256 mismatch$" %
+            (URL, re.escape(name)))
+
+
+TOO_LARGE = ("Error", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_CONTENT_LENGTH\]\]  body too large "
+                      r"Content-Length=\d+ max=\d+$")
+NOT_VERIFIED = ("Error", r"^\[CSetupDlg::CheckRelease\] release\.sig does not verify release\.txt status=0x[0-9a-f]{8}$")
+RELEASE_REFUSED = ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")
+CRC_LIST_FAILED = [("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] download filecrc\.txt failed$"),
+                   ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]
+
+
+def forged(name, forge, text, lines, key="demo", serial=1, list_requests=3):
+    """A case of the signed installer against a signed tree changed on its
+    way: it fails, with nothing forged in the install folder."""
+    return Case(name, run_forged, repo=signed_tree(key, serial), prepare=signed_installer(forge), text=text,
+                lines=lines, list_requests=list_requests)
+
+
+group("signed",
+      Case("signed-release-installs", run_signed_success, repo=signed_demo_repo, client="demo",
+           prepare=signed_installer()),
+      Case("installer-without-key-ignores-release", run_unsigned_installer, repo=signed_demo_repo, client="demo"),
+      forged("package-one-byte-changed", flip_byte("core.zip"), "下载core.zip失败",
+             package_download_failed("core.zip", sha_mismatch("core.zip"))),
+      forged("package-forged-keeping-crc32", forge_media_keeping_crc, "下载media.zip失败",
+             package_download_failed("media.zip", sha_mismatch("media.zip"))),
+      forged("package-longer-than-released", grow("core.zip"), "下载core.zip失败",
+             package_download_failed("core.zip", TOO_LARGE)),
+      forged("package-list-changed", edit_list("divozira.txt", lambda l: l.replace("core.zip;1;1", "core.zip;1;4")),
+             "下载Setupconfig.txt失败", [sha_mismatch("divozira.txt"), RELEASE_REFUSED]),
+      forged("crc-list-changed", edit_list("filecrc.txt", lambda l: l[:-1] + str((int(l[-1]) + 1) % 10)),
+             "校验失败", [sha_mismatch("filecrc.txt")] + CRC_LIST_FAILED),
+      forged("uninstaller-changed", flip_byte("UnInstall.exe"), "校验失败",
+             [sha_mismatch("UnInstall.exe"),
+              ("Error", r"^\[CSetupDlg::DownloadUninstallFile\] download UnInstall\.exe failed$"),
+              ("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] UnInstall\.exe GetCRC error$"),
+              ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]),
+      forged("release-signed-by-another-key", None, "下载Setupconfig.txt失败", [NOT_VERIFIED, RELEASE_REFUSED],
+             key="other", list_requests=0),
+      forged("signature-missing", drop("release.sig"), "下载Setupconfig.txt失败",
+             [STATUS_ERROR, ("Error", r"^\[CSetupDlg::CheckRelease\] download release\.sig failed$"), RELEASE_REFUSED],
+             list_requests=0),
+      forged("html-page-for-release", html_page("release.txt"), "下载Setupconfig.txt失败",
+             [NOT_VERIFIED, RELEASE_REFUSED], list_requests=0),
+      Case("unsigned-server", run_forged, repo=lambda m: repolib.standard_repo(m.client_exe),
+           prepare=signed_installer(), text="下载Setupconfig.txt失败", list_requests=0,
+           lines=[STATUS_ERROR, ("Error", r"^\[CSetupDlg::CheckRelease\] download release\.txt failed$"),
+                  RELEASE_REFUSED]),
+      Case("older-release-than-installed", run_rollback, repo=signed_tree(), prepare=signed_installer(),
+           lines=[("Error", r"^\[CSetupDlg::CheckRelease\] release 1 is older than the installed release 2: "
+                            r"refused as a rollback$"), RELEASE_REFUSED]),
       )

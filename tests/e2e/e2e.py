@@ -13,6 +13,7 @@ uninstall key, the shortcuts) and the canaries check the rest of C: after
 every case."""
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -48,6 +49,14 @@ def main():
     m.demo_client_dir = os.path.join(build, "demo", "client")
     m.demo_description = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "demo", "publish.ini")
     m.uninstaller_exe = os.path.join(build, "uninstall", "UnInstall.exe")
+    # The installer built with the demo key, that key, and one it does not know.
+    m.signed_exe = os.path.join(build, "app", "signed-demo", "FenmoraSetup.exe")
+    m.release_key = os.path.join(build, "demo-key", "release-private.pem")
+    m.other_key = os.path.join(state, "other-key", "release-private.pem")
+    if not os.path.exists(m.other_key):
+        shutil.rmtree(os.path.dirname(m.other_key), ignore_errors=True)
+        check(subprocess.run([m.publish_tool, "--new-key", os.path.dirname(m.other_key)], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL).returncode == 0, "no second release key")
     m.prepare_session()
 
     results = []

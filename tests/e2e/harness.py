@@ -135,6 +135,12 @@ class Session:
             values[unescape(m.group(1))] = int(m.group(2), 16)
         return values
 
+    def reg_dword(self, key, name):
+        """A REG_DWORD value of a key, or None."""
+        rc, out = self.wine("reg", "query", key, "/v", name)
+        m = re.search(r"^\s*%s\s+REG_DWORD\s+0x([0-9a-fA-F]+)\s*$" % re.escape(name), out, re.M)
+        return int(m.group(1), 16) if rc == 0 and m else None
+
     def reg(self, *args):
         return self.wine("reg", *args)[0]
 

@@ -310,6 +310,7 @@ class Machine:
         self.s = session
         self.servers = servers
         self.exe = exe
+        self.default_exe = exe
         self.work = work
         self.installers = []
         self.setup_folder = SETUP_FOLDER
@@ -395,6 +396,7 @@ class Machine:
         self.temp_folder = TEMP_FOLDER
         self.browsed = False
         self.made_folders = []
+        self.exe = self.default_exe
 
     # -- canaries ---------------------------------------------------------
     def snapshot(self):

@@ -4,6 +4,7 @@ uninstaller, below ROOT/EX3/ as the installer asks for them.
 
 Lists are UTF-16LE with a byte-order mark and CR LF line ends, as served by
 the real repository."""
+import hashlib
 import io
 import os
 import shutil
@@ -61,6 +62,64 @@ def make_raw_zip(entries, wrong_crc=()):
                                len(data), len(raw_name), 0, 0, 0, 0, 0x20, offset) + raw_name
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(local), 0)
     return local + central + end
+
+
+def crc_patch(data, pos, target):
+    """data with the four bytes at pos chosen so that its CRC-32 is target.
+    CRC-32 is affine in those bits, so they follow from 32 columns."""
+    def crc_with(x):
+        return crc32(data[:pos] + x.to_bytes(4, "little") + data[pos + 4:])
+    base = crc_with(0)
+    basis = []  # (column, combination), distinct leading bits, descending
+    for j in range(32):
+        v, c = crc_with(1 << j) ^ base, 1 << j
+        for bv, bc in basis:
+            if v ^ bv < v:
+                v, c = v ^ bv, c ^ bc
+        if v:
+            basis.append((v, c))
+            basis.sort(reverse=True)
+    want, x = target ^ base, 0
+    for bv, bc in basis:
+        if want ^ bv < want:
+            want, x = want ^ bv, x ^ bc
+    assert want == 0
+    patched = data[:pos] + x.to_bytes(4, "little") + data[pos + 4:]
+    assert crc32(patched) == target
+    return patched
+
+
+def sign_release(out, key, serial):
+    """release.txt for every file below out and release.sig, made with the
+    openssl program: the installer's check against a signer other than the
+    publishing tool."""
+    lines = ["serial=%d" % serial]
+    for name in sorted(os.listdir(out)):
+        if name.startswith("release."):
+            continue
+        with open(os.path.join(out, name), "rb") as f:
+            data = f.read()
+        lines.append("%s;%d;%s" % (name, len(data), hashlib.sha256(data).hexdigest()))
+    text = "".join(line + "\n" for line in lines).encode()
+    with open(os.path.join(out, "release.txt"), "wb") as f:
+        f.write(text)
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=text, stdout=subprocess.PIPE,
+                         check=True).stdout
+    with open(os.path.join(out, "release.sig"), "wb") as f:
+        f.write(raw_signature(der))
+
+
+def raw_signature(der):
+    """r || s, 32 bytes each, of a DER ECDSA signature."""
+    assert der[0] == 0x30
+    i = 2 if der[1] < 0x80 else 3
+    out = b""
+    for _ in range(2):
+        assert der[i] == 0x02
+        n = der[i + 1]
+        out += int.from_bytes(der[i + 2:i + 2 + n], "big").to_bytes(32, "big")
+        i += 2 + n
+    return out
 
 
 def make_bomb(size):
@@ -125,6 +184,8 @@ class Repo:
         self.extra_lines = list(extra_lines)
         self.crc_files = crc_files
         self.crc_override = crc_override or {}
+        # A signed release of the tree: (private key file, serial).
+        self.release = None
 
     def files_for(self, groups):
         return files_for(self.packages, groups)
@@ -153,6 +214,8 @@ class Repo:
                 continue
             with open(os.path.join(out, name), "wb") as f:
                 f.write(data)
+        if self.release:
+            sign_release(out, *self.release)
         return out
 
 
@@ -216,11 +279,11 @@ class PublishedRepo:
         return out
 
 
-def publish(tool, client_dir, description, uninstaller, out_root):
+def publish(tool, client_dir, description, uninstaller, out_root, sign_key=None):
     """Runs the publishing tool; the tree it wrote, read back."""
     r = subprocess.run([tool, "--client", client_dir, "--description", description, "--uninstaller", uninstaller,
-                        "--out", out_root], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT)
+                        "--out", out_root] + (["--sign-key", sign_key] if sign_key else []),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     if r.returncode != 0:
         raise RuntimeError("publishing failed: " + r.stdout.decode("utf-8", "replace"))
     return PublishedRepo(os.path.join(out_root, URL_DIR))

@@ -286,3 +286,39 @@ TEST_F(HttpDownloadTest, BodyPassingTheSignedSizeLimitFails)
         << Narrow(JoinLines(m_log.Messages()));
     caller.nCapacity = 16;
 }
+
+// A limited download stops at the announced length when there is one, and
+// otherwise one byte past the limit, however long the body goes on.
+TEST_F(HttpDownloadTest, BodyLongerThanItsLimitFailsBeforeItsEnd)
+{
+    const int32_t n777k = static_cast<int32_t>(ServedFile(L"random-777k.bin").size());
+    struct Case {
+        std::wstring strUrl;
+        int32_t nMaxBody;
+        int nWant;
+        int32_t nWantSize;
+        const wchar_t* pszLinePattern;  // null: no line
+    };
+    const Case cases[] = {
+        {NginxUrl(L"random-777k.bin"), n777k, 1, n777k, nullptr},
+        {NginxUrl(L"random-777k.bin"), n777k - 1, 0, 0,
+         LR"(\[Error\]\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_CONTENT_LENGTH\]\]  body too large Content-Length=\d+ max=\d+)"},
+        {FaultUrl(L"/bytes/0"), 0, 1, 0, nullptr},
+        {FaultUrl(L"/chunked-short/3000000"), 5000, 0, 5001,
+         LR"(\[Error\]\[HttpDownload  InternetReadFile\]  body too large received=5001 max=5000)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << Narrow(c.strUrl) << " at most " << c.nMaxBody);
+        m_log.Clear();
+        DownloadCaller caller;
+        EXPECT_EQ(HttpDownload(c.strUrl.c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity, caller.szProxyUser,
+                               caller.szProxyPassword, nullptr, c.nMaxBody),
+                  c.nWant);
+        EXPECT_EQ(caller.nSize, c.nWantSize);
+        if (c.pszLinePattern) {
+            EXPECT_TRUE(MatchesLine(m_log.Messages(), c.pszLinePattern)) << Narrow(JoinLines(m_log.Messages()));
+        } else {
+            EXPECT_TRUE(m_log.Messages().empty()) << Narrow(JoinLines(m_log.Messages()));
+        }
+    }
+}

@@ -195,7 +195,8 @@ std::string PackageNameProblem(const std::string& strName)
         return "package name " + Quoted(strName) + " ends in a dot, which Windows drops";
     if (IsDevice(strName))
         return "package name " + Quoted(strName) + " is a device on Windows";
-    static const std::set<std::string> kTaken = {"divozira.txt", "filecrc.txt", "uninstall.exe", "log.txt"};
+    static const std::set<std::string> kTaken = {"divozira.txt", "filecrc.txt", "uninstall.exe", "log.txt",
+                                                 "release.txt", "release.sig"};
     if (kTaken.count(Lower(strName)))
         return "package name " + Quoted(strName) +
                " is taken: the server's own files and the installer's log.txt in its temp folder";

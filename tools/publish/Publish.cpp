@@ -3,6 +3,7 @@
 #include "Description.h"
 #include "PackageWriter.h"
 #include "Plan.h"
+#include "ReleaseSigning.h"
 #include "ServerLists.h"
 
 #include <cstdarg>
@@ -131,6 +132,32 @@ void PrintSummary(const fs::path& tree, const std::vector<PlannedPackage>& packa
     }
 }
 
+// Every file the installer fetches after the release, in its order.
+std::vector<std::string> FetchOrder(const std::vector<PlannedPackage>& packages)
+{
+    std::vector<std::string> names = {kPackageList};
+    for (const PlannedPackage& package : packages)
+        names.push_back(package.strName);
+    names.push_back(kUninstaller);
+    names.push_back(kCrcList);
+    return names;
+}
+
+int MakeKeyMain(const std::string& strFolder, std::ostream& out, std::ostream& err)
+{
+    std::string strFingerprint;
+    std::string strError;
+    if (!MakeReleaseKey(strFolder, &strFingerprint, &strError)) {
+        err << strError << "\n";
+        return kFailed;
+    }
+    const fs::path folder(strFolder);
+    out << "private key " << (folder / kPrivateKeyFile).string() << " (keep it off the build machine)\n"
+        << "public key  " << (folder / kPublicKeyFile).string() << " (SETUP_RELEASE_KEY), SHA-256 " << strFingerprint
+        << "\n";
+    return kPublished;
+}
+
 }  // namespace
 
 int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& err)
@@ -181,22 +208,35 @@ int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& e
             return kRefused;
         }
     }
+    SignedRelease release;
+    if (!options.strSignKey.empty() && !WriteSignedRelease(fresh.string(), tree.string(), FetchOrder(packages),
+                                                           options.strSignKey, &release, &strError)) {
+        fs::remove_all(fresh, ec);
+        err << strError << "\nnothing was published\n";
+        return kFailed;
+    }
     if (!ReplaceTree(fresh, tree, &strError)) {
         fs::remove_all(fresh, ec);
         err << strError << "\n";
         return kFailed;
     }
     PrintSummary(tree, packages, out);
+    if (!options.strSignKey.empty())
+        out << Format("  %-24s serial %u, %zu files, signed by the key with SHA-256 %s\n", kReleaseTextName,
+                      release.nSerial, release.nFiles, release.strFingerprint.c_str());
     return kPublished;
 }
 
 int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
+    if (argc == 3 && std::string(argv[1]) == "--new-key")
+        return MakeKeyMain(argv[2], out, err);
     PublishOptions options;
     const std::pair<const char*, std::string*> kOptions[] = {{"--client", &options.strClientFolder},
                                                              {"--description", &options.strDescription},
                                                              {"--uninstaller", &options.strUninstaller},
                                                              {"--out", &options.strServerRoot},
+                                                             {"--sign-key", &options.strSignKey},
                                                              // optional, after the kRequired ones
                                                              {"--codesign-pkcs12", &options.codesign.strPkcs12},
                                                              {"--codesign-password-file",
@@ -220,9 +260,13 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
         if (kOptions[n].second->empty()) {
             err << "usage: " << (argc > 0 ? argv[0] : "fenmora-publish")
                 << " --client DIR --description FILE --uninstaller UnInstall.exe --out SERVER_ROOT\n"
-                   "       [--codesign-pkcs12 FILE [--codesign-password-file FILE]]\n"
+                   "       [--sign-key FILE] [--codesign-pkcs12 FILE [--codesign-password-file FILE]]\n"
                    "  writes SERVER_ROOT/EX3: one zip per package, divozira.txt, filecrc.txt, UnInstall.exe\n"
-                   "  (signed with the PKCS#12 file's code-signing certificate when given)\n";
+                   "  (UnInstall.exe signed with the PKCS#12 file's code-signing certificate when given;\n"
+                   "  with --sign-key also release.txt and release.sig, signed with that private key)\n"
+                   "   or: " << (argc > 0 ? argv[0] : "fenmora-publish")
+                << " --new-key DIR\n"
+                   "  writes a new key pair: DIR/release-private.pem and DIR/release-public.der\n";
             return kFailed;
         }
     }

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "engine/ReleaseFormat.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// The publisher's public key: the P-256 point, X then Y, big-endian.
+using ReleaseKey = std::array<uint8_t, 64>;
+
+// The exe carries the key as an RCDATA resource of this name when it was
+// built with SETUP_RELEASE_KEY (cmake/ReleaseKey.cmake writes it); the
+// libraries and the programs without it stay in the mode without releases.
+constexpr wchar_t kReleaseKeyResource[] = L"RELEASE_KEY";
+
+// The key resource of the exe. False when there is none; a resource of any
+// other size also counts as a key, one that verifies nothing.
+bool LoadReleaseKey(ReleaseKey* pKey);
+
+// SHA-256 through CNG; false (logged) when the system cannot compute it.
+bool Sha256Of(const uint8_t* pData, size_t cbData, Sha256Digest* pDigest);
+
+// Whether the signature (r || s) of the text verifies with the key, through
+// CNG. *plStatus is the status of the failed call, for the log.
+bool VerifyReleaseSignature(const ReleaseKey& key, const uint8_t* pText, size_t cbText, const uint8_t* pSignature,
+                            size_t cbSignature, LONG* plStatus);

@@ -1,0 +1,122 @@
+#include "engine/SetupEngine.h"
+
+#include "log/Log.h"
+#include "net/HttpDownload.h"
+#include "system/InstalledRelease.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::wstring Widened(const char* pszAscii)
+{
+    return std::wstring(pszAscii, pszAscii + std::strlen(pszAscii));
+}
+
+bool BodyMatches(const uint8_t* pBody, int32_t nSize, const ReleaseFile& file, const wchar_t* pszUrl)
+{
+    if (static_cast<uint32_t>(nSize) != file.nSize) {
+        LogError(L"[CSetupDlg::CheckRelease] %ls is %ld bytes, the release says %lu", pszUrl, static_cast<long>(nSize),
+                 static_cast<unsigned long>(file.nSize));
+        return false;
+    }
+    Sha256Digest digest = {};
+    if (!Sha256Of(pBody, static_cast<size_t>(nSize), &digest))
+        return false;
+    if (digest != file.sha256) {
+        LogError(L"[CSetupDlg::CheckRelease] %ls differs from the release: SHA-256 mismatch", pszUrl);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CSetupEngine::StartRelease()
+{
+    if (!m_bReleaseRequired)
+        return true;
+    m_release = Release();
+    if (FetchRelease())
+        return true;
+    // What the user sees of a release that cannot be trusted is what a
+    // failed package-list download shows.
+    ShowError(L"下载Setupconfig.txt失败");
+    LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+    return false;
+}
+
+bool CSetupEngine::FetchRelease()
+{
+    const std::wstring strTextUrl = m_strBaseUrl + Widened(kReleaseTextName);
+    const std::wstring strSignatureUrl = m_strBaseUrl + Widened(kReleaseSignatureName);
+    LogNormal(L"[CSetupDlg::CheckRelease] start download  %ls", strTextUrl.c_str());
+    if (!FetchBody(strTextUrl.c_str(), static_cast<int32_t>(kMaxReleaseTextBytes))) {
+        LogError(L"[CSetupDlg::CheckRelease] download release.txt failed");
+        return false;
+    }
+    const std::string strText(reinterpret_cast<const char*>(m_pDownloadBuffer), static_cast<size_t>(m_nDownloadSize));
+    if (!FetchBody(strSignatureUrl.c_str(), static_cast<int32_t>(kReleaseSignatureBytes))) {
+        LogError(L"[CSetupDlg::CheckRelease] download release.sig failed");
+        return false;
+    }
+
+    // Nothing of the text is read before its signature holds.
+    LONG lStatus = 0;
+    if (!VerifyReleaseSignature(m_releaseKey, reinterpret_cast<const uint8_t*>(strText.data()), strText.size(),
+                                m_pDownloadBuffer, static_cast<size_t>(m_nDownloadSize), &lStatus)) {
+        LogError(L"[CSetupDlg::CheckRelease] release.sig does not verify release.txt status=0x%08lx",
+                 static_cast<unsigned long>(lStatus));
+        return false;
+    }
+    Release release;
+    if (!ParseRelease(strText, &release)) {
+        LogError(L"[CSetupDlg::CheckRelease] release.txt is signed but not readable");
+        return false;
+    }
+    const uint32_t nInstalled = ReadInstalledReleaseSerial();
+    if (release.nSerial < nInstalled) {
+        LogError(L"[CSetupDlg::CheckRelease] release %lu is older than the installed release %lu: refused as a rollback",
+                 static_cast<unsigned long>(release.nSerial), static_cast<unsigned long>(nInstalled));
+        return false;
+    }
+    LogNormal(L"[CSetupDlg::CheckRelease] release %lu verified, %u files", static_cast<unsigned long>(release.nSerial),
+              static_cast<unsigned>(release.files.size()));
+    m_release = std::move(release);
+    return true;
+}
+
+const ReleaseFile* CSetupEngine::ListedFile(const wchar_t* pszUrl) const
+{
+    const std::wstring strUrl = pszUrl;
+    const ReleaseFile* pFile = nullptr;
+    if (strUrl.compare(0, m_strBaseUrl.size(), m_strBaseUrl) == 0) {
+        // Listed names are printable ASCII; any other unit matches none.
+        std::string strName;
+        for (size_t i = m_strBaseUrl.size(); i < strUrl.size(); ++i)
+            strName += strUrl[i] < 0x80 ? static_cast<char>(strUrl[i]) : '\0';
+        pFile = FindReleaseFile(m_release, strName);
+    }
+    if (!pFile)
+        LogError(L"[CSetupDlg::CheckRelease] %ls is not in the release", pszUrl);
+    return pFile;
+}
+
+bool CSetupEngine::MatchesListed(const ReleaseFile& file, const wchar_t* pszUrl)
+{
+    if (BodyMatches(m_pDownloadBuffer, m_nDownloadSize, file, pszUrl))
+        return true;
+    // A body that is not the release's is never handed on.
+    m_nDownloadSize = 0;
+    return false;
+}
+
+void CSetupEngine::RecordReleaseSerial()
+{
+    if (!m_bReleaseRequired)
+        return;
+    const LONG lStatus = WriteInstalledReleaseSerial(m_release.nSerial);
+    LogNormal(L"[CSetupDlg::WriteRegistry] %ls=%lu status=%ld", kReleaseSerialValue,
+              static_cast<unsigned long>(m_release.nSerial), static_cast<long>(lStatus));
+}
