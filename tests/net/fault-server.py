@@ -54,6 +54,10 @@ class Handler(socketserver.StreamRequestHandler):
             self.wfile.write(body(args[0])[: args[1]])
             self.wfile.flush()
             if kind == "drop":
+                # The client must have read the head first: a reset throws
+                # away what the peer has received but not yet read, and the
+                # download would then fail while opening, not in the body.
+                time.sleep(0.5)
                 # A reset, not an orderly close: with linger 0 the close
                 # sends RST, and closing here keeps the server from sending
                 # its FIN first.
