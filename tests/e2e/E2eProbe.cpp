@@ -5,6 +5,8 @@
 //   e2e_probe set-event NAME      sets a named event (ends the stand-in clients)
 //   e2e_probe run COMMANDLINE     starts the command line, waits for it and
 //                                 prints its whole exit code
+//   e2e_probe show HWND CMD       ShowWindow on another program's window
+//   e2e_probe state HWND          whether the window is minimized, in front
 // Output is UTF-8, one "key=value" or one tab-separated record per line.
 #include <windows.h>
 
@@ -175,6 +177,30 @@ int SetNamedEvent(const wchar_t* pszName)
     return 0;
 }
 
+HWND WindowFrom(const wchar_t* pszHandle)
+{
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::wcstoull(pszHandle, nullptr, 10)));
+}
+
+int ShowOtherWindow(const wchar_t* pszHandle, const wchar_t* pszCommand)
+{
+    HWND hWnd = WindowFrom(pszHandle);
+    if (!::IsWindow(hWnd))
+        return 1;
+    ::ShowWindow(hWnd, static_cast<int>(std::wcstol(pszCommand, nullptr, 10)));
+    return 0;
+}
+
+int PrintWindowState(const wchar_t* pszHandle)
+{
+    HWND hWnd = WindowFrom(pszHandle);
+    if (!::IsWindow(hWnd))
+        return 1;
+    Print(std::wstring(L"iconic=") + (::IsIconic(hWnd) ? L"1" : L"0"));
+    Print(std::wstring(L"foreground=") + (::GetForegroundWindow() == hWnd ? L"1" : L"0"));
+    return 0;
+}
+
 // Wine gives the shell only the low 8 bits of an exit code; 1603 would
 // read as 67. The child is in a job that ends it with the probe, so a
 // probe the suite kills leaves nothing running; what the child starts (the
@@ -225,6 +251,11 @@ int wmain(int argc, wchar_t** argv)
         return SetNamedEvent(argv[2]);
     if (argc == 3 && std::wcscmp(argv[1], L"run") == 0)
         return RunAndWait(argv[2]);
-    Print(L"usage: e2e_probe lnk FILE | windows | processes | set-event NAME | run COMMANDLINE");
+    if (argc == 4 && std::wcscmp(argv[1], L"show") == 0)
+        return ShowOtherWindow(argv[2], argv[3]);
+    if (argc == 3 && std::wcscmp(argv[1], L"state") == 0)
+        return PrintWindowState(argv[2]);
+    Print(L"usage: e2e_probe lnk FILE | windows | processes | set-event NAME | run COMMANDLINE | show HWND CMD | "
+          L"state HWND");
     return 2;
 }

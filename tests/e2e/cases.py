@@ -1074,19 +1074,30 @@ def run_silent(m, case):
     return "exit %d in %s, no window" % (code, m.setup_folder)
 
 
+def window_state(m, hwnd):
+    out = m.s.probe("state", str(hwnd))
+    return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+
 def run_second_copy(m, case):
     """While one installer waits on its ready page, another ends at once with
-    1618, silent or not, showing nothing; the first stays as it was."""
+    1618, silent or not, showing nothing; without /S it brings the first
+    window back to the front (it is minimized first, so that this shows)."""
     with WindowWatch(m.s) as watch:
         first = m.start()
     check(watch.mapped(), "the watch saw no window while the setup window opened")
-    for args in ("/S", ""):
+    hwnd = first.setup_window()["hwnd"]
+    m.s.probe("show", str(hwnd), "6")  # SW_MINIMIZE
+    check(poll(lambda: window_state(m, hwnd).get("iconic") == "1", 5, 0.2), "the setup window did not minimize")
+    for args, want in (("/S", {"iconic": "1", "foreground": "1"}), ("", {"iconic": "0", "foreground": "1"})):
         code = setup_unattended(m, args, timeout=30)
         check(code == 1618, "a second copy with %r exited with %d, not 1618" % (args, code))
+        check(window_state(m, hwnd) == want,
+              "after a second copy with %r the first window is %r, expected %r" % (args, window_state(m, hwnd), want))
     check(first.running() and first.setup_window(), "the first installer's window is gone")
     check(m.servers.requests() == [], "something was downloaded: %r" % m.servers.requests())
     check(not os.path.exists(m.s.unix(m.setup_folder)), "an install folder was made")
-    return "1618 for /S and for the window, no window shown"
+    return "1618 for /S and for the window, no window shown; the first restored by the window copy only"
 
 
 def run_refused(m, case):

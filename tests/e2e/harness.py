@@ -39,6 +39,23 @@ def poll(predicate, timeout, interval=0.1):
         time.sleep(interval)
 
 
+# Xvfb can shut a connection down right after accepting it, when another
+# client has just hung up: it tears the old client's descriptor down twice,
+# and the new connection has reused its number. The new client then cannot
+# open the display, and is started again.
+X_REFUSED = (b"Can't open display", b"unable to open display", b"unable to open X server")
+
+
+def x_client(cmd, env=None):
+    """Runs a short X client; its completed process."""
+    for _ in range(5):
+        r = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           timeout=30)
+        if not any(m in r.stderr for m in X_REFUSED):
+            break
+    return r
+
+
 def quiet(*cmd, **kw):
     return subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                           **kw).returncode
@@ -146,9 +163,7 @@ class Session:
 
     # -- screen -----------------------------------------------------------
     def xdotool(self, *args):
-        r = subprocess.run(["xdotool"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
-        return r.stdout.decode().strip()
+        return x_client(["xdotool"] + list(args), self.env).stdout.decode().strip()
 
     def click(self, x, y):
         """A click at a point of the screen (Wine's screen is the X root). The
@@ -165,10 +180,8 @@ class Session:
 
     def pixels(self, x, y, w, h):
         """The screen's RGB bytes of a rectangle."""
-        r = subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
-                            "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"],
-                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
-        return r.stdout
+        return x_client(["import", "-display", self.display, "-window", "root", "-crop",
+                         "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "rgb:-"]).stdout
 
 
 class Run:
@@ -217,6 +230,19 @@ class WindowWatch:
 
     def __init__(self, session):
         self.display = session.display
+        self._path = None
+        for _ in range(5):
+            if self._start():
+                return
+            text = self._read()
+            self._end()
+            if not any(m in text for m in X_REFUSED):
+                break
+        raise Failure("xev did not start watching %s (exit %s): %r" %
+                      (self.display, self.proc.returncode, text[-500:]))
+
+    def _start(self):
+        """Starts xev; whether it watches."""
         # Read through a file description of its own: a shared one would
         # share the offset, and xev could write where a read had seeked to.
         fd, self._path = tempfile.mkstemp(prefix="e2e-xev-")
@@ -226,12 +252,13 @@ class WindowWatch:
                                          stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         # Watching once it reports a change of a root property of our own.
         mark = "E2E_WATCH_%d" % self.proc.pid
-        ready = poll(lambda: quiet("xprop", "-display", self.display, "-root", "-f", mark, "8s", "-set", mark,
-                                   "1") == 0 and mark.encode() in self._read(), 10, 0.1)
-        if not ready:
-            text = self._read()[-500:]
-            self._end()
-            raise Failure("xev did not start watching %s (exit %s): %r" % (self.display, self.proc.returncode, text))
+
+        def watching():
+            if self.proc.poll() is not None:
+                return None
+            x_client(["xprop", "-display", self.display, "-root", "-f", mark, "8s", "-set", mark, "1"])
+            return mark.encode() in self._read()
+        return bool(poll(lambda: self.proc.poll() is not None or watching(), 10, 0.1)) and self.proc.poll() is None
 
     def _read(self):
         with open(self._path, "rb") as f:
