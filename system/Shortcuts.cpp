@@ -185,12 +185,18 @@ bool ReadShellLinkTarget(const wchar_t* pszLinkFile, wchar_t (&szTarget)[MAX_PAT
     CComInit com;
     ScopedComPtr<IShellLinkW> link;
     ScopedComPtr<IPersistFile> file;
-    if (!CreateLinkObject(&link, &file) || FAILED(file->Load(pszLinkFile, STGM_READ)) ||
-        FAILED(link->GetPath(szTarget, MAX_PATH, nullptr, SLGP_RAWPATH)) || !szTarget[0]) {
+    if (!CreateLinkObject(&link, &file) || FAILED(file->Load(pszLinkFile, STGM_READ))) {
         szTarget[0] = L'\0';
         return false;
     }
-    return true;
+    // The item list keeps the target's name whole; the raw path may be kept
+    // in the ANSI code page, which loses a Chinese folder name.
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    const bool bFromItems = SUCCEEDED(link->GetIDList(&pidl)) && pidl && ::SHGetPathFromIDListW(pidl, szTarget);
+    ::CoTaskMemFree(pidl);
+    if (!bFromItems && FAILED(link->GetPath(szTarget, MAX_PATH, nullptr, SLGP_RAWPATH)))
+        szTarget[0] = L'\0';
+    return szTarget[0] != L'\0';
 }
 
 bool SameLinkTarget(const wchar_t* pszA, const wchar_t* pszB)

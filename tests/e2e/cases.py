@@ -1122,7 +1122,9 @@ def run_silent_client_running(m, case):
     return "32, nothing changed"
 
 
-QUIET_ROOT = "R:\\Deploy Apps"
+# Chinese in the name: the uninstaller must read the shortcuts' targets
+# whole to remove them.
+QUIET_ROOT = "R:\\Deploy 部署"
 
 
 def real_uninstaller_repo(m):
