@@ -175,14 +175,10 @@ class Installer:
         self.m.s.xdotool("mousemove", "--window", self.wid, str(point[0]), str(point[1]), "click", "1")
 
     def running(self):
-        return self.proc.poll() is None
+        return self.run.running()
 
     def wait_end(self, timeout):
-        try:
-            self.proc.wait(timeout)
-            return True
-        except subprocess.TimeoutExpired:
-            return False
+        return self.run.wait(timeout)
 
     def kill(self):
         self.run.kill()
