@@ -47,6 +47,13 @@ int Run(const UninstallRequest& request)
         return Tell(request, request.strFolder + L"\n不是Fenmora的安装目录，无法卸载。", MB_ICONERROR,
                     kUninstallRefused);
 
+    // Checked before the hand-over, so that the starter's exit code tells a
+    // refusal: the copy's own code reaches nobody.
+    if (CheckInstallation(strFolder) != InstallCheck::Installation)
+        return Tell(request, strFolder + L"\n不是Fenmora的安装目录，无法卸载。", MB_ICONERROR, kUninstallRefused);
+    if (FindProcess(kClientProgramName, strFolder.c_str()))
+        return Tell(request, L"程序正在运行，请先关闭程序再卸载", MB_ICONINFORMATION, kUninstallRunning);
+
     if (request.hWaitFor) {
         ::WaitForSingleObject(request.hWaitFor, kWaitForStarterMs);
         ::CloseHandle(request.hWaitFor);
@@ -62,10 +69,6 @@ int Run(const UninstallRequest& request)
         }
     }
 
-    if (CheckInstallation(strFolder) != InstallCheck::Installation)
-        return Tell(request, strFolder + L"\n不是Fenmora的安装目录，无法卸载。", MB_ICONERROR, kUninstallRefused);
-    if (FindProcess(kClientProgramName, strFolder.c_str()))
-        return Tell(request, L"程序正在运行，请先关闭程序再卸载", MB_ICONINFORMATION, kUninstallRunning);
     if (!request.bSilent) {
         const std::wstring strQuestion =
             L"确定要卸载Fenmora吗？\n\n将删除安装目录 " + strFolder + L" 及其中的所有文件。";
