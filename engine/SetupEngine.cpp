@@ -7,13 +7,13 @@
 #include <cwchar>
 #include <new>
 
+// Not cleared: a page becomes resident only when a download or a read
+// first writes it, and nothing reads past the data.
 CSetupEngine::CSetupEngine()
 {
     m_pDownloadBuffer = new (std::nothrow) uint8_t[kDownloadBufferSize];
-    if (m_pDownloadBuffer) {
-        std::memset(m_pDownloadBuffer, 0, kDownloadBufferSize);
+    if (m_pDownloadBuffer)
         m_nDownloadCapacity = kDownloadBufferSize;
-    }
 }
 
 CSetupEngine::~CSetupEngine()
@@ -85,12 +85,23 @@ InstallOutcome CSetupEngine::Outcome() const
     return outcome;
 }
 
+// Only the size is reset: the body overwrites what it needs, and every
+// reader stops at the size. A zero unit after the body ends it for a reader
+// that stops at the first zero instead.
 bool CSetupEngine::FetchIntoBuffer(const wchar_t* pszUrl)
 {
-    if (m_pDownloadBuffer)
-        std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
     m_nDownloadSize = 0;
     const HWND hWndPromptOwner = m_pNotifier ? m_pNotifier->PromptOwner() : nullptr;
-    return HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                        m_szProxyPassword, hWndPromptOwner) != 0;
+    const bool bFetched = HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity,
+                                       m_szProxyUser, m_szProxyPassword, hWndPromptOwner) != 0;
+    ZeroAfterData(m_nDownloadSize, kDownloadTerminatorBytes);
+    return bFetched;
+}
+
+void CSetupEngine::ZeroAfterData(int32_t nSize, int32_t cbZero)
+{
+    if (!m_pDownloadBuffer || nSize < 0 || nSize >= m_nDownloadCapacity)
+        return;
+    const int32_t cbRoom = m_nDownloadCapacity - nSize;
+    std::memset(m_pDownloadBuffer + nSize, 0, static_cast<size_t>(cbZero < cbRoom ? cbZero : cbRoom));
 }

@@ -17,6 +17,11 @@
 #include <vector>
 
 constexpr int32_t kDownloadBufferSize = 0xA00000;
+// Zero bytes kept after a download: one UTF-16 terminator.
+constexpr int32_t kDownloadTerminatorBytes = 2;
+// A file larger than the buffer grows it to its size plus this; as many
+// zero bytes follow every file read into the buffer.
+constexpr int32_t kFileBufferSlack = 10;
 constexpr int kInstallAttempts = 3;
 constexpr DWORD kRunTimeoutMs = 300000;
 constexpr int32_t kClientConfigVersion = 16;
@@ -92,6 +97,9 @@ private:
     void ApplyLocation(const InstallLocation& location);
     // Downloads a server file into the download buffer, from its start.
     bool FetchIntoBuffer(const wchar_t* pszUrl);
+    // Clears up to cbZero bytes after the first nSize, as far as the
+    // capacity reaches.
+    void ZeroAfterData(int32_t nSize, int32_t cbZero);
 
     uint8_t* m_pDownloadBuffer = nullptr;
     int32_t m_nDownloadCapacity = 0;
