@@ -18,6 +18,8 @@ CSetupEngine::CSetupEngine()
 
 CSetupEngine::~CSetupEngine()
 {
+    // The log file of the location settled here is let go with it.
+    CloseLogFile();
     delete[] m_pDownloadBuffer;
     m_pDownloadBuffer = nullptr;
     m_nDownloadCapacity = 0;
@@ -60,6 +62,9 @@ void CSetupEngine::ApplyLocation(const InstallLocation& location)
     std::wmemcpy(m_szTempPath, location.szTempPath, MAX_PATH);
     std::wmemcpy(m_szUnInstallPath, location.szUnInstallPath, MAX_PATH);
     std::wmemcpy(g_szLogFile, location.szLogFile, MAX_PATH);
+    // A log file left at the location is deleted next, also the one the
+    // log holds open when the location is settled again.
+    CloseLogFile();
     PrepareLocationFolders(location);
 }
 
