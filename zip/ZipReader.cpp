@@ -5,8 +5,6 @@
 #include "zip/ZipItemName.h"
 #include "zip/ZipItemRecord.h"
 
-#include <iowin32.h>
-
 #include <climits>
 #include <cstring>
 #include <cwchar>
@@ -50,15 +48,17 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE
     if (cch > 0 && cch < MAX_PATH)
         SetTargetFolder(szCurrent);
 
-    zlib_filefunc64_def fileFuncs;
-    if (hArchive != INVALID_HANDLE_VALUE) {
-        FillHandleFileFuncs(hArchive, &fileFuncs);
-        LARGE_INTEGER start = {};
-        if (!::SetFilePointerEx(hArchive, start, nullptr, FILE_BEGIN))
+    // By name, the archive is opened as minizip's own functions would, and
+    // read through the same windows as a caller's handle.
+    if (hArchive == INVALID_HANDLE_VALUE) {
+        m_ownArchive = ScopedFile(::CreateFileW(pszArchive, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_ownArchive)
             return false;
-    } else {
-        fill_win32_filefunc64W(&fileFuncs);
+        hArchive = m_ownArchive.Get();
     }
+    zlib_filefunc64_def fileFuncs;
+    FillHandleFileFuncs(hArchive, &fileFuncs);
     m_archive = unzOpen2_64(pszArchive, &fileFuncs);
     if (!m_archive)
         return false;

@@ -37,6 +37,8 @@ private:
     int ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted);
     int WriteItem(HANDLE hFile, int nMethod);
 
+    // The archive when it was opened by name; closed after m_archive.
+    ScopedFile m_ownArchive;
     unzFile m_archive = nullptr;
     int32_t m_nEntryCount = 0;
     // Entry minizip is positioned on; -1 after a failed step.
