@@ -95,12 +95,35 @@ InstallOutcome CSetupEngine::Outcome() const
 // that stops at the first zero instead.
 bool CSetupEngine::FetchIntoBuffer(const wchar_t* pszUrl)
 {
+    DiscardBufferPages();
     m_nDownloadSize = 0;
     const HWND hWndPromptOwner = m_pNotifier ? m_pNotifier->PromptOwner() : nullptr;
     const bool bFetched = HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity,
                                        m_szProxyUser, m_szProxyPassword, hWndPromptOwner) != 0;
     ZeroAfterData(m_nDownloadSize, kDownloadTerminatorBytes);
     return bFetched;
+}
+
+// The previous body is no longer needed: its pages go back to the system
+// and return as the next body writes them, so the buffer stays resident
+// only as far as the current body reaches (the CRC files after the largest
+// package, for one). The contents become undefined, which nothing reads.
+void CSetupEngine::DiscardBufferPages()
+{
+    static const uintptr_t nPage = [] {
+        SYSTEM_INFO si;
+        ::GetSystemInfo(&si);
+        return static_cast<uintptr_t>(si.dwPageSize);
+    }();
+    if (!m_pDownloadBuffer || m_nDownloadCapacity <= 0)
+        return;
+    const uintptr_t nStart = reinterpret_cast<uintptr_t>(m_pDownloadBuffer);
+    const uintptr_t nFirst = (nStart + nPage - 1) & ~(nPage - 1);
+    const uintptr_t nEnd = (nStart + static_cast<uintptr_t>(m_nDownloadCapacity)) & ~(nPage - 1);
+    // Whole pages inside the buffer only: the heap's own bytes around it
+    // stay as they are.
+    if (nEnd > nFirst)
+        ::VirtualAlloc(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MEM_RESET, PAGE_READWRITE);
 }
 
 void CSetupEngine::ZeroAfterData(int32_t nSize, int32_t cbZero)

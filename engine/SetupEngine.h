@@ -97,6 +97,8 @@ private:
     void ApplyLocation(const InstallLocation& location);
     // Downloads a server file into the download buffer, from its start.
     bool FetchIntoBuffer(const wchar_t* pszUrl);
+    // Gives the pages of the buffer's contents back to the system.
+    void DiscardBufferPages();
     // Clears up to cbZero bytes after the first nSize, as far as the
     // capacity reaches.
     void ZeroAfterData(int32_t nSize, int32_t cbZero);
