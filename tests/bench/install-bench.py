@@ -100,6 +100,9 @@ class Session:
     def run(self, *args):
         """Output, exit code (low 8 bits, as wine passes it on) and the peak
         resident memory of the process in MiB."""
+        # The previous step's written data is flushed first, so that its
+        # write-back does not run into this step's time.
+        os.sync()
         proc = subprocess.Popen(["wine"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         out = []
