@@ -152,17 +152,21 @@ void AppendToLogFile(const wchar_t* pszPath, const wchar_t* pszText)
     ::AcquireSRWLockExclusive(&g_fileLock);
     if (g_hFile && std::wcscmp(g_szOpenPath, pszPath) != 0)
         CloseHeldFileLocked();
-    if (!g_hFile && cchPath < MAX_PATH) {
+    if (!g_hFile) {
         HANDLE h = OpenLogFileForAppend(pszPath);
         if (h != INVALID_HANDLE_VALUE) {
             g_hFile = h;
-            std::wmemcpy(g_szOpenPath, pszPath, cchPath + 1);
+            if (cchPath < MAX_PATH)
+                std::wmemcpy(g_szOpenPath, pszPath, cchPath + 1);
         }
     }
     if (g_hFile) {
         const size_t cbText = std::wcslen(pszText) * sizeof(wchar_t);
         DWORD dwWritten = 0;
         ::WriteFile(g_hFile, pszText, static_cast<DWORD>(cbText), &dwWritten, nullptr);
+        // A path too long to remember is opened for each line.
+        if (g_szOpenPath[0] == L'\0')
+            CloseHeldFileLocked();
     }
     ::ReleaseSRWLockExclusive(&g_fileLock);
 }
