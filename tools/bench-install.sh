@@ -3,6 +3,8 @@
 # the same Wine, on a reference client served by nginx on 127.0.0.1.
 # Prints figures only; nothing is judged.
 #   tools/bench-install.sh [RUNS [BUILD_DIR]]
+# BENCH_INSTALLER=PATH times another build of FenmoraSetup.exe (another
+# commit's) in place of BUILD_DIR's, for figures before and after a change.
 # The client (2,003 files, eight packages) comes from a seeded generator
 # (tests/bench/install-bench.py), is published with fenmora-publish and
 # served on the port of SETUP_SERVER_HOST. The session of its own
@@ -71,5 +73,6 @@ cleanup() {
 trap cleanup EXIT
 "$harness/wine-session.sh" start "$state/wine" >/dev/null
 echo "$(wine --version), $(nproc) cores; each run: bare download, bare extraction, bare CRC, installer /S, window"
+echo "installer: ${BENCH_INSTALLER:-$build/app/FenmoraSetup.exe}"
 
 python3 "$driver" runs "$runs" "$state" "$build" "$port"

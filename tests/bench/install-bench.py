@@ -204,7 +204,7 @@ def package_downloads(records, access_log):
 
 def one_run(n, session, build, port, www, access_log):
     bench = os.path.join(build, "tests", "bare_steps.exe")
-    setup = os.path.join(build, "app", "FenmoraSetup.exe")
+    setup = os.environ.get("BENCH_INSTALLER") or os.path.join(build, "app", "FenmoraSetup.exe")
     window = os.path.join(build, "tests", "minimal_window.exe")
     ex3 = os.path.join(www, "EX3")
     packages = sorted((f for f in os.listdir(ex3) if f.endswith(".zip")), key=lambda f: int(re.sub(r"\D", "", f)))
