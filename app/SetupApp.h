@@ -11,7 +11,7 @@ public:
     int Run(const wchar_t* pszArgs);
 
 private:
-    bool InitInstance();
+    bool InitInstance(bool bWindow);
     int ExitInstance();
     int RunWindow(const std::wstring& strFolder);
     int RunSilent(const std::wstring& strFolder);

@@ -6,7 +6,6 @@
 
 #include <zlib.h>
 
-#include <cstring>
 #include <new>
 
 std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
@@ -98,24 +97,26 @@ uint32_t CSetupEngine::GetFileCRC(const wchar_t* pszRelativeName)
 
     // The buffer grows to the largest file and never shrinks.
     if (nLength > m_nDownloadCapacity) {
-        uint8_t* pBigger = nLength <= INT32_MAX - 10 ? new (std::nothrow) uint8_t[static_cast<size_t>(nLength) + 10]
-                                                      : nullptr;
+        uint8_t* pBigger = nLength <= INT32_MAX - kFileBufferSlack
+                               ? new (std::nothrow) uint8_t[static_cast<size_t>(nLength) + kFileBufferSlack]
+                               : nullptr;
         if (!pBigger) {
             LogError(L"[CAutoSetupDlg::GetFileCRC] new buffer failed");
             return 0;
         }
         delete[] m_pDownloadBuffer;
         m_pDownloadBuffer = pBigger;
-        m_nDownloadCapacity = nLength + 10;
+        m_nDownloadCapacity = nLength + kFileBufferSlack;
     }
-    std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
 
-    // A short read would hash the zero fill in place of the missing bytes.
+    // Only the file's bytes are written, not the whole capacity: a short
+    // read fails the file rather than hashing what it left behind.
     DWORD cbRead = 0;
     if (!::ReadFile(file.Get(), m_pDownloadBuffer, static_cast<DWORD>(nLength), &cbRead, nullptr) ||
         cbRead != static_cast<DWORD>(nLength)) {
         LogError(L"[CAutoSetupDlg::GetFileCRC] read %ls failed", strPath.c_str());
         return 0;
     }
+    ZeroAfterData(nLength, kFileBufferSlack);
     return static_cast<uint32_t>(crc32(0, m_pDownloadBuffer, static_cast<uInt>(nLength)));
 }

@@ -7,17 +7,19 @@
 #include <cwchar>
 #include <new>
 
+// Not cleared: a page becomes resident only when a download or a read
+// first writes it, and nothing reads past the data.
 CSetupEngine::CSetupEngine()
 {
     m_pDownloadBuffer = new (std::nothrow) uint8_t[kDownloadBufferSize];
-    if (m_pDownloadBuffer) {
-        std::memset(m_pDownloadBuffer, 0, kDownloadBufferSize);
+    if (m_pDownloadBuffer)
         m_nDownloadCapacity = kDownloadBufferSize;
-    }
 }
 
 CSetupEngine::~CSetupEngine()
 {
+    // The log file of the location settled here is let go with it.
+    CloseLogFile();
     delete[] m_pDownloadBuffer;
     m_pDownloadBuffer = nullptr;
     m_nDownloadCapacity = 0;
@@ -60,6 +62,9 @@ void CSetupEngine::ApplyLocation(const InstallLocation& location)
     std::wmemcpy(m_szTempPath, location.szTempPath, MAX_PATH);
     std::wmemcpy(m_szUnInstallPath, location.szUnInstallPath, MAX_PATH);
     std::wmemcpy(g_szLogFile, location.szLogFile, MAX_PATH);
+    // A log file left at the location is deleted next, also the one the
+    // log holds open when the location is settled again.
+    CloseLogFile();
     PrepareLocationFolders(location);
 }
 
@@ -94,12 +99,46 @@ bool CSetupEngine::FetchIntoBuffer(const wchar_t* pszUrl)
     return pListed && FetchBody(pszUrl, static_cast<int32_t>(pListed->nSize)) && MatchesListed(*pListed, pszUrl);
 }
 
+// Only the size is reset: the body overwrites what it needs, and every
+// reader stops at the size. A zero unit after the body ends it for a reader
+// that stops at the first zero instead.
 bool CSetupEngine::FetchBody(const wchar_t* pszUrl, int32_t nMaxBody)
 {
-    if (m_pDownloadBuffer)
-        std::memset(m_pDownloadBuffer, 0, static_cast<size_t>(m_nDownloadCapacity));
+    DiscardBufferPages();
     m_nDownloadSize = 0;
     const HWND hWndPromptOwner = m_pNotifier ? m_pNotifier->PromptOwner() : nullptr;
-    return HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity, m_szProxyUser,
-                        m_szProxyPassword, hWndPromptOwner, nMaxBody) != 0;
+    const bool bFetched = HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity,
+                                       m_szProxyUser, m_szProxyPassword, hWndPromptOwner, nMaxBody) != 0;
+    ZeroAfterData(m_nDownloadSize, kDownloadTerminatorBytes);
+    return bFetched;
+}
+
+// The previous body is no longer needed: its pages go back to the system
+// and return as the next body writes them, so the buffer stays resident
+// only as far as the current body reaches (the CRC files after the largest
+// package, for one). The contents become undefined, which nothing reads.
+void CSetupEngine::DiscardBufferPages()
+{
+    static const uintptr_t nPage = [] {
+        SYSTEM_INFO si;
+        ::GetSystemInfo(&si);
+        return static_cast<uintptr_t>(si.dwPageSize);
+    }();
+    if (!m_pDownloadBuffer || m_nDownloadCapacity <= 0)
+        return;
+    const uintptr_t nStart = reinterpret_cast<uintptr_t>(m_pDownloadBuffer);
+    const uintptr_t nFirst = (nStart + nPage - 1) & ~(nPage - 1);
+    const uintptr_t nEnd = (nStart + static_cast<uintptr_t>(m_nDownloadCapacity)) & ~(nPage - 1);
+    // Whole pages inside the buffer only: the heap's own bytes around it
+    // stay as they are.
+    if (nEnd > nFirst)
+        ::VirtualAlloc(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MEM_RESET, PAGE_READWRITE);
+}
+
+void CSetupEngine::ZeroAfterData(int32_t nSize, int32_t cbZero)
+{
+    if (!m_pDownloadBuffer || nSize < 0 || nSize >= m_nDownloadCapacity)
+        return;
+    const int32_t cbRoom = m_nDownloadCapacity - nSize;
+    std::memset(m_pDownloadBuffer + nSize, 0, static_cast<size_t>(cbZero < cbRoom ? cbZero : cbRoom));
 }

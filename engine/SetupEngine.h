@@ -18,6 +18,11 @@
 #include <vector>
 
 constexpr int32_t kDownloadBufferSize = 0xA00000;
+// Zero bytes kept after a download: one UTF-16 terminator.
+constexpr int32_t kDownloadTerminatorBytes = 2;
+// A file larger than the buffer grows it to its size plus this; as many
+// zero bytes follow every file read into the buffer.
+constexpr int32_t kFileBufferSlack = 10;
 constexpr int kInstallAttempts = 3;
 constexpr DWORD kRunTimeoutMs = 300000;
 constexpr int32_t kClientConfigVersion = 16;
@@ -108,6 +113,11 @@ private:
     bool MatchesListed(const ReleaseFile& file, const wchar_t* pszUrl);
     // After a success: the serial, so that an older release is refused.
     void RecordReleaseSerial();
+    // Gives the pages of the buffer's contents back to the system.
+    void DiscardBufferPages();
+    // Clears up to cbZero bytes after the first nSize, as far as the
+    // capacity reaches.
+    void ZeroAfterData(int32_t nSize, int32_t cbZero);
 
     uint8_t* m_pDownloadBuffer = nullptr;
     int32_t m_nDownloadCapacity = 0;

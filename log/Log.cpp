@@ -1,7 +1,5 @@
 #include "log/Log.h"
 
-#include "framework/ScopedHandle.h"
-
 #include <cwchar>
 #include <vector>
 
@@ -15,8 +13,8 @@ const wchar_t g_szLogLevelTags[kLogLevelCount][kLogTagSlot] = {
 
 namespace {
 
-// Another thread may hold the file for the few microseconds of its own
-// append; wait that long rather than lose the line.
+// Another program may hold the file for a moment; wait that long rather
+// than lose the line.
 constexpr int kOpenSpinTries = 16;
 constexpr LONGLONG kOpenRetryMicroseconds = 20000;
 
@@ -37,12 +35,16 @@ LONGLONG ElapsedMicroseconds(const LARGE_INTEGER& start)
     return (now.QuadPart - start.QuadPart) * 1000000 / freq.QuadPart;
 }
 
-HANDLE OpenLogFileExclusive(const wchar_t* pszPath)
+// Every write lands at the end of the file. Others may read it while it is
+// open, but not write: the lines in it stay whole and in the order of
+// their writes.
+HANDLE OpenLogFileForAppend(const wchar_t* pszPath)
 {
     LARGE_INTEGER start;
     ::QueryPerformanceCounter(&start);
     for (int nTry = 0;; ++nTry) {
-        HANDLE h = ::CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = ::CreateFileW(pszPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE)
             return h;
         if (!IsTransientOpenError(::GetLastError()) || ElapsedMicroseconds(start) > kOpenRetryMicroseconds)
@@ -52,6 +54,21 @@ HANDLE OpenLogFileExclusive(const wchar_t* pszPath)
         else
             ::Sleep(1);
     }
+}
+
+// The log file stays open between lines while its path stays the same:
+// under Wine an open and a close cost many times the write. One lock
+// orders the threads' lines; a handle is never null when valid.
+SRWLOCK g_fileLock = SRWLOCK_INIT;
+HANDLE g_hFile = nullptr;
+wchar_t g_szOpenPath[MAX_PATH] = {};
+
+void CloseHeldFileLocked()
+{
+    if (g_hFile)
+        ::CloseHandle(g_hFile);
+    g_hFile = nullptr;
+    g_szOpenPath[0] = L'\0';
 }
 
 void LogV(int nLevel, const wchar_t* pszFormat, va_list args)
@@ -131,13 +148,32 @@ void AppendToLogFile(const wchar_t* pszPath, const wchar_t* pszText)
     if (!pszPath || !*pszPath || !pszText || !*pszText)
         return;
 
-    ScopedFile file(OpenLogFileExclusive(pszPath));
-    if (!file)
-        return;
-    if (::SetFilePointer(file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR)
-        return;
+    const size_t cchPath = std::wcslen(pszPath);
+    ::AcquireSRWLockExclusive(&g_fileLock);
+    if (g_hFile && std::wcscmp(g_szOpenPath, pszPath) != 0)
+        CloseHeldFileLocked();
+    if (!g_hFile) {
+        HANDLE h = OpenLogFileForAppend(pszPath);
+        if (h != INVALID_HANDLE_VALUE) {
+            g_hFile = h;
+            if (cchPath < MAX_PATH)
+                std::wmemcpy(g_szOpenPath, pszPath, cchPath + 1);
+        }
+    }
+    if (g_hFile) {
+        const size_t cbText = std::wcslen(pszText) * sizeof(wchar_t);
+        DWORD dwWritten = 0;
+        ::WriteFile(g_hFile, pszText, static_cast<DWORD>(cbText), &dwWritten, nullptr);
+        // A path too long to remember is opened for each line.
+        if (g_szOpenPath[0] == L'\0')
+            CloseHeldFileLocked();
+    }
+    ::ReleaseSRWLockExclusive(&g_fileLock);
+}
 
-    const size_t cbText = std::wcslen(pszText) * sizeof(wchar_t);
-    DWORD dwWritten = 0;
-    ::WriteFile(file.Get(), pszText, static_cast<DWORD>(cbText), &dwWritten, nullptr);
+void CloseLogFile()
+{
+    ::AcquireSRWLockExclusive(&g_fileLock);
+    CloseHeldFileLocked();
+    ::ReleaseSRWLockExclusive(&g_fileLock);
 }

@@ -22,7 +22,12 @@ void Log(int nLevel, const wchar_t* pszFormat, va_list args);
 
 // Appends the text (without its terminator) to the file, creating it when
 // missing. Never reports a failure: a line that cannot be written is lost.
+// The file stays open, readable by others, until a line goes to another
+// path or CloseLogFile is called.
 void AppendToLogFile(const wchar_t* pszPath, const wchar_t* pszText);
+// Lets the open log file go, for whoever deletes or moves it; the next line
+// opens it again.
+void CloseLogFile();
 
 // The pieces of a line, for callers that supply the clock and the ids.
 std::wstring FormatLogHeader(int nLevel, const SYSTEMTIME& st, DWORD dwProcessId, DWORD dwThreadId);

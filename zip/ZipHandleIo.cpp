@@ -1,26 +1,108 @@
 #include "zip/ZipHandleIo.h"
 
+#include <cstdint>
+#include <cstring>
+#include <new>
+
 namespace {
+
+// minizip reads every header field with a call of its own and seeks before
+// each block; under Wine each ReadFile and seek is a trip into the system.
+// Two windows, one for the central directory and one where the entries
+// are, serve those reads from memory; a block as large as a window is read
+// straight into the caller's buffer.
+constexpr DWORD kWindowSize = 16384;
+constexpr uint64_t kUnknown = UINT64_MAX;
+
+struct Window {
+    uint64_t nStart = 0;
+    DWORD cbValid = 0;
+    uint64_t nLastUse = 0;
+    uint8_t data[kWindowSize];
+
+    bool Holds(uint64_t nPos) const { return nPos >= nStart && nPos - nStart < cbValid; }
+};
 
 struct HandleStream {
     HANDLE hFile;
-    int nError;
+    int nError = 0;
+    // Where minizip reads next, and where the handle's file pointer is.
+    uint64_t nPos = 0;
+    uint64_t nFilePos = kUnknown;
+    uint64_t nFileSize = kUnknown;
+    uint64_t nUses = 0;
+    Window windows[2];
+
+    explicit HandleStream(HANDLE h) : hFile(h) {}
 };
+
+// Reads at the stream's position from the file itself.
+DWORD ReadAt(HandleStream* pStream, uint64_t nPos, void* pBuffer, DWORD cb)
+{
+    if (pStream->nFilePos != nPos) {
+        LARGE_INTEGER distance;
+        distance.QuadPart = static_cast<LONGLONG>(nPos);
+        if (!::SetFilePointerEx(pStream->hFile, distance, nullptr, FILE_BEGIN)) {
+            pStream->nError = static_cast<int>(::GetLastError());
+            pStream->nFilePos = kUnknown;
+            return 0;
+        }
+        pStream->nFilePos = nPos;
+    }
+    DWORD cbRead = 0;
+    if (!::ReadFile(pStream->hFile, pBuffer, cb, &cbRead, nullptr)) {
+        pStream->nError = static_cast<int>(::GetLastError());
+        pStream->nFilePos = kUnknown;
+        return 0;
+    }
+    pStream->nFilePos = nPos + cbRead;
+    return cbRead;
+}
 
 voidpf ZCALLBACK OpenStream(voidpf opaque, const void*, int nMode)
 {
     if ((nMode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
         return nullptr;
-    return new HandleStream{static_cast<HANDLE>(opaque), 0};
+    return new (std::nothrow) HandleStream(static_cast<HANDLE>(opaque));
 }
 
 uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* pBuffer, uLong cb)
 {
     auto* pStream = static_cast<HandleStream*>(stream);
-    DWORD cbRead = 0;
-    if (!::ReadFile(pStream->hFile, pBuffer, cb, &cbRead, nullptr))
-        pStream->nError = static_cast<int>(::GetLastError());
-    return cbRead;
+    auto* pOut = static_cast<uint8_t*>(pBuffer);
+    uLong cbDone = 0;
+    while (cbDone < cb) {
+        const uLong cbLeft = cb - cbDone;
+        Window* pHit = nullptr;
+        for (Window& w : pStream->windows)
+            if (w.Holds(pStream->nPos))
+                pHit = &w;
+        if (!pHit && cbLeft >= kWindowSize) {
+            const DWORD cbRead = ReadAt(pStream, pStream->nPos, pOut + cbDone, cbLeft);
+            pStream->nPos += cbRead;
+            return cbDone + cbRead;
+        }
+        if (!pHit) {
+            Window* pOld = &pStream->windows[0];
+            if (pStream->windows[1].nLastUse < pOld->nLastUse)
+                pOld = &pStream->windows[1];
+            pOld->cbValid = 0;
+            pOld->nStart = pStream->nPos;
+            pOld->cbValid = ReadAt(pStream, pStream->nPos, pOld->data, kWindowSize);
+            if (pOld->cbValid == 0)
+                break;
+            pHit = pOld;
+        }
+        pHit->nLastUse = ++pStream->nUses;
+        const uint64_t nOffset = pStream->nPos - pHit->nStart;
+        DWORD cbCopy = pHit->cbValid - static_cast<DWORD>(nOffset);
+        if (cbCopy > cbLeft)
+            cbCopy = cbLeft;
+        std::memcpy(pOut + cbDone, pHit->data + nOffset, cbCopy);
+        pStream->nPos += cbCopy;
+        cbDone += cbCopy;
+    }
+    return cbDone;
 }
 
 uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong)
@@ -30,30 +112,33 @@ uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong)
 
 ZPOS64_T ZCALLBACK TellStream(voidpf, voidpf stream)
 {
-    auto* pStream = static_cast<HandleStream*>(stream);
-    LARGE_INTEGER zero = {};
-    LARGE_INTEGER position = {};
-    if (!::SetFilePointerEx(pStream->hFile, zero, &position, FILE_CURRENT))
-        return static_cast<ZPOS64_T>(-1);
-    return static_cast<ZPOS64_T>(position.QuadPart);
+    return static_cast<HandleStream*>(stream)->nPos;
 }
 
 long ZCALLBACK SeekStream(voidpf, voidpf stream, ZPOS64_T nOffset, int nOrigin)
 {
     auto* pStream = static_cast<HandleStream*>(stream);
-    DWORD dwMethod = FILE_BEGIN;
-    if (nOrigin == ZLIB_FILEFUNC_SEEK_CUR)
-        dwMethod = FILE_CURRENT;
-    else if (nOrigin == ZLIB_FILEFUNC_SEEK_END)
-        dwMethod = FILE_END;
-    else if (nOrigin != ZLIB_FILEFUNC_SEEK_SET)
-        return -1;
-    LARGE_INTEGER distance;
-    distance.QuadPart = static_cast<LONGLONG>(nOffset);
-    if (!::SetFilePointerEx(pStream->hFile, distance, nullptr, dwMethod)) {
-        pStream->nError = static_cast<int>(::GetLastError());
+    uint64_t nBase = 0;
+    if (nOrigin == ZLIB_FILEFUNC_SEEK_CUR) {
+        nBase = pStream->nPos;
+    } else if (nOrigin == ZLIB_FILEFUNC_SEEK_END) {
+        if (pStream->nFileSize == kUnknown) {
+            LARGE_INTEGER size;
+            if (!::GetFileSizeEx(pStream->hFile, &size)) {
+                pStream->nError = static_cast<int>(::GetLastError());
+                return -1;
+            }
+            pStream->nFileSize = static_cast<uint64_t>(size.QuadPart);
+        }
+        nBase = pStream->nFileSize;
+    } else if (nOrigin != ZLIB_FILEFUNC_SEEK_SET) {
         return -1;
     }
+    const uint64_t nTarget = nBase + nOffset;
+    // Positions past the signed 64-bit range are refused like a failed seek.
+    if (static_cast<int64_t>(nTarget) < 0)
+        return -1;
+    pStream->nPos = nTarget;
     return 0;
 }
 

@@ -5,8 +5,6 @@
 #include "zip/ZipItemName.h"
 #include "zip/ZipItemRecord.h"
 
-#include <iowin32.h>
-
 #include <climits>
 #include <cstring>
 #include <cwchar>
@@ -50,15 +48,17 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE
     if (cch > 0 && cch < MAX_PATH)
         SetTargetFolder(szCurrent);
 
-    zlib_filefunc64_def fileFuncs;
-    if (hArchive != INVALID_HANDLE_VALUE) {
-        FillHandleFileFuncs(hArchive, &fileFuncs);
-        LARGE_INTEGER start = {};
-        if (!::SetFilePointerEx(hArchive, start, nullptr, FILE_BEGIN))
+    // By name, the archive is opened as minizip's own functions would, and
+    // read through the same windows as a caller's handle.
+    if (hArchive == INVALID_HANDLE_VALUE) {
+        m_ownArchive = ScopedFile(::CreateFileW(pszArchive, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!m_ownArchive)
             return false;
-    } else {
-        fill_win32_filefunc64W(&fileFuncs);
+        hArchive = m_ownArchive.Get();
     }
+    zlib_filefunc64_def fileFuncs;
+    FillHandleFileFuncs(hArchive, &fileFuncs);
     m_archive = unzOpen2_64(pszArchive, &fileFuncs);
     if (!m_archive)
         return false;
@@ -222,7 +222,7 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
     const wchar_t* pszRoot = kind == ItemPathKind::Absolute ? L"" : m_szTargetFolder;
 
     if (info.dwAttributes & kZipAttrFolder) {
-        EnsureFolderPath(pszRoot, pszTarget);
+        EnsureFolderPath(pszRoot, pszTarget, &m_madeFolders);
         return ZIPERR_NONE;
     }
 
@@ -233,11 +233,7 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
     std::wstring strFull = std::wstring(pszRoot) + pszTarget;
     if (strFull.size() >= MAX_PATH)
         return ZIPERR_OPEN;
-    EnsureFolderPath(pszRoot, std::wstring(pszTarget, pszFile).c_str());
-
-    ::DeleteFileW(strFull.c_str());
-    ScopedFile file(
-        ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, info.dwAttributes, nullptr));
+    ScopedFile file(CreateItemFile(strFull, pszRoot, std::wstring(pszTarget, pszFile), info.dwAttributes));
     if (!file)
         return ZIPERR_OPEN;
     // The reader has no decryption, so any password is refused.
@@ -262,6 +258,25 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
         ::SetFileTime(file.Get(), KnownTime(info.ftCreation), KnownTime(info.ftLastAccess),
                       KnownTime(info.ftLastWrite));
     return nResult;
+}
+
+HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* pszRoot, const std::wstring& strFolder,
+                                  DWORD dwAttributes)
+{
+    EnsureFolderPath(pszRoot, strFolder.c_str(), &m_madeFolders);
+    // Nearly every name is new: one create, where a delete that finds
+    // nothing and a create each cost a search of the folder under Wine. A
+    // name that is taken is deleted and created as before.
+    HANDLE h = ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        return h;
+    if (::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        // A folder made for an earlier entry is gone.
+        m_madeFolders.clear();
+        EnsureFolderPath(pszRoot, strFolder.c_str(), &m_madeFolders);
+    }
+    ::DeleteFileW(strFull.c_str());
+    return ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, dwAttributes, nullptr);
 }
 
 int CZipReader::WriteItem(HANDLE hFile, int nMethod)

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "zip/Zip.h"
+#include "zip/ZipFolder.h"
 
 #include <unzip.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
-constexpr unsigned kZipTransferBufferSize = 16384;
+// Each block is one write; most files of a client take one or two.
+constexpr unsigned kZipTransferBufferSize = 65536;
 
 // The state behind a ZipHandle: the open archive, positioned on one entry
 // at a time, a one-record cache of the last query, and the target folder.
@@ -36,7 +39,13 @@ private:
     int FetchRecord(int nIndex, ZipItemInfo* pInfo);
     int ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted);
     int WriteItem(HANDLE hFile, int nMethod);
+    // Makes the entry's folders and creates its file, replacing one that is
+    // there; INVALID_HANDLE_VALUE when it cannot be created.
+    HANDLE CreateItemFile(const std::wstring& strFull, const wchar_t* pszRoot, const std::wstring& strFolder,
+                          DWORD dwAttributes);
 
+    // The archive when it was opened by name; closed after m_archive.
+    ScopedFile m_ownArchive;
     unzFile m_archive = nullptr;
     int32_t m_nEntryCount = 0;
     // Entry minizip is positioned on; -1 after a failed step.
@@ -49,4 +58,6 @@ private:
     std::unique_ptr<uint8_t[]> m_pTransferBuffer;
     wchar_t m_szTargetFolder[MAX_PATH] = {};
     std::vector<uint8_t> m_localExtraField;
+    // Folders made or found for this archive, each asked for once.
+    FolderSet m_madeFolders;
 };

@@ -25,6 +25,7 @@ protected:
     {
         std::wmemcpy(g_szLogFile, m_szSavedFile, MAX_PATH);
         g_nLogLevel = m_nSavedLevel;
+        CloseLogFile();
     }
 
     std::wstring Contents() const { return ReadFileUtf16(m_strFile); }
@@ -218,6 +219,27 @@ TEST_F(LogFileTest, ConcurrentThreadsLoseNoLines)
         int t = std::stoi(m[1].str());
         EXPECT_EQ(std::stoi(m[2].str()), next[t]++) << "lines of one thread keep their order";
     }
+}
+
+// The file stays open between lines; a line to another path lets it go,
+// as a browse moves the log.
+TEST_F(LogFileTest, LineToAnotherPathLetsTheFileGo)
+{
+    LogNormal(L"[Test] first");
+    const std::wstring strMoved = m_dir / L"moved.txt";
+    std::swprintf(g_szLogFile, MAX_PATH, L"%ls", strMoved.c_str());
+    LogNormal(L"[Test] second");
+
+    HANDLE hOld = ::CreateFileW(m_strFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(hOld, INVALID_HANDLE_VALUE) << "the old file is still open";
+    if (hOld != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hOld);
+    std::vector<std::wstring> oldLines = SplitLines(Contents());
+    std::vector<std::wstring> newLines = SplitLines(ReadFileUtf16(strMoved));
+    ASSERT_EQ(oldLines.size(), 1u);
+    ASSERT_EQ(newLines.size(), 1u);
+    EXPECT_NE(oldLines[0].find(L"][Test] first"), std::wstring::npos);
+    EXPECT_NE(newLines[0].find(L"][Test] second"), std::wstring::npos);
 }
 
 TEST_F(LogFileTest, LineIsDroppedWhileAnotherHolderKeepsTheFile)

@@ -14,6 +14,7 @@ CLogCapture::CLogCapture() : m_strFile(m_dir / L"log.txt")
 CLogCapture::~CLogCapture()
 {
     std::wmemcpy(g_szLogFile, m_szSaved, MAX_PATH);
+    CloseLogFile();
 }
 
 std::wstring CLogCapture::Text() const
@@ -54,5 +55,6 @@ std::vector<std::wstring> CLogCapture::Messages() const
 
 void CLogCapture::Clear()
 {
+    CloseLogFile();
     ::DeleteFileW(m_strFile.c_str());
 }

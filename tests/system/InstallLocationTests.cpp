@@ -179,6 +179,23 @@ TEST(SetupEngineLocation, DefaultLocationCreatesTempFolderAndStartsAFreshLog)
     RemoveTree(L"R:\\temp");
 }
 
+// The log keeps its file open between lines; settling the same folder
+// again still starts a fresh file.
+TEST(SetupEngineLocation, BrowsingToTheSameFolderAgainStartsAFreshLog)
+{
+    LogPathGuard guard;
+    CTempDir root;
+    CSetupEngine engine;
+    ASSERT_TRUE(engine.SettleBrowsedLocation(root.Path().c_str()));
+    LogNormal(L"[Test] before the second browse");
+    ASSERT_TRUE(engine.SettleBrowsedLocation(root.Path().c_str()));
+
+    std::wstring strLog = ReadFileUtf16(root / L"temp\\log.txt");
+    EXPECT_EQ(strLog.find(L"before the second browse"), std::wstring::npos) << Narrow(strLog);
+    EXPECT_EQ(strLog.rfind(L"[Normal]["), 0u) << "one line, the second browse's";
+    EXPECT_NE(strLog.find(L"[CSetupDlg::OnClickBrowser] setuppath=" + (root / L"Brivex Client")), std::wstring::npos);
+}
+
 TEST(SetupEngineLocation, NoDrivesLogsAnEmptySetupPath)
 {
     LogPathGuard guard;

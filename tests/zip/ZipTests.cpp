@@ -560,6 +560,26 @@ TEST_F(ZipArchive, ExtractsFilesFoldersAndTimes)
     EXPECT_EQ(U64(ftWrite), U64(DosStampToFileTime(entries[4].nDosStamp)));
 }
 
+// Each folder is asked for once per archive; one removed between two
+// entries is made again.
+TEST_F(ZipArchive, FolderRemovedBetweenEntriesIsMadeAgain)
+{
+    std::vector<TestZipEntry> entries(2);
+    entries[0].strName = "d/e/a.txt";
+    entries[0].strData = "first";
+    entries[1].strName = "d/e/b.txt";
+    entries[1].strData = "second";
+    ScopedZip zip(OpenZip(Write(entries).c_str(), nullptr));
+    ASSERT_TRUE(zip);
+    const std::wstring strTarget = m_dir / L"t";
+    ASSERT_EQ(SetZipTargetFolder(zip.Get(), strTarget.c_str()), ZIPERR_NONE);
+    ASSERT_EQ(UnzipItem(zip.Get(), 0, L"d/e/a.txt"), ZIPERR_NONE);
+    ASSERT_TRUE(RemoveTree(strTarget + L"\\d"));
+
+    EXPECT_EQ(UnzipItem(zip.Get(), 1, L"d/e/b.txt"), ZIPERR_NONE);
+    EXPECT_EQ(FileText(strTarget + L"\\d\\e\\b.txt"), "second");
+}
+
 TEST_F(ZipArchive, TargetFolderSeparatorAndLimits)
 {
     std::vector<TestZipEntry> entries(1);
