@@ -50,11 +50,8 @@ CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
     SetNotifier(this);
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
-    LoadImageFromResource(IDR_JPG_READY, &m_pImgReady);
-    LoadImageFromResource(IDR_JPG_SLIDE1, &m_pImgSlide1);
-    LoadImageFromResource(IDR_JPG_SLIDE2, &m_pImgSlide2);
-    LoadImageFromResource(IDR_JPG_SLIDE3, &m_pImgSlide3);
-    LoadImageFromResource(IDR_JPG_SLIDE4, &m_pImgSlide4);
+    // The slides are decoded as the install reaches them.
+    PageImage();
     LoadImageFromResource(IDR_JPG_BAR_FILL, &m_pImgBarFill);
     LoadImageFromResource(IDR_JPG_BAR_TRACK, &m_pImgBarTrack);
 
@@ -223,8 +220,7 @@ void CSetupDlg::OnDestroy()
 
 void CSetupDlg::ReleaseImages()
 {
-    for (Gdiplus::Image** ppImage : {&m_pImgReady, &m_pImgSlide1, &m_pImgSlide2, &m_pImgSlide3, &m_pImgSlide4,
-                                     &m_pImgBarTrack, &m_pImgBarFill}) {
+    for (Gdiplus::Image** ppImage : {&m_pImgPage, &m_pImgBarTrack, &m_pImgBarFill}) {
         delete *ppImage;
         *ppImage = nullptr;
     }

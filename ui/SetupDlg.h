@@ -63,11 +63,12 @@ public:
     POINT m_ptSpaceLine = {};
     int m_nSetupState = PAGE_READY;
 
-    Gdiplus::Image* m_pImgReady = nullptr;
-    Gdiplus::Image* m_pImgSlide1 = nullptr;
-    Gdiplus::Image* m_pImgSlide2 = nullptr;
-    Gdiplus::Image* m_pImgSlide3 = nullptr;
-    Gdiplus::Image* m_pImgSlide4 = nullptr;
+    // The artwork of the page on screen, decoded when the page first needs
+    // it and released when the page moves on: the window holds one page's
+    // pixels at a time. m_nPageImageId is the resource it was decoded from
+    // (null after a failed decode, which is not tried again for that page).
+    Gdiplus::Image* m_pImgPage = nullptr;
+    WORD m_nPageImageId = 0;
     Gdiplus::Image* m_pImgBarTrack = nullptr;
     Gdiplus::Image* m_pImgBarFill = nullptr;
 
@@ -92,7 +93,7 @@ private:
     void DrawPage(Gdiplus::Graphics& graphics, int cx, int cy);
     bool DrawProgressBar(Gdiplus::Graphics& graphics);
     void DrawReadyOverlay(Gdiplus::Graphics& graphics);
-    Gdiplus::Image* PageImage() const;
+    Gdiplus::Image* PageImage();
 
     void OnLButtonUp(POINT pt);
     void OnMouseMove(POINT pt);

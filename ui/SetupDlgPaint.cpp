@@ -1,5 +1,6 @@
 #include "ui/SetupDlg.h"
 
+#include "resources/resource.h"
 #include "system/InstallLocation.h"
 #include "ui/ResourceImage.h"
 
@@ -32,12 +33,17 @@ void CSetupDlg::OnPaint()
     ::EndPaint(m_hWnd, &ps);
 }
 
-Gdiplus::Image* CSetupDlg::PageImage() const
+Gdiplus::Image* CSetupDlg::PageImage()
 {
-    if (m_nSetupState != PAGE_INSTALLING)
-        return m_pImgReady;
-    Gdiplus::Image* const slides[] = {m_pImgSlide1, m_pImgSlide2, m_pImgSlide3, m_pImgSlide4};
-    return slides[SlideForProgress(Progress()) - 1];
+    const WORD slides[] = {IDR_JPG_SLIDE1, IDR_JPG_SLIDE2, IDR_JPG_SLIDE3, IDR_JPG_SLIDE4};
+    const WORD nId = m_nSetupState == PAGE_INSTALLING ? slides[SlideForProgress(Progress()) - 1] : IDR_JPG_READY;
+    if (nId != m_nPageImageId) {
+        delete m_pImgPage;
+        m_pImgPage = nullptr;
+        m_nPageImageId = nId;
+        LoadImageFromResource(nId, &m_pImgPage);
+    }
+    return m_pImgPage;
 }
 
 // Draws the page off-screen and copies it in one operation, so repaints

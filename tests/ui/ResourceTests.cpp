@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <gdiplus.h>
+#include <shlwapi.h>
 
 #include <cstdint>
 #include <cwchar>
@@ -25,6 +26,32 @@ std::vector<uint8_t> ResourceBytes(HMODULE hModule, const wchar_t* pszType, cons
     HGLOBAL hData = ::LoadResource(hModule, hRes);
     const uint8_t* p = static_cast<const uint8_t*>(::LockResource(hData));
     return p ? std::vector<uint8_t>(p, p + ::SizeofResource(hModule, hRes)) : std::vector<uint8_t>();
+}
+
+// The JPEG decoded straight from its bytes, as GDI+ decodes a file.
+std::unique_ptr<Gdiplus::Bitmap> DecodeJpeg(const std::vector<uint8_t>& data)
+{
+    IStream* pStream = ::SHCreateMemStream(data.data(), static_cast<UINT>(data.size()));
+    std::unique_ptr<Gdiplus::Bitmap> bitmap(pStream ? Gdiplus::Bitmap::FromStream(pStream) : nullptr);
+    if (pStream)
+        pStream->Release();
+    return bitmap;
+}
+
+// The RGB bytes of a bitmap, row after row.
+std::vector<uint8_t> Pixels(Gdiplus::Bitmap& bitmap)
+{
+    Gdiplus::Rect rc(0, 0, static_cast<INT>(bitmap.GetWidth()), static_cast<INT>(bitmap.GetHeight()));
+    Gdiplus::BitmapData data = {};
+    std::vector<uint8_t> pixels;
+    if (bitmap.LockBits(&rc, Gdiplus::ImageLockModeRead, PixelFormat24bppRGB, &data) != Gdiplus::Ok)
+        return pixels;
+    for (INT y = 0; y < rc.Height; ++y) {
+        const uint8_t* pRow = static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
+        pixels.insert(pixels.end(), pRow, pRow + rc.Width * 3);
+    }
+    bitmap.UnlockBits(&data);
+    return pixels;
 }
 
 struct JpegFrame {
@@ -103,6 +130,12 @@ TEST(Resources, ArtworkIsBaselineJpegOfItsSize)
         ASSERT_TRUE(IsImageUsable(pImage));
         EXPECT_EQ(static_cast<UINT>(c.nWidth), pImage->GetWidth());
         EXPECT_EQ(static_cast<UINT>(c.nHeight), pImage->GetHeight());
+        // The loaded image keeps the decoder's pixels exactly.
+        std::unique_ptr<Gdiplus::Bitmap> decoded = DecodeJpeg(data);
+        ASSERT_TRUE(IsImageUsable(decoded.get()));
+        std::vector<uint8_t> pixels = Pixels(*decoded);
+        EXPECT_EQ(static_cast<size_t>(c.nWidth * c.nHeight * 3), pixels.size());
+        EXPECT_EQ(pixels, Pixels(*static_cast<Gdiplus::Bitmap*>(pImage)));
     }
 }
 

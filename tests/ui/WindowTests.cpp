@@ -183,8 +183,9 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
         EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_font.Get()), ::SendMessageW(hLabel, WM_GETFONT, 0, 0));
     }
 
-    for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
-                                   dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
+    // Of the page artwork only the ready page's is decoded yet.
+    EXPECT_EQ(IDR_JPG_READY, dlg.m_nPageImageId);
+    for (Gdiplus::Image* pImage : {dlg.m_pImgPage, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
         EXPECT_TRUE(IsImageUsable(pImage));
     EXPECT_EQ(hWnd, dlg.PromptOwner());
     EXPECT_EQ(RGB(51, 47, 46), dlg.m_staticPercent.GetTextColor());
@@ -295,9 +296,11 @@ TEST(Window, MissingPageImageLeavesTheScreenAsItWas)
     window.SendProgress(12);
     Screenshot before = window.Capture();
     ASSERT_EQ(1, ShownSlide(before));
+    // Slide 2 as it is when its resource did not decode.
     dlg.RunOnUiThread([&dlg] {
-        delete dlg.m_pImgSlide2;
-        dlg.m_pImgSlide2 = nullptr;
+        delete dlg.m_pImgPage;
+        dlg.m_pImgPage = nullptr;
+        dlg.m_nPageImageId = IDR_JPG_SLIDE2;
     });
     window.SendProgress(13);
     Screenshot after = window.Capture();
@@ -412,8 +415,7 @@ TEST(Window, DestroyReleasesImagesAndCutsOffTheInstallThreads)
     CTestSetupDlg& dlg = window.Dlg();
     window.Click({510, 10});
     ASSERT_TRUE(window.WaitEnded(5000));
-    for (Gdiplus::Image* pImage : {dlg.m_pImgReady, dlg.m_pImgSlide1, dlg.m_pImgSlide2, dlg.m_pImgSlide3,
-                                   dlg.m_pImgSlide4, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
+    for (Gdiplus::Image* pImage : {dlg.m_pImgPage, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
         EXPECT_EQ(nullptr, pImage);
     EXPECT_EQ(nullptr, dlg.PromptOwner());
     EXPECT_EQ(nullptr, dlg.m_staticPercent.GetSafeHwnd());
