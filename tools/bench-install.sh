@@ -72,7 +72,7 @@ cleanup() {
 }
 trap cleanup EXIT
 "$harness/wine-session.sh" start "$state/wine" >/dev/null
-echo "$(wine --version), $(nproc) cores; each run: bare download, bare extraction, bare CRC, installer /S, window"
+echo "$(wine --version), $(nproc) cores; each run: bare download, bare extraction, bare CRC, installer /S, minimal window, installer through its window"
 echo "installer: ${BENCH_INSTALLER:-$build/app/FenmoraSetup.exe}"
 
 python3 "$driver" runs "$runs" "$state" "$build" "$port"

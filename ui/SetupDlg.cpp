@@ -50,7 +50,7 @@ CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
     SetNotifier(this);
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
-    // The slides are decoded as the install reaches them.
+    // The ready page's artwork now, each slide as the install reaches it.
     PageImage();
     LoadImageFromResource(IDR_JPG_BAR_FILL, &m_pImgBarFill);
     LoadImageFromResource(IDR_JPG_BAR_TRACK, &m_pImgBarTrack);

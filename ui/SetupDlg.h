@@ -65,8 +65,8 @@ public:
 
     // The artwork of the page on screen, decoded when the page first needs
     // it and released when the page moves on: the window holds one page's
-    // pixels at a time. m_nPageImageId is the resource it was decoded from
-    // (null after a failed decode, which is not tried again for that page).
+    // pixels at a time. m_nPageImageId is the resource it was decoded from;
+    // after a failed decode the image stays null until the page changes.
     Gdiplus::Image* m_pImgPage = nullptr;
     WORD m_nPageImageId = 0;
     Gdiplus::Image* m_pImgBarTrack = nullptr;

@@ -116,13 +116,14 @@ class Session:
         # resident size once it has ended.
         hwm = [0]
         done = threading.Event()
-        poller = threading.Thread(target=lambda: poll_hwm(proc.pid, hwm, done))
+        poller = threading.Thread(target=lambda: poll_hwm(proc.pid, hwm, done), daemon=True)
         poller.start()
         if during:
             try:
                 during(hwm)
             except BaseException:
                 proc.kill()
+                proc.wait()
                 raise
         _, status, usage = os.wait4(proc.pid, 0)
         done.set()
@@ -149,12 +150,14 @@ def xdotool(session, *args):
                           stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
 
 
-def click_install(session, hwm, ready_peak):
+def click_install(session, exe, hwm, ready_peak):
     """Waits for the setup window, notes the peak on its ready page and
-    clicks its install button."""
+    clicks its install button. Wine names a window's X class after its
+    program's file."""
+    x_class = os.path.splitext(os.path.basename(exe))[0]
     deadline = time.time() + 60
     while time.time() < deadline:
-        for wid in xdotool(session, "search", "--onlyvisible", "--class", "FenmoraSetup").split():
+        for wid in xdotool(session, "search", "--onlyvisible", "--class", x_class).split():
             if "WIDTH=530" in xdotool(session, "getwindowgeometry", "--shell", wid):
                 # The first paints and the font check settle before the click.
                 time.sleep(2)
@@ -272,7 +275,11 @@ def one_run(n, session, build, port, www, access_log):
     shutil.rmtree(session.unix(root), ignore_errors=True)
     ready_peak = []
     _, code, window_mode_peak = session.run(setup, "/D=" + root,
-                                            during=lambda hwm: click_install(session, hwm, ready_peak))
+                                            during=lambda hwm: click_install(session, setup, hwm, ready_peak))
+    # The window started the installed client on its way out; the next run
+    # would find it running.
+    subprocess.run(["wine", "taskkill", "/F", "/IM", "iKVLRemote.exe"], env=session.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if code != 0:
         raise SystemExit("the installer's window exited with %d (low 8 bits)" % code)
 
