@@ -46,7 +46,7 @@ print("%.1f" % (resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024))'
 url_small="http://127.0.0.1:$port/EX3/body-5m.bin"
 url_large="http://127.0.0.1:$port/EX3/body-100m.bin"
 
-echo "HttpDownload under $(wine --version), 5120-byte reads into a 10 MiB buffer that grows by the 1 MiB rule"
+echo "HttpDownload under $(wine --version), 5120-byte reads into a 10 MiB buffer that grows by half again when a body passes it"
 peak_rss "$harness/wine-run.sh" "$wine_state" "$exe" "$rounds_small" "$url_small" "$rounds_large" "$url_large" |
     sed '$s/^/Unix side: peak resident MiB of the Wine process tree, Wine included: /'
 
