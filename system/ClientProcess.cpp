@@ -5,9 +5,14 @@
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
+#include "system/ScopedCom.h"
 
+#include <exdisp.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cwchar>
@@ -27,6 +32,67 @@ void ReadImagePath(HANDLE hProcess, wchar_t (&szPath)[MAX_PATH])
     DWORD cch = MAX_PATH;
     if (!::QueryFullProcessImageNameW(hProcess, 0, szPath, &cch))
         std::wmemset(szPath, 0, MAX_PATH);
+}
+
+// The automation object of the desktop's folder view. Explorer runs as the
+// signed-in user, so what it starts does not inherit this elevated token.
+// The first failing step's code where there is none (no shell window, as
+// under Wine); S_FALSE from FindWindowSW means no desktop window.
+HRESULT FindDesktopShell(ScopedComPtr<IShellDispatch2>* pShell)
+{
+    ScopedComPtr<IShellWindows> windows;
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, __uuidof(IShellWindows),
+                                    windows.PutVoid());
+    if (FAILED(hr))
+        return hr;
+    VARIANT location = {};
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    VARIANT root = {};
+    LONG hwnd = 0;
+    ScopedComPtr<IDispatch> desktop;
+    hr = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, desktop.Put());
+    if (hr != S_OK || !desktop)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+
+    ScopedComPtr<IServiceProvider> services;
+    ScopedComPtr<IShellBrowser> browser;
+    ScopedComPtr<IShellView> view;
+    ScopedComPtr<IDispatch> background;
+    ScopedComPtr<IShellFolderViewDual> folderView;
+    ScopedComPtr<IDispatch> application;
+    if (FAILED(hr = desktop->QueryInterface(__uuidof(IServiceProvider), services.PutVoid())) ||
+        FAILED(hr = services->QueryService(SID_STopLevelBrowser, __uuidof(IShellBrowser), browser.PutVoid())) ||
+        FAILED(hr = browser->QueryActiveShellView(view.Put())) ||
+        FAILED(hr = view->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch), background.PutVoid())) ||
+        FAILED(hr = background->QueryInterface(__uuidof(IShellFolderViewDual), folderView.PutVoid())) ||
+        FAILED(hr = folderView->get_Application(application.Put())))
+        return hr;
+    return application->QueryInterface(__uuidof(IShellDispatch2), pShell->PutVoid());
+}
+
+// The string stays with its owner.
+VARIANT StringArgument(BSTR bstr)
+{
+    VARIANT v = {};
+    v.vt = VT_BSTR;
+    v.bstrVal = bstr;
+    return v;
+}
+
+HRESULT ShellExecuteThrough(IShellDispatch2* pShell, const wchar_t* pszProgram, const wchar_t* pszFolder)
+{
+    ScopedBstr file(pszProgram);
+    ScopedBstr folder(pszFolder);
+    ScopedBstr verb(L"open");
+    ScopedBstr empty(L"");
+    if (!file || !folder || !verb || !empty)
+        return E_OUTOFMEMORY;
+    VARIANT show = {};
+    show.vt = VT_I4;
+    show.lVal = SW_SHOW;
+    return pShell->ShellExecute(file.Get(), StringArgument(empty.Get()), StringArgument(folder.Get()),
+                                StringArgument(verb.Get()), show);
 }
 
 }  // namespace
@@ -91,7 +157,25 @@ bool StartInstalledClient(const wchar_t* pszSetupPath)
     wchar_t szProgram[MAX_PATH] = {};
     if (!pszSetupPath || !ComposeClientProgramPath(pszSetupPath, szProgram))
         return false;
-    HINSTANCE hResult = ::ShellExecuteW(nullptr, L"open", szProgram, nullptr, pszSetupPath, SW_SHOWNORMAL);
+    // The desktop shell starts it later and reports nothing about the file.
+    const DWORD dwAttributes = ::GetFileAttributesW(szProgram);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+
+    CComInit com;
+    ScopedComPtr<IShellDispatch2> shell;
+    const HRESULT hrShell = FindDesktopShell(&shell);
+    if (SUCCEEDED(hrShell)) {
+        const HRESULT hr = ShellExecuteThrough(shell.Get(), szProgram, pszSetupPath);
+        LogNormal(L"[StartInstalledClient] started through the desktop shell: %ls hr=0x%08lX", szProgram, hr);
+        return SUCCEEDED(hr);
+    }
+    // Only where no shell offers its window: the client then runs with
+    // this process's rights.
+    HINSTANCE hResult = ::ShellExecuteW(nullptr, L"open", szProgram, nullptr, pszSetupPath, SW_SHOW);
+    const int nResult = static_cast<int>(reinterpret_cast<INT_PTR>(hResult));
+    LogNormal(L"[StartInstalledClient] no desktop shell (hr=0x%08lX): started directly %ls result=%d", hrShell,
+              szProgram, nResult);
     // Values above 32 mean success.
-    return reinterpret_cast<INT_PTR>(hResult) > 32;
+    return nResult > 32;
 }

@@ -14,6 +14,9 @@ bool IsProgramInFolder(const wchar_t* pszImagePath, const wchar_t* pszFolder, co
 // empty argument. Logs the image path of every process it could open.
 bool FindProcess(const wchar_t* pszExeName, const wchar_t* pszFolder);
 
-// Asks the shell to open "<folder>\iKVLRemote.exe" with the folder as
-// working folder. True when the shell reports success.
+// Opens "<folder>\iKVLRemote.exe", shown, with the folder as working
+// folder: through the desktop's shell, so that the client runs as the
+// signed-in user and not with this process's elevated rights, or directly
+// where no desktop shell offers its window. Logs which way. True when the
+// program is there and the shell took the request.
 bool StartInstalledClient(const wchar_t* pszSetupPath);

@@ -188,6 +188,7 @@ TEST(ClientProcess, StartInstalledClientRunsItInTheInstallFolder)
     ASSERT_TRUE(StartInstalledClient(strSetup.c_str()));
     ASSERT_TRUE(WaitForFile(strSetup + L"\\started.txt"));
     EXPECT_EQ(Upper(ReadFileUtf16(strSetup + L"\\started.txt")), Upper(strSetup)) << "working folder";
+    EXPECT_EQ(ReadFileUtf16(strSetup + L"\\shown.txt"), L"5") << "show command";
     EXPECT_TRUE(FindProcess(kClientProgramName, strSetup.c_str()));
 
     EXPECT_FALSE(StartInstalledClient((dir / L"Not installed").c_str()));
