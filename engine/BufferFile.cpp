@@ -1,5 +1,7 @@
 #include "engine/BufferFile.h"
 
+#include "framework/SafeFile.h"
+
 namespace {
 
 // Writes the whole block; false on a failed write, with the system's error
@@ -26,11 +28,9 @@ bool WriteAll(HANDLE hFile, const uint8_t* pData, int32_t nSize)
 
 SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize, ScopedFile* pKeep)
 {
-    // Never inherited by child processes.
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, FALSE};
     const DWORD dwAccess = pKeep ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
     const DWORD dwShare = pKeep ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    ScopedFile file(::CreateFileW(pszPath, dwAccess, dwShare, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedFile file(CreateFreshFile(pszPath, dwAccess, dwShare));
     if (!file)
         return {SaveResult::kCreateFailed, ::GetLastError()};
     if (WriteAll(file.Get(), pData, nSize)) {
@@ -39,7 +39,6 @@ SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_
         return {SaveResult::kSaved, ERROR_SUCCESS};
     }
     const DWORD dwError = ::GetLastError();
-    file.Reset();
-    ::DeleteFileW(pszPath);
+    DeleteOnClose(file.Get());
     return {SaveResult::kWriteFailed, dwError};
 }

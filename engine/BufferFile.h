@@ -13,7 +13,8 @@ struct SaveResult {
     DWORD dwError;
 };
 
-// Writes the bytes to a new file at the path, replacing one that is there.
+// Writes the bytes to a new file at the path, replacing whatever holds the
+// name (CreateFreshFile: a link there is replaced, never written through).
 // A file that could not be written whole is deleted: a cut archive would
 // unpack as something it is not, and on a full disk it would keep the room
 // the log needs. With pKeep the saved file stays open on *pKeep for reading,

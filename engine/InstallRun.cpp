@@ -2,9 +2,11 @@
 
 #include "engine/BufferFile.h"
 #include "engine/SetupEngine.h"
+#include "framework/SafeFile.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/DeleteFolder.h"
+#include "system/FolderSecurity.h"
 #include "system/PathFormat.h"
 #include "zip/Zip.h"
 
@@ -48,6 +50,8 @@ DWORD CSetupEngine::InstallRun()
         ShowError(L"安装失败");
         return 1;
     }
+    if (!SecureRunFolders())
+        return 1;
 
     int nFailures = 0;
     for (int i = 0; i < nCount;) {
@@ -72,7 +76,8 @@ DWORD CSetupEngine::InstallRun()
             m_pNotifier->PostProgress();
     }
 
-    DownloadUninstallFile();
+    if (!FetchUninstaller())
+        return 1;
     m_nProgress = kProgressAfterUninstaller;
     if (m_pNotifier)
         m_pNotifier->PostProgress();
@@ -82,6 +87,47 @@ DWORD CSetupEngine::InstallRun()
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
     ShowError(L"校验失败");
     return 1;
+}
+
+// Another user must not change what the run writes before an administrator
+// runs it: both folders are closed to them, whether made here or found.
+bool CSetupEngine::SecureRunFolders()
+{
+    for (const wchar_t* pszFolder : {m_szTempPath, m_szSetupPath}) {
+        const wchar_t* pszStep = L"";
+        const DWORD dwError = SecureFolder(pszFolder, &pszStep);
+        if (dwError != ERROR_SUCCESS) {
+            LogError(L"[CSetupDlg::Execute] %ls cannot be closed to other users: %ls error=%lu", pszFolder, pszStep,
+                     dwError);
+            ShowError(L"安装失败");
+            return false;
+        }
+    }
+    return true;
+}
+
+// A release names the uninstaller, so in a signed release it must arrive
+// like any package: otherwise the registration would name a file that is
+// not there, for anyone to plant. Without a release its failure is logged
+// and the run goes on.
+bool CSetupEngine::FetchUninstaller()
+{
+    if (!m_bReleaseRequired) {
+        DownloadUninstallFile();
+        return true;
+    }
+    PackageTry result;
+    result.fault = PackageTry::kDownload;
+    result.pszName = kUninstallerName;
+    FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), kUninstallerName);
+    for (int nFailures = 1;; ++nFailures) {
+        if (::WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
+            return false;
+        if (DownloadUninstallFile())
+            return true;
+        if (ReportFailedTry(result, nFailures))
+            return false;
+    }
 }
 
 // Fetches the package into the temp folder, unpacks it into the install
@@ -120,8 +166,7 @@ CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
         result.fault = PackageTry::kUnpack;
         return result;
     }
-    archive.Reset();
-    ::DeleteFileW(result.szArchive);
+    DeleteOnClose(archive.Get());
     return result;
 }
 
@@ -211,8 +256,6 @@ BOOL CSetupEngine::DownloadUninstallFile()
     SaveResult saved = {SaveResult::kCreateFailed, ERROR_FILENAME_EXCED_RANGE};
     if (ComposeUninstallerPath(m_szSetupPath, szTarget)) {
         ::CreateDirectoryW(m_szSetupPath, nullptr);
-        if (::GetFileAttributesW(szTarget) != INVALID_FILE_ATTRIBUTES)
-            ::DeleteFileW(szTarget);
         saved = SaveBufferToFile(szTarget, m_pDownloadBuffer, m_nDownloadSize);
     }
     if (saved.outcome == SaveResult::kCreateFailed) {

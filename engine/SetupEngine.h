@@ -95,6 +95,11 @@ private:
     // Logs a failed try and, on the last one, shows the package's error.
     // Returns true when that was the last try.
     bool ReportFailedTry(const PackageTry& result, int nFailures);
+    // Closes the temp and install folders to other users; false, shown and
+    // logged, when that fails.
+    bool SecureRunFolders();
+    // The uninstaller step; false when the run must end.
+    bool FetchUninstaller();
     void ApplyLocation(const InstallLocation& location);
     // Downloads a server file into the download buffer, from its start; in
     // a signed release only the body the release lists is taken.

@@ -1,5 +1,8 @@
 #include "log/Log.h"
 
+#include "framework/SafeFile.h"
+#include "framework/ScopedHandle.h"
+
 #include <cwchar>
 #include <vector>
 
@@ -35,19 +38,37 @@ LONGLONG ElapsedMicroseconds(const LARGE_INTEGER& start)
     return (now.QuadPart - start.QuadPart) * 1000000 / freq.QuadPart;
 }
 
+// A new, empty file at the path, whatever held the name; readers that do
+// not share delete can open it.
+HANDLE CreateLogFile(const wchar_t* pszPath)
+{
+    HANDLE h = CreateFreshFile(pszPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    return h == INVALID_HANDLE_VALUE ? h : ReopenFreshFile(h, pszPath, FILE_APPEND_DATA, FILE_SHARE_READ);
+}
+
 // Every write lands at the end of the file. Others may read it while it is
 // open, but not write: the lines in it stay whole and in the order of
-// their writes.
+// their writes. A name that is a link or a second name of another file is
+// never written through: the log is then made anew under its name.
 HANDLE OpenLogFileForAppend(const wchar_t* pszPath)
 {
     LARGE_INTEGER start;
     ::QueryPerformanceCounter(&start);
     for (int nTry = 0;; ++nTry) {
-        HANDLE h = ::CreateFileW(pszPath, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
-            return h;
-        if (!IsTransientOpenError(::GetLastError()) || ElapsedMicroseconds(start) > kOpenRetryMicroseconds)
+        ScopedFile file(::CreateFileW(pszPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file) {
+            BY_HANDLE_FILE_INFORMATION info = {};
+            if (::GetFileInformationByHandle(file.Get(), &info) && info.nNumberOfLinks == 1 &&
+                IsPlainEntryAt(file.Get(), pszPath))
+                return file.Release();
+            file.Reset();
+            return CreateLogFile(pszPath);
+        }
+        const DWORD dwError = ::GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND)
+            return CreateLogFile(pszPath);
+        if (!IsTransientOpenError(dwError) || ElapsedMicroseconds(start) > kOpenRetryMicroseconds)
             return INVALID_HANDLE_VALUE;
         if (nTry < kOpenSpinTries)
             ::SwitchToThread();
@@ -169,6 +190,24 @@ void AppendToLogFile(const wchar_t* pszPath, const wchar_t* pszText)
             CloseHeldFileLocked();
     }
     ::ReleaseSRWLockExclusive(&g_fileLock);
+}
+
+bool StartLogFile(const wchar_t* pszPath)
+{
+    if (!pszPath || !*pszPath)
+        return false;
+    const size_t cchPath = std::wcslen(pszPath);
+    ::AcquireSRWLockExclusive(&g_fileLock);
+    CloseHeldFileLocked();
+    HANDLE h = CreateLogFile(pszPath);
+    if (h != INVALID_HANDLE_VALUE && cchPath < MAX_PATH) {
+        g_hFile = h;
+        std::wmemcpy(g_szOpenPath, pszPath, cchPath + 1);
+    } else if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+    }
+    ::ReleaseSRWLockExclusive(&g_fileLock);
+    return h != INVALID_HANDLE_VALUE;
 }
 
 void CloseLogFile()

@@ -21,10 +21,15 @@ void LogNormal(const wchar_t* pszFormat, ...);
 void Log(int nLevel, const wchar_t* pszFormat, va_list args);
 
 // Appends the text (without its terminator) to the file, creating it when
-// missing. Never reports a failure: a line that cannot be written is lost.
+// missing; a link or hard-linked name there is replaced, not written
+// through. Never reports a failure: a line that cannot be written is lost.
 // The file stays open, readable by others, until a line goes to another
 // path or CloseLogFile is called.
 void AppendToLogFile(const wchar_t* pszPath, const wchar_t* pszText);
+// Starts the file empty and holds it open, whatever held its name before
+// (an older log, or a link planted in its place, which is replaced, not
+// followed). False when it cannot be made.
+bool StartLogFile(const wchar_t* pszPath);
 // Lets the open log file go, for whoever deletes or moves it; the next line
 // opens it again.
 void CloseLogFile();

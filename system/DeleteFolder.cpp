@@ -1,34 +1,132 @@
 #include "system/DeleteFolder.h"
 
+#include "framework/SafeFile.h"
 #include "framework/ScopedHandle.h"
-#include "system/PathFormat.h"
+
+#include <winternl.h>
 
 #include <cwchar>
+#include <string>
+#include <vector>
 
 namespace {
 
-bool IsDotEntry(const wchar_t* pszName)
+// Folders are walked by handle: each entry is opened relative to the
+// handle of the folder that was checked, so a folder swapped for a link
+// after the check is never listed or emptied.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Not shared for delete: nobody renames or replaces the folder meanwhile.
+constexpr DWORD kShareFolder = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr size_t kListingBytes = 64 * 1024;
+
+struct Entry {
+    std::wstring strName;
+    DWORD dwAttributes;
+};
+
+bool IsDotEntry(const std::wstring& strName)
 {
-    return std::wcscmp(pszName, L".") == 0 || std::wcscmp(pszName, L"..") == 0;
+    return strName == L"." || strName == L"..";
 }
 
-// Deletes the link through a handle to the link itself. The handle must
-// say it is a reparse point: where it does not (Wine shows a Unix symlink
-// to a folder as a reparse point when listing but resolves it on open), a
-// delete would reach the target, so the entry stays.
-void RemoveLink(const wchar_t* pszPath)
+// Opens the entry itself, never what a link in its place leads to.
+HANDLE OpenEntry(HANDLE hFolder, const std::wstring& strName, ACCESS_MASK access, ULONG nShare)
 {
-    ScopedFile link(::CreateFileW(pszPath, DELETE | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!link)
-        return;
+    UNICODE_STRING name;
+    name.Buffer = const_cast<wchar_t*>(strName.c_str());
+    name.Length = static_cast<USHORT>(strName.size() * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, hFolder, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE h = nullptr;
+    const NTSTATUS status =
+        ::NtCreateFile(&h, access, &attributes, &io, nullptr, 0, nShare, FILE_OPEN,
+                       FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return NT_SUCCESS(status) ? h : INVALID_HANDLE_VALUE;
+}
+
+bool ListFolder(HANDLE hFolder, std::vector<Entry>* pEntries)
+{
+    std::vector<BYTE> buffer(kListingBytes);
+    FILE_INFO_BY_HANDLE_CLASS infoClass = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(hFolder, infoClass, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+        infoClass = FileIdBothDirectoryInfo;
+        for (size_t nAt = 0;;) {
+            const auto* pInfo = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + nAt);
+            Entry entry = {std::wstring(pInfo->FileName, pInfo->FileNameLength / sizeof(wchar_t)),
+                           pInfo->FileAttributes};
+            if (!IsDotEntry(entry.strName))
+                pEntries->push_back(std::move(entry));
+            if (pInfo->NextEntryOffset == 0)
+                break;
+            nAt += pInfo->NextEntryOffset;
+        }
+    }
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool IsReparsePoint(HANDLE h)
+{
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (!::GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
-        !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return ::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A read-only file is made writable first, so that it goes as well.
+bool DeleteFileOnHandle(HANDLE hFile)
+{
+    FILE_BASIC_INFO basic = {};
+    if (::GetFileInformationByHandleEx(hFile, FileBasicInfo, &basic, sizeof(basic)) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (basic.FileAttributes == 0)
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(hFile, FileBasicInfo, &basic, sizeof(basic));
+    }
+    return DeleteOnClose(hFile);
+}
+
+void EmptyFolder(HANDLE hFolder, const std::wstring& strFinal);
+
+// Removes one entry of a checked folder. A link goes as a link: where the
+// system shows it as one, through a handle to the link itself; where an
+// open resolves it elsewhere (a Unix symlink under Wine), a file link
+// loses its name to a file of ours, and a folder link stays.
+void RemoveEntry(HANDLE hFolder, const std::wstring& strFolderFinal, const Entry& entry)
+{
+    ScopedFile item(OpenEntry(hFolder, entry.strName, kEntryAccess | FILE_LIST_DIRECTORY, kShareFolder));
+    if (!item)
+        item.Reset(OpenEntry(hFolder, entry.strName, kEntryAccess, kShareAll));
+    if (!item)
         return;
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    ::SetFileInformationByHandle(link.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    if (IsReparsePoint(item.Get())) {
+        DeleteOnClose(item.Get());
+        return;
+    }
+    if (!IsPlainEntry(item.Get(), strFolderFinal, entry.strName.c_str())) {
+        item.Reset();
+        if (!(entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            RemoveFileName((strFolderFinal + L"\\" + entry.strName).c_str());
+        return;
+    }
+    FILE_STANDARD_INFO standard = {};
+    if (::GetFileInformationByHandleEx(item.Get(), FileStandardInfo, &standard, sizeof(standard)) &&
+        standard.Directory) {
+        EmptyFolder(item.Get(), FinalPathOf(item.Get()));
+        DeleteOnClose(item.Get());
+        return;
+    }
+    DeleteFileOnHandle(item.Get());
+}
+
+void EmptyFolder(HANDLE hFolder, const std::wstring& strFinal)
+{
+    std::vector<Entry> entries;
+    ListFolder(hFolder, &entries);
+    for (const Entry& entry : entries)
+        RemoveEntry(hFolder, strFinal, entry);
 }
 
 }  // namespace
@@ -41,33 +139,28 @@ bool IsLink(const wchar_t* pszPath)
 
 BOOL DeleteFolder(const wchar_t* pszFolder)
 {
-    wchar_t szPattern[MAX_PATH];
-    if (!pszFolder || !*pszFolder || !FormatPath(szPattern, L"%ls//*.*", pszFolder))
+    if (!pszFolder || !*pszFolder)
         return FALSE;
-    // A folder that is itself a link (planted where the folder should be)
-    // is removed as a link; listing it would reach what it leads to.
-    if (IsLink(pszFolder)) {
-        RemoveLink(pszFolder);
-        return ::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES;
+    {
+        ScopedFile folder(::CreateFileW(pszFolder, kEntryAccess | FILE_LIST_DIRECTORY, kShareFolder, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+        if (!folder)
+            return FALSE;
+        // A folder that is itself a link (planted where the folder should
+        // be) is removed as a link; listing it would reach what it leads to.
+        if (IsReparsePoint(folder.Get())) {
+            DeleteOnClose(folder.Get());
+        } else {
+            if (!IsPlainEntryAt(folder.Get(), pszFolder))
+                return FALSE;
+            FILE_STANDARD_INFO standard = {};
+            if (!::GetFileInformationByHandleEx(folder.Get(), FileStandardInfo, &standard, sizeof(standard)) ||
+                !standard.Directory)
+                return FALSE;
+            EmptyFolder(folder.Get(), FinalPathOf(folder.Get()));
+            DeleteOnClose(folder.Get());
+        }
     }
-
-    WIN32_FIND_DATAW fd;
-    ScopedFind find(::FindFirstFileW(szPattern, &fd));
-    if (find) {
-        do {
-            wchar_t szPath[MAX_PATH];
-            // An entry whose path does not fit cannot be removed; the folder
-            // then stays.
-            if (IsDotEntry(fd.cFileName) || !FormatPath(szPath, L"%ls//%ls", pszFolder, fd.cFileName))
-                continue;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                RemoveLink(szPath);
-            else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteFolder(szPath);
-            else
-                ::DeleteFileW(szPath);
-        } while (::FindNextFileW(find.Get(), &fd));
-    }
-    find.Reset();
-    return ::RemoveDirectoryW(pszFolder);
+    return ::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES;
 }

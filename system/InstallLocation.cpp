@@ -1,5 +1,7 @@
 #include "system/InstallLocation.h"
 
+#include "log/Log.h"
+#include "system/FolderSecurity.h"
 #include "system/PathFormat.h"
 
 #include <cwchar>
@@ -61,11 +63,15 @@ bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation)
     return ComposeLocation(szRoot, szRoot, kProductFolderName, pLocation);
 }
 
-void PrepareLocationFolders(const InstallLocation& location)
+DWORD PrepareLocationFolders(const InstallLocation& location)
 {
-    ::CreateDirectoryW(location.szTempPath, nullptr);
-    if (::GetFileAttributesW(location.szLogFile) != INVALID_FILE_ATTRIBUTES)
-        ::DeleteFileW(location.szLogFile);
+    const wchar_t* pszStep = L"";
+    const DWORD dwError = SecureFolder(location.szTempPath, &pszStep);
+    StartLogFile(location.szLogFile);
+    if (dwError != ERROR_SUCCESS)
+        LogError(L"[CSetupDlg::GetDestPath] temp folder %ls not secured: %ls error=%lu", location.szTempPath, pszStep,
+                 dwError);
+    return dwError;
 }
 
 double BytesToGB(ULONGLONG ullBytes)

@@ -28,9 +28,10 @@ bool LocationFromDriveList(const wchar_t* pszDrives, size_t cchDrives, InstallLo
 // *pLocation untouched, when a composed path would not fit its array.
 bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation);
 
-// Creates the temp folder and deletes a log file left there, so the new
-// location starts a fresh log. Failures are ignored.
-void PrepareLocationFolders(const InstallLocation& location);
+// Creates the temp folder, or takes over the one there, closed to other
+// users (SecureFolder), and starts a fresh log file in it. ERROR_SUCCESS,
+// or the code of the failure to secure the folder, which is logged.
+DWORD PrepareLocationFolders(const InstallLocation& location);
 
 // Total free bytes of the volume holding the folder, in GiB; 0.0 when the
 // query fails.

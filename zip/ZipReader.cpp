@@ -1,5 +1,6 @@
 #include "zip/ZipReader.h"
 
+#include "framework/SafeFile.h"
 #include "zip/ZipFolder.h"
 #include "zip/ZipHandleIo.h"
 #include "zip/ZipItemName.h"
@@ -266,7 +267,8 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
     EnsureFolderPath(pszRoot, strFolder.c_str(), &m_madeFolders);
     // Nearly every name is new: one create, where a delete that finds
     // nothing and a create each cost a search of the folder under Wine. A
-    // name that is taken is deleted and created as before.
+    // name that is taken is replaced, never written through: it may be a
+    // link.
     HANDLE h = ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
     if (h != INVALID_HANDLE_VALUE)
         return h;
@@ -275,8 +277,13 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
         m_madeFolders.clear();
         EnsureFolderPath(pszRoot, strFolder.c_str(), &m_madeFolders);
     }
-    ::DeleteFileW(strFull.c_str());
-    return ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, dwAttributes, nullptr);
+    HANDLE hFresh = CreateFreshFile(strFull.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0);
+    if (hFresh != INVALID_HANDLE_VALUE && dwAttributes != FILE_ATTRIBUTE_NORMAL) {
+        FILE_BASIC_INFO basic = {};
+        basic.FileAttributes = dwAttributes;
+        ::SetFileInformationByHandle(hFresh, FileBasicInfo, &basic, sizeof(basic));
+    }
+    return hFresh;
 }
 
 int CZipReader::WriteItem(HANDLE hFile, int nMethod)

@@ -122,21 +122,17 @@ TEST(DeleteFolder, RemovesTheWholeTree)
     EXPECT_FALSE(DeleteFolder(nullptr));
 }
 
-TEST(DeleteFolder, ReadOnlyFileStaysAndTheRestGoes)
+TEST(DeleteFolder, ReadOnlyFilesGoToo)
 {
     CTempDir dir;
     std::wstring strRoot = dir / L"Brivex Client";
     MakeTree(strRoot);
     std::wstring strLocked = strRoot + L"\\bin\\locked.cfg";
     WriteFileBytes(strLocked, "x", 1);
-    ::SetFileAttributesW(strLocked.c_str(), FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(strLocked.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
-    EXPECT_FALSE(DeleteFolder(strRoot.c_str()));
-    EXPECT_TRUE(PathExists(strLocked));
-    EXPECT_FALSE(PathExists(strRoot + L"\\iKVLRemote.exe"));
-    EXPECT_FALSE(PathExists(strRoot + L"\\bin\\a.dll"));
-    EXPECT_FALSE(PathExists(strRoot + L"\\bin\\plugins"));
-    ::SetFileAttributesW(strLocked.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(DeleteFolder(strRoot.c_str()));
+    EXPECT_FALSE(PathExists(strRoot));
 }
 
 TEST(DeleteFolder, JunctionIsRemovedNotFollowed)
@@ -174,7 +170,8 @@ TEST(DeleteFolder, SymbolicLinksAreRemovedNotFollowed)
 
 // Wine shows a Unix symlink to a folder as a reparse point when listing,
 // but every open resolves it: removing it would remove what it points to.
-// Such a link must stay, with what it points to.
+// Such a link must stay, with what it points to. A symlink to a file it
+// does not show as a link at all; it must go as a name, its target stay.
 TEST(DeleteFolder, UnixFolderSymlinkUnderWineIsNotFollowed)
 {
     OutsideFolder outside;
@@ -183,7 +180,8 @@ TEST(DeleteFolder, UnixFolderSymlinkUnderWineIsNotFollowed)
     std::wstring strRoot = dir / L"Brivex Client";
     MakeTree(strRoot);
     if (!MakeUnixSymlink(strRoot + L"\\data", outside.dir.Path()) ||
-        !MakeUnixSymlink(strRoot + L"\\bin\\cache", emptyOutside.Path()))
+        !MakeUnixSymlink(strRoot + L"\\bin\\cache", emptyOutside.Path()) ||
+        !MakeUnixSymlink(strRoot + L"\\bin\\settings.txt", outside.strFile))
         GTEST_SKIP() << "not Wine, or /bin/ln could not make a Unix symlink";
     ASSERT_NE(::GetFileAttributesW((strRoot + L"\\data").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u)
         << "Wine no longer lists a folder symlink as a reparse point";
@@ -196,6 +194,7 @@ TEST(DeleteFolder, UnixFolderSymlinkUnderWineIsNotFollowed)
     EXPECT_FALSE(PathExists(strRoot + L"\\iKVLRemote.exe"));
     EXPECT_FALSE(PathExists(strRoot + L"\\bin\\plugins"));
     EXPECT_FALSE(PathExists(strRoot + L"\\empty"));
+    EXPECT_FALSE(PathExists(strRoot + L"\\bin\\settings.txt"));
     // The links themselves stay where the system cannot remove them as links;
     // the test folder's clean-up removes them the Unix way below.
     std::string strUnixRoot = UnixPath(strRoot);

@@ -1,0 +1,103 @@
+#include "system/FolderSecurity.h"
+
+#include "framework/SafeFile.h"
+#include "framework/ScopedHandle.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+// Inherited by everything below: full control (FA) for SYSTEM and the
+// Administrators, read and execute (0x1200a9) for Users. "P": protected.
+constexpr wchar_t kFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+struct LocalFreeTraits {
+    using Handle = PSECURITY_DESCRIPTOR;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+using ScopedDescriptor = CScopedHandle<LocalFreeTraits>;
+
+bool EnablePrivilege(const wchar_t* pszName)
+{
+    ScopedHandle token;
+    TOKEN_PRIVILEGES tp = {};
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()) ||
+        !::LookupPrivilegeValueW(nullptr, pszName, &tp.Privileges[0].Luid))
+        return false;
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    return ::AdjustTokenPrivileges(token.Get(), FALSE, &tp, sizeof(tp), nullptr, nullptr) &&
+           ::GetLastError() == ERROR_SUCCESS;
+}
+
+HANDLE OpenFolder(const wchar_t* pszFolder, DWORD dwAccess)
+{
+    return ::CreateFileW(pszFolder, dwAccess | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Makes the Administrators the owner, which lets them set the DACL.
+DWORD TakeOwnership(const wchar_t* pszFolder)
+{
+    EnablePrivilege(SE_TAKE_OWNERSHIP_NAME);
+    EnablePrivilege(SE_RESTORE_NAME);
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD cbSid = sizeof(sid);
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &cbSid))
+        return ::GetLastError();
+    ScopedFile folder(OpenFolder(pszFolder, WRITE_OWNER));
+    if (!folder)
+        return ::GetLastError();
+    if (!IsPlainEntryAt(folder.Get(), pszFolder))
+        return ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+    return ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr,
+                             nullptr);
+}
+
+DWORD SetFolderDacl(const wchar_t* pszFolder, PACL pDacl, const wchar_t** ppszStep)
+{
+    *ppszStep = L"open";
+    ScopedFile folder(OpenFolder(pszFolder, WRITE_DAC | READ_CONTROL));
+    if (!folder)
+        return ::GetLastError();
+    *ppszStep = L"is a link";
+    if (!IsPlainEntryAt(folder.Get(), pszFolder))
+        return ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+    *ppszStep = L"SetSecurityInfo";
+    return ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, pDacl,
+                             nullptr);
+}
+
+}  // namespace
+
+DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep)
+{
+    *ppszStep = L"ConvertStringSecurityDescriptorToSecurityDescriptor";
+    ScopedDescriptor descriptor;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSddl, SDDL_REVISION_1, descriptor.Put(),
+                                                                nullptr))
+        return ::GetLastError();
+    BOOL bPresent = FALSE;
+    BOOL bDefaulted = FALSE;
+    PACL pDacl = nullptr;
+    if (!::GetSecurityDescriptorDacl(descriptor.Get(), &bPresent, &pDacl, &bDefaulted))
+        return ::GetLastError();
+
+    *ppszStep = L"CreateDirectory";
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.Get(), FALSE};
+    if (!::CreateDirectoryW(pszFolder, &sa) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        return ::GetLastError();
+    // Set also on a folder just made: one made by another user between the
+    // failed create and here is what this is for.
+    DWORD dwError = SetFolderDacl(pszFolder, pDacl, ppszStep);
+    if (dwError != ERROR_ACCESS_DENIED)
+        return dwError;
+    *ppszStep = L"take ownership";
+    dwError = TakeOwnership(pszFolder);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    return SetFolderDacl(pszFolder, pDacl, ppszStep);
+}

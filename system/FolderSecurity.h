@@ -1,0 +1,15 @@
+#pragma once
+
+#include <windows.h>
+
+// The install folder and the temp folder hold what an administrator runs
+// later, so no other user may change them: full control for SYSTEM and
+// Administrators, read and execute for Users, nothing inherited from the
+// folder above (a new folder under a drive root lets every user change it).
+//
+// Creates the folder with that DACL, or sets it on the folder found there,
+// taking ownership for the Administrators when the owner's DACL keeps this
+// process out. A link in the folder's place is refused, never followed.
+// ERROR_SUCCESS, or the system's code of the step that failed, which
+// *ppszStep then names for the log.
+DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep);
