@@ -45,12 +45,43 @@ void BringRunningSetupToFront()
     ::SetForegroundWindow(hWnd);
 }
 
+// The path with the short names of its longest existing part expanded, so
+// that "C:\WINDOW~1\x" compares as "C:\Windows\x". The root stays as given.
+std::wstring ExpandedPath(const std::wstring& strPath)
+{
+    for (size_t nEnd = strPath.size(); nEnd != std::wstring::npos && nEnd >= 3;
+         nEnd = strPath.rfind(L'\\', nEnd - 1)) {
+        const std::wstring strPrefix = strPath.substr(0, nEnd);
+        std::wstring strLong(::GetLongPathNameW(strPrefix.c_str(), nullptr, 0), L'\0');
+        const DWORD cch = strLong.empty() ? 0 : ::GetLongPathNameW(strPrefix.c_str(), &strLong[0],
+                                                                  static_cast<DWORD>(strLong.size()));
+        if (cch && cch < strLong.size())
+            return strLong.substr(0, cch) + strPath.substr(nEnd);
+    }
+    return strPath;
+}
+
+// Empty when the system does not say.
+std::wstring WindowsFolder()
+{
+    wchar_t szFolder[MAX_PATH] = {};
+    const UINT cch = ::GetWindowsDirectoryW(szFolder, MAX_PATH);
+    return cch && cch < MAX_PATH ? ExpandedPath(szFolder) : std::wstring();
+}
+
 // A folder from the command line, made ready to be settled like a browsed
-// one: a full path whose install paths fit, existing as a folder.
+// one: a full path whose install paths fit, outside the Windows folder,
+// existing as a folder. Nothing is made for a refused one.
 bool PrepareCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder)
 {
+    if (!NormalizeCommandLineFolder(strGiven, pstrFolder))
+        return false;
+    // Not knowing the Windows folder refuses every folder.
+    const std::wstring strWindows = WindowsFolder();
+    if (strWindows.empty() || IsInWindowsFolder(ExpandedPath(*pstrFolder), strWindows))
+        return false;
     InstallLocation location;
-    if (!NormalizeCommandLineFolder(strGiven, pstrFolder) || !LocationFromFolder(pstrFolder->c_str(), &location))
+    if (!LocationFromFolder(pstrFolder->c_str(), &location))
         return false;
     const int nCreated = ::SHCreateDirectoryExW(nullptr, pstrFolder->c_str(), nullptr);
     if (nCreated != ERROR_SUCCESS && nCreated != ERROR_ALREADY_EXISTS && nCreated != ERROR_FILE_EXISTS)

@@ -1,5 +1,8 @@
 #include "engine/SetupCommandLine.h"
 
+#include "framework/StringCompare.h"
+#include "zip/ItemNameRule.h"
+
 #include <cwctype>
 
 namespace {
@@ -87,7 +90,7 @@ bool NormalizeCommandLineFolder(const std::wstring& strGiven, std::wstring* pstr
         if (strPart.empty() || strPart == L".")
             continue;
         if (strPart.find_first_not_of(L". ") == std::wstring::npos || IsBlank(strPart.back()) ||
-            strPart.back() == L'.')
+            strPart.back() == L'.' || IsDeviceName(strPart.c_str(), strPart.size()))
             return false;
         if (strOut.back() != L'\\')
             strOut += L'\\';
@@ -99,6 +102,17 @@ bool NormalizeCommandLineFolder(const std::wstring& strGiven, std::wstring* pstr
         return false;
     *pstrFolder = strOut;
     return true;
+}
+
+bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder)
+{
+    std::wstring strBase = strWindowsFolder;
+    while (!strBase.empty() && strBase.back() == L'\\')
+        strBase.pop_back();
+    if (strBase.empty() || strFolder.size() < strBase.size() ||
+        !EqualIgnoringCase(strFolder.c_str(), strBase.c_str(), strBase.size()))
+        return false;
+    return strFolder.size() == strBase.size() || strFolder[strBase.size()] == L'\\';
 }
 
 int ExitCodeFor(const InstallOutcome& outcome)

@@ -28,8 +28,13 @@ bool ParseSetupCommandLine(const wchar_t* pszArgs, SetupCommandLine* pCommandLin
 
 // Checks a /D= folder and makes it a full path without trailing separator
 // (a drive root keeps its "\"): it must be absolute ("X:\..." or a share),
-// hold no characters a path cannot hold, and stay a folder below its root.
+// hold no characters a path cannot hold nor a device name, and stay a
+// folder below its root.
 bool NormalizeCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder);
+
+// True when a normalized folder is the Windows folder or below it. Both
+// are compared as given: short names must be expanded first.
+bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder);
 
 // How an install ended, for the exit code.
 struct InstallOutcome {

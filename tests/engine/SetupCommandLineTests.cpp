@@ -51,6 +51,13 @@ TEST(SetupCommandLine, Folder)
         {L"C:\\a \\b", nullptr},
         {L"C:\\a:b", nullptr},
         {L"C:\\a|b", nullptr},
+        {L"C:\\Apps\\con", nullptr},
+        {L"C:\\NUL.txt\\x", nullptr},
+        {L"C:\\com1 .log", nullptr},
+        {L"R:\\Apps\\lpt9", nullptr},
+        {L"R:\\CONIN$", nullptr},
+        {L"\\\\server\\aux\\dir", nullptr},
+        {L"C:\\console\\COM10\\nul_", L"C:\\console\\COM10\\nul_"},
     };
     for (const auto& c : cases) {
         std::wstring strFolder;
@@ -59,6 +66,27 @@ TEST(SetupCommandLine, Folder)
             EXPECT_EQ(strFolder, c.second);
         }
     }
+}
+
+TEST(SetupCommandLine, WindowsFolder)
+{
+    struct Case {
+        const wchar_t* pszFolder;
+        const wchar_t* pszWindows;
+        bool bInside;
+    };
+    const Case cases[] = {
+        {L"C:\\windows", L"C:\\windows", true},
+        {L"c:\\WINDOWS\\x\\y", L"C:\\windows", true},
+        {L"C:\\windows\\x", L"C:\\windows\\", true},
+        {L"C:\\windows2", L"C:\\windows", false},
+        {L"C:\\win", L"C:\\windows", false},
+        {L"D:\\windows\\x", L"C:\\windows", false},
+        {L"C:\\", L"C:\\windows", false},
+        {L"C:\\Apps", L"C:\\", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsInWindowsFolder(c.pszFolder, c.pszWindows), c.bInside) << &c - cases;
 }
 
 TEST(SetupCommandLine, ExitCodes)
