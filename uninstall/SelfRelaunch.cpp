@@ -5,7 +5,90 @@
 #include "system/ClientFiles.h"
 #include "system/PathFormat.h"
 
+#include <ntsecapi.h>
+#include <sddl.h>
+
 #include <cwchar>
+#include <vector>
+
+namespace {
+
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+using ScopedLocal = CScopedHandle<LocalMemoryTraits>;
+
+// 128 bits from the system's generator as hex: a name nobody can guess and
+// prepare beforehand. Empty when the generator fails.
+std::wstring RandomName()
+{
+    BYTE bytes[16];
+    if (!::RtlGenRandom(bytes, sizeof(bytes)))
+        return std::wstring();
+    wchar_t szName[2 * sizeof(bytes) + 1];
+    for (size_t i = 0; i < sizeof(bytes); ++i)
+        std::swprintf(szName + 2 * i, 3, L"%02x", bytes[i]);
+    return szName;
+}
+
+// The running user's SID as text ("S-1-5-..."); empty when unreadable.
+std::wstring TokenUserSid()
+{
+    ScopedHandle token;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD cb = 0;
+    ScopedLocal text;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put()) ||
+        !::GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &cb) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid,
+                                  reinterpret_cast<wchar_t**>(text.Put())))
+        return std::wstring();
+    return static_cast<const wchar_t*>(text.Get());
+}
+
+// A new folder only SYSTEM, the Administrators and the running user may
+// use, nothing inherited from the temp folder, which every user may write
+// to. False when the name exists: a folder found there may hold anything.
+bool CreatePrivateFolder(const wchar_t* pszDir)
+{
+    const std::wstring strUser = TokenUserSid();
+    if (strUser.empty())
+        return false;
+    const std::wstring strSddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + strUser + L")";
+    ScopedLocal descriptor;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            strSddl.c_str(), SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.Put()), nullptr))
+        return false;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.Get(), FALSE};
+    return ::CreateDirectoryW(pszDir, &sa) != 0;
+}
+
+// Written here rather than copied by the system, so that the create fails
+// on any name already there instead of writing through it.
+bool CopyIntoNewFile(const wchar_t* pszSource, const wchar_t* pszTarget)
+{
+    ScopedFile source(::CreateFileW(pszSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!source)
+        return false;
+    ScopedFile target(::CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    if (!target)
+        return false;
+    std::vector<BYTE> buffer(64 * 1024);
+    for (;;) {
+        DWORD cbRead = 0;
+        DWORD cbWritten = 0;
+        if (!::ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &cbRead, nullptr))
+            return false;
+        if (cbRead == 0)
+            return true;
+        if (!::WriteFile(target.Get(), buffer.data(), cbRead, &cbWritten, nullptr) || cbWritten != cbRead)
+            return false;
+    }
+}
+
+}  // namespace
 
 bool IsInsideFolder(const std::wstring& strPath, const std::wstring& strFolder)
 {
@@ -31,29 +114,28 @@ bool RelaunchFromTemp(const std::wstring& strFolder, bool bSilent)
     wchar_t szTemp[MAX_PATH];
     DWORD cchSelf = ::GetModuleFileNameW(nullptr, szSelf, MAX_PATH);
     DWORD cchTemp = ::GetTempPathW(MAX_PATH, szTemp);
-    if (cchSelf == 0 || cchSelf >= MAX_PATH || cchTemp == 0 || cchTemp >= MAX_PATH)
-        return false;
-
+    const std::wstring strName = RandomName();
     wchar_t szDir[MAX_PATH];
-    bool bMade = false;
-    for (unsigned n = 0; n < 100 && !bMade; ++n)
-        bMade = FormatPath(szDir, L"%lsFenmoraUninstall-%lu-%u", szTemp, ::GetCurrentProcessId(), n) &&
-                ::CreateDirectoryW(szDir, nullptr);
     wchar_t szCopy[MAX_PATH];
-    if (!bMade || !FormatPath(szCopy, L"%ls\\%ls", szDir, kUninstallerName) || !::CopyFileW(szSelf, szCopy, FALSE)) {
-        if (bMade)
-            ::RemoveDirectoryW(szDir);
+    if (cchSelf == 0 || cchSelf >= MAX_PATH || cchTemp == 0 || cchTemp >= MAX_PATH || strName.empty() ||
+        !FormatPath(szDir, L"%lsFenmoraUninstall-%ls", szTemp, strName.c_str()) ||
+        !FormatPath(szCopy, L"%ls\\%ls", szDir, kUninstallerName) || !CreatePrivateFolder(szDir))
         return false;
-    }
 
-    auto discard = [&szCopy, &szDir] {
+    // Until the child runs, nobody may change the copy or put another file
+    // in its place.
+    ScopedFile held;
+    if (CopyIntoNewFile(szSelf, szCopy))
+        held.Reset(::CreateFileW(szCopy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    auto discard = [&] {
+        held.Reset();
         ::DeleteFileW(szCopy);
         ::RemoveDirectoryW(szDir);
         return false;
     };
     ScopedHandle self;
-    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), self.Put(),
-                           SYNCHRONIZE, TRUE, 0))
+    if (!held || !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), self.Put(),
+                                    SYNCHRONIZE, TRUE, 0))
         return discard();
     std::wstring strCommandLine = ComposeRelaunchCommandLine(szCopy, strFolder, self.Get(), bSilent);
     STARTUPINFOW si = {sizeof(si)};
@@ -64,6 +146,7 @@ bool RelaunchFromTemp(const std::wstring& strFolder, bool bSilent)
         return discard();
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
+    held.Reset();
     // Needs the rights an uninstaller runs with; without them the copy
     // stays in the temp folder, which the system cleans up.
     ::MoveFileExW(szCopy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -19,8 +19,9 @@ bool IsInsideFolder(const std::wstring& strPath, const std::wstring& strFolder);
 std::wstring ComposeRelaunchCommandLine(const std::wstring& strCopy, const std::wstring& strFolder, HANDLE hWaitFor,
                                         bool bSilent);
 
-// Copies this program into a fresh folder below the temp folder and starts
-// it there, with an inheritable handle to this process to wait for. The
-// copy and its folder are set to be removed at the next restart. False when
-// the copy could not be made or started.
+// Copies this program into a new folder below the temp folder, named at
+// random and closed to other users, and starts it there, with an
+// inheritable handle to this process to wait for. The copy and its folder
+// are set to be removed at the next restart. False when the copy could not
+// be made or started.
 bool RelaunchFromTemp(const std::wstring& strFolder, bool bSilent);

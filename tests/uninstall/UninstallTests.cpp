@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,6 +84,23 @@ std::string Listing(const std::set<std::wstring>& tree)
     for (const std::wstring& strPath : tree)
         str += Narrow(strPath) + "\n";
     return str;
+}
+
+// The folders of the uninstaller's copies in the temp folder.
+std::set<std::wstring> CopyFolders()
+{
+    wchar_t szTemp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, szTemp);
+    std::set<std::wstring> folders;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW((std::wstring(szTemp) + L"FenmoraUninstall-*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return folders;
+    do {
+        folders.insert(fd.cFileName);
+    } while (::FindNextFileW(hFind, &fd));
+    ::FindClose(hFind);
+    return folders;
 }
 
 // Runs the uninstaller with a command line after its path; the exit code,
@@ -405,10 +424,20 @@ TEST_F(Uninstalling, RemovesWhatTheInstallerMadeAndNothingElse)
 TEST_F(Uninstalling, FromInsideTheInstallFolder)
 {
     Install();
+    const std::set<std::wstring> before = CopyFolders();
     EXPECT_EQ(RunUninstaller(m_strSetup + L"\\UnInstall.exe", Quoted(m_strSetup) + L" /S", m_strSetup), kUninstallDone);
     EXPECT_TRUE(WaitUntil([this] { return !PathExists(m_strSetup) && !KeyExists(kProductKey); }))
         << "the copy in the temp folder did not remove the installation within 30 s";
     ExpectOnlyUserThingsLeft();
+
+    // A name another user could not have prepared: 128 random bits.
+    std::vector<std::wstring> added;
+    const std::set<std::wstring> after = CopyFolders();
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    ASSERT_EQ(added.size(), 1u);
+    const std::wstring strSuffix = added[0].substr(std::wcslen(L"FenmoraUninstall-"));
+    EXPECT_EQ(strSuffix.size(), 32u) << Narrow(added[0]);
+    EXPECT_EQ(strSuffix.find_first_not_of(L"0123456789abcdef"), std::wstring::npos) << Narrow(added[0]);
 }
 
 TEST_F(Uninstalling, KeepsTheStartMenuFolderWithTheUsersFile)
