@@ -7,7 +7,8 @@ import shutil
 import subprocess
 
 import repo as repolib
-from harness import HARNESS, INTERNET_SETTINGS, START_MENU, UNINSTALL_KEY, WindowWatch, check, poll, tree_digest
+from harness import (HARNESS, INTERNET_SETTINGS, RELEASE_SERIAL_KEY, START_MENU, UNINSTALL_KEY, WindowWatch, check,
+                     poll, tree_digest)
 from machine import CLOSE_POINT, INSTALL_POINT, dialog_message, expect_in_order, setup_command_line
 
 GROUPS = {}
@@ -370,12 +371,13 @@ LIST_EMPTY = [("Normal", r"^\[CSetupDlg::Execute\] divozira\.txt End$"),
               ("Error", r"^\[CSetupDlg::Execute\]Setupconfig\.txt no content$")]
 
 
-def package_download_failed(name, cause):
-    """Five tries of one run: the download's own line, then the try's."""
+def package_download_failed(name, *causes):
+    """Five tries of one run: the download's own lines, then the try's."""
     lines = []
     for n in range(1, 5):
-        lines += [cause, ("Error", r"^\[CSetupDlg::Execute\] %d download %s%s failed$" % (n, URL, re.escape(name)))]
-    return lines + [cause, ("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
+        lines += list(causes) + [("Error", r"^\[CSetupDlg::Execute\] %d download %s%s failed$" %
+                                  (n, URL, re.escape(name)))]
+    return lines + list(causes) + [("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
 
 
 def package_unzip_failed(name):
@@ -804,8 +806,35 @@ def run_link_folder(m, case):
     return "nothing removed or written through the link; " + note
 
 
+# Another user's file, and a link to it planted in the temp folder under a
+# name the installer writes. R: is hashed around every case: the file must
+# come through unchanged.
+VICTIM = r"R:\victim\precious.txt"
+VICTIM_DATA = b"another user's file"
+
+
+def plant_link(kind, name):
+    def prepare(m, case):
+        victim = m.s.unix(VICTIM)
+        os.makedirs(os.path.dirname(victim), exist_ok=True)
+        open(victim, "wb").write(VICTIM_DATA)
+        temp = m.s.unix(m.temp_folder)
+        os.makedirs(temp, exist_ok=True)
+        (os.link if kind == "hard" else os.symlink)(victim, os.path.join(temp, name))
+    return prepare
+
+
+def run_planted_link(m, case):
+    note = run_success(m, case)
+    victim = m.s.unix(VICTIM)
+    check(os.path.exists(victim) and open(victim, "rb").read() == VICTIM_DATA, "the planted link's target changed")
+    return "the link's target untouched; " + note
+
+
 group("hostile",
       Case("forged-list-names", run_forged_list, repo=forged_list_repo),
+      *[Case("planted-%s-link-at-temp-%s" % (kind, name), run_planted_link, prepare=plant_link(kind, name))
+        for kind in ("hard", "symbolic") for name in ("core.zip", "log.txt")],
       Case("corrupt-entry", run_corrupt_entry, repo=corrupt_entry_repo, text="安装core.zip失败",
            lines=package_unzip_failed("core.zip")),
       Case("install-folder-is-a-link", run_link_folder, prepare=link_prepare, cleanup=link_cleanup,
@@ -1145,7 +1174,14 @@ def run_quiet_uninstall(m, case):
     check(sorted(os.listdir(m.s.unix(QUIET_ROOT))) == ["Brivex Client", "temp"],
           "%s holds %r" % (QUIET_ROOT, os.listdir(m.s.unix(QUIET_ROOT))))
     expect_installed(m, case.repo, machine_groups(case.fonts))
+    command = uninstall_quietly(m)
+    check(os.listdir(m.s.unix(QUIET_ROOT)) == ["temp"], "%s holds %r" % (QUIET_ROOT, os.listdir(m.s.unix(QUIET_ROOT))))
+    return "installed into %s and removed by %s" % (m.setup_folder, command)
 
+
+def uninstall_quietly(m):
+    """Runs the entry's quiet uninstall command as it is registered, until
+    the installation is gone; the command."""
     command = m.s.reg_query(UNINSTALL_KEY)["QuietUninstallString"]
 
     def left():
@@ -1159,8 +1195,7 @@ def run_quiet_uninstall(m, case):
     check(code == 0, "%s exited with %d" % (command, code))
     check(gone, "left behind: %r" % left())
     check(not watch.mapped(), "the quiet uninstall showed windows %r" % watch.mapped())
-    check(os.listdir(m.s.unix(QUIET_ROOT)) == ["temp"], "%s holds %r" % (QUIET_ROOT, os.listdir(m.s.unix(QUIET_ROOT))))
-    return "installed into %s and removed by %s" % (m.setup_folder, command)
+    return command
 
 
 group("deploy",
@@ -1175,6 +1210,7 @@ group("deploy",
       Case("second-copy", run_second_copy),
       Case("unknown-switch", run_refused, args="/X"),
       Case("relative-folder", run_refused, args="/D=Apps\\Fenmora"),
+      Case("folder-in-windows", run_refused, args="/D=C:\\windows\\x"),
       Case("silent-client-running", run_silent_client_running),
       Case("quiet-uninstall-as-registered", run_quiet_uninstall, repo=real_uninstaller_repo,
            prepare=quiet_uninstall_prepare),
@@ -1334,6 +1370,43 @@ def run_rollback(m, case):
     return note
 
 
+def run_serial_wrong_type(m, case):
+    """A serial that is no REG_DWORD is not read as 0: the silent run fails
+    its three attempts."""
+    m.s.reg("add", UNINSTALL_KEY, "/v", "ReleaseSerial", "/t", "REG_SZ", "/d", "5", "/f")
+    code = setup_unattended(m, "/S")
+    check(code == 1603, "exit code %d, expected 1603" % code)
+    expect_attempts_failed(m, case.expect["lines"], list_requests=0, registered=True)
+    check(m.s.reg_query(UNINSTALL_KEY) == {"ReleaseSerial": "5"}, "the uninstall key holds %r" %
+          m.s.reg_query(UNINSTALL_KEY))
+    return "1603, REG_SZ serial refused"
+
+
+def run_rollback_after_uninstall(m, case):
+    """Release 2 installs silently and is uninstalled; release 1 is then
+    refused, as the serial outlives the uninstall key."""
+    case.repo.release = (m.release_key, 2)
+    case.repo.write(m.servers.www)
+    code = setup_unattended(m, "/S")
+    check(code == 0, "the silent install of release 2 exited with %d" % code)
+    expect_in_order(m.log(), [("Normal", r"^\[CSetupDlg::WriteRegistry\] ReleaseSerial=2 status=0$"),
+                              ("Normal", r"^\[CSetupDlg::WriteRegistry\] HKLM\\SOFTWARE\\Fenmora ReleaseSerial=2 "
+                                         r"status=0$")])
+    uninstall_quietly(m)
+    check(m.s.reg_dword(RELEASE_SERIAL_KEY, "ReleaseSerial") == 2, "after the uninstall ReleaseSerial is %r" %
+          m.s.reg_dword(RELEASE_SERIAL_KEY, "ReleaseSerial"))
+
+    case.repo.release = (m.release_key, 1)
+    case.repo.write(m.servers.www)
+    m.servers.use(m.servers.kind)
+    code = setup_unattended(m, "/S")
+    check(code == 1603, "release 1 after the uninstall exited with %d, expected 1603" % code)
+    expect_attempts_failed(m, case.expect["lines"], list_requests=0)
+    check(m.s.reg_dword(RELEASE_SERIAL_KEY, "ReleaseSerial") == 2, "ReleaseSerial changed to %r" %
+          m.s.reg_dword(RELEASE_SERIAL_KEY, "ReleaseSerial"))
+    return "release 2 installed and uninstalled, release 1 refused with 1603"
+
+
 def sha_mismatch(name):
     return ("Error", r"^\[CSetupDlg::CheckRelease\] %s%s differs from the release: SHA-256 mismatch$" %
             (URL, re.escape(name)))
@@ -1343,8 +1416,22 @@ TOO_LARGE = ("Error", r"^\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_CONTENT_LENGT
                       r"Content-Length=\d+ max=\d+$")
 NOT_VERIFIED = ("Error", r"^\[CSetupDlg::CheckRelease\] release\.sig does not verify release\.txt status=0x[0-9a-f]{8}$")
 RELEASE_REFUSED = ("Error", r"^\[CSetupDlg::Execute\] download Setupconfig\.txt failed$")
+ROLLBACK_REFUSED = ("Error", r"^\[CSetupDlg::CheckRelease\] release 1 is older than the installed release 2: "
+                             r"refused as a rollback$")
 CRC_LIST_FAILED = [("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] download filecrc\.txt failed$"),
                    ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]
+
+
+UNINSTALLER_FAILED = ("Error", r"^\[CSetupDlg::DownloadUninstallFile\] download UnInstall\.exe failed$")
+
+
+def run_signed_silent_failure(m, case):
+    """A silent run that fails: 1603, nothing registered, nothing forged."""
+    code = setup_unattended(m, "/S")
+    check(code == 1603, "exit code %r, expected 1603" % code)
+    expect_attempts_failed(m, case.expect["lines"])
+    expect_only_genuine(m, case)
+    return "exit code 1603, no uninstall entry"
 
 
 def forged(name, forge, text, lines, key="demo", serial=1, list_requests=3):
@@ -1368,11 +1455,11 @@ group("signed",
              "下载Setupconfig.txt失败", [sha_mismatch("divozira.txt"), RELEASE_REFUSED]),
       forged("crc-list-changed", edit_list("filecrc.txt", lambda l: l[:-1] + str((int(l[-1]) + 1) % 10)),
              "校验失败", [sha_mismatch("filecrc.txt")] + CRC_LIST_FAILED),
-      forged("uninstaller-changed", flip_byte("UnInstall.exe"), "校验失败",
-             [sha_mismatch("UnInstall.exe"),
-              ("Error", r"^\[CSetupDlg::DownloadUninstallFile\] download UnInstall\.exe failed$"),
-              ("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] UnInstall\.exe GetCRC error$"),
-              ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]),
+      forged("uninstaller-changed", flip_byte("UnInstall.exe"), "下载UnInstall.exe失败",
+             package_download_failed("UnInstall.exe", sha_mismatch("UnInstall.exe"), UNINSTALLER_FAILED)),
+      Case("uninstaller-withheld-silent", run_signed_silent_failure, repo=signed_tree(),
+           prepare=signed_installer(drop("UnInstall.exe")),
+           lines=package_download_failed("UnInstall.exe", STATUS_ERROR, UNINSTALLER_FAILED)),
       forged("release-signed-by-another-key", None, "下载Setupconfig.txt失败", [NOT_VERIFIED, RELEASE_REFUSED],
              key="other", list_requests=0),
       forged("signature-missing", drop("release.sig"), "下载Setupconfig.txt失败",
@@ -1385,6 +1472,10 @@ group("signed",
            lines=[STATUS_ERROR, ("Error", r"^\[CSetupDlg::CheckRelease\] download release\.txt failed$"),
                   RELEASE_REFUSED]),
       Case("older-release-than-installed", run_rollback, repo=signed_tree(), prepare=signed_installer(),
-           lines=[("Error", r"^\[CSetupDlg::CheckRelease\] release 1 is older than the installed release 2: "
-                            r"refused as a rollback$"), RELEASE_REFUSED]),
+           lines=[ROLLBACK_REFUSED, RELEASE_REFUSED]),
+      Case("release-serial-of-wrong-type", run_serial_wrong_type, repo=signed_tree(), prepare=signed_installer(),
+           lines=[("Error", r"^\[CSetupDlg::CheckRelease\] ReleaseSerial in %s is not a REG_DWORD \(type 1\): "
+                            r"refused$" % re.escape(UNINSTALL_KEY)), RELEASE_REFUSED]),
+      Case("older-release-after-uninstall", run_rollback_after_uninstall, repo=real_uninstaller_repo,
+           prepare=signed_installer(), lines=[ROLLBACK_REFUSED, RELEASE_REFUSED]),
       )
