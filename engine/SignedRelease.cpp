@@ -75,7 +75,9 @@ bool CSetupEngine::FetchRelease()
         LogError(L"[CSetupDlg::CheckRelease] release.txt is signed but not readable");
         return false;
     }
-    const uint32_t nInstalled = ReadInstalledReleaseSerial();
+    uint32_t nInstalled = 0;
+    if (!ReadInstalledReleaseSerial(&nInstalled))
+        return false;
     if (release.nSerial < nInstalled) {
         LogError(L"[CSetupDlg::CheckRelease] release %lu is older than the installed release %lu: refused as a rollback",
                  static_cast<unsigned long>(release.nSerial), static_cast<unsigned long>(nInstalled));
@@ -116,7 +118,5 @@ void CSetupEngine::RecordReleaseSerial()
 {
     if (!m_bReleaseRequired)
         return;
-    const LONG lStatus = WriteInstalledReleaseSerial(m_release.nSerial);
-    LogNormal(L"[CSetupDlg::WriteRegistry] %ls=%lu status=%ld", kReleaseSerialValue,
-              static_cast<unsigned long>(m_release.nSerial), static_cast<long>(lStatus));
+    WriteInstalledReleaseSerial(m_release.nSerial);
 }

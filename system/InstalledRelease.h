@@ -1,17 +1,19 @@
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 
-// The serial of the signed release installed last, kept as the REG_DWORD
-// "ReleaseSerial" in the product's uninstall key: removing the entry
-// forgets it with everything else.
+// The serial of the signed release installed last, the REG_DWORD
+// "ReleaseSerial" below HKEY_LOCAL_MACHINE in two keys: the product's
+// uninstall key, and the product's own key, which uninstalling leaves, so
+// that an older release is refused after an uninstall too.
 constexpr wchar_t kReleaseSerialValue[] = L"ReleaseSerial";
+constexpr wchar_t kReleaseSerialKey[] = L"SOFTWARE\\Fenmora";
 
-// 0 when the key or the value is not there or is no REG_DWORD.
-uint32_t ReadInstalledReleaseSerial();
+// The higher serial of the two keys, 0 where the key or the value is not
+// there. False, logged, when a value is there but is no REG_DWORD or cannot
+// be read: only an administrator can change it, so it is not guessed at.
+bool ReadInstalledReleaseSerial(uint32_t* pnSerial);
 
-// Sets the value in the existing product key; the status of the failed
-// call, else ERROR_SUCCESS.
-LONG WriteInstalledReleaseSerial(uint32_t nSerial);
+// Sets the value in the existing uninstall key and in the product's key,
+// made when missing; each write is logged with its status.
+void WriteInstalledReleaseSerial(uint32_t nSerial);

@@ -12,6 +12,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 HARNESS = os.path.join(os.path.dirname(HERE), "harness")
 
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Brivex Client"
+# Keeps the serial of the installed release when the uninstall key is gone.
+RELEASE_SERIAL_KEY = r"HKLM\SOFTWARE\Fenmora"
 SHELL_FOLDERS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 QUIT_EVENT = "SetupTestsQuitHelpers"

@@ -7,8 +7,8 @@ import shutil
 import subprocess
 import time
 
-from harness import (HARNESS, HERE, INTERNET_SETTINGS, QUIT_EVENT, START_MENU, SHELL_FOLDERS, UNINSTALL_KEY,
-                     Failure, check, poll, quiet, tree_digest)
+from harness import (HARNESS, HERE, INTERNET_SETTINGS, QUIT_EVENT, RELEASE_SERIAL_KEY, START_MENU, SHELL_FOLDERS,
+                     UNINSTALL_KEY, Failure, check, poll, quiet, tree_digest)
 
 PACKAGE_SERVER = os.path.join(os.path.dirname(HERE), "engine", "package-server.sh")
 
@@ -386,6 +386,7 @@ class Machine:
                 p = os.path.join(base, name)
                 shutil.rmtree(p) if os.path.isdir(p) and not os.path.islink(p) else os.unlink(p)
         self.s.reg("delete", UNINSTALL_KEY, "/f")
+        self.s.reg("delete", RELEASE_SERIAL_KEY, "/f")
         self.s.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
         quiet(os.path.join(HARNESS, "wine-session.sh"), "fonts", self.s.state, fonts)
         self.setup_folder = SETUP_FOLDER
