@@ -2,6 +2,7 @@
 
 #include "framework/SafeFile.h"
 #include "framework/ScopedHandle.h"
+#include "system/DeleteFolder.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -93,6 +94,13 @@ DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep)
     // Set also on a folder just made: one made by another user between the
     // failed create and here is what this is for.
     DWORD dwError = SetFolderDacl(pszFolder, pDacl, ppszStep);
+    // A link in the folder's place goes as a link, and the folder is made.
+    if (dwError == ERROR_REPARSE_ATTRIBUTE_CONFLICT && DeleteFolder(pszFolder)) {
+        *ppszStep = L"CreateDirectory";
+        if (!::CreateDirectoryW(pszFolder, &sa))
+            return ::GetLastError();
+        dwError = SetFolderDacl(pszFolder, pDacl, ppszStep);
+    }
     if (dwError != ERROR_ACCESS_DENIED)
         return dwError;
     *ppszStep = L"take ownership";

@@ -9,7 +9,9 @@
 //
 // Creates the folder with that DACL, or sets it on the folder found there,
 // taking ownership for the Administrators when the owner's DACL keeps this
-// process out. A link in the folder's place is refused, never followed.
+// process out. A link in the folder's place is removed as a link and the
+// folder made; one the system cannot remove as a link (a Unix symlink
+// under Wine) is refused. Nothing is ever done through a link.
 // ERROR_SUCCESS, or the system's code of the step that failed, which
 // *ppszStep then names for the log.
 DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep);

@@ -67,10 +67,15 @@ DWORD PrepareLocationFolders(const InstallLocation& location)
 {
     const wchar_t* pszStep = L"";
     const DWORD dwError = SecureFolder(location.szTempPath, &pszStep);
-    StartLogFile(location.szLogFile);
-    if (dwError != ERROR_SUCCESS)
-        LogError(L"[CSetupDlg::GetDestPath] temp folder %ls not secured: %ls error=%lu", location.szTempPath, pszStep,
-                 dwError);
+    if (dwError == ERROR_SUCCESS) {
+        StartLogFile(location.szLogFile);
+        return dwError;
+    }
+    // A log in a folder other users may change could be made to land
+    // anywhere: the lines go to the debugger channel only.
+    g_szLogFile[0] = L'\0';
+    LogError(L"[CSetupDlg::GetDestPath] %ls cannot be closed to other users: %ls error=%lu", location.szTempPath,
+             pszStep, dwError);
     return dwError;
 }
 

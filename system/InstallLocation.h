@@ -30,7 +30,8 @@ bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation);
 
 // Creates the temp folder, or takes over the one there, closed to other
 // users (SecureFolder), and starts a fresh log file in it. ERROR_SUCCESS,
-// or the code of the failure to secure the folder, which is logged.
+// or the code of the failure to secure the folder, which is logged; the
+// log then has no file.
 DWORD PrepareLocationFolders(const InstallLocation& location);
 
 // Total free bytes of the volume holding the folder, in GiB; 0.0 when the
