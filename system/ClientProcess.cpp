@@ -34,10 +34,11 @@ void ReadImagePath(HANDLE hProcess, wchar_t (&szPath)[MAX_PATH])
         std::wmemset(szPath, 0, MAX_PATH);
 }
 
-// The automation object of the desktop's folder view. Explorer runs as the
-// signed-in user, so what it starts does not inherit this elevated token.
-// The first failing step's code where there is none (no shell window, as
-// under Wine); S_FALSE from FindWindowSW means no desktop window.
+// The automation object of the desktop's folder view. The desktop's shell
+// runs as the signed-in user, so what it starts does not inherit this
+// elevated token. Where there is none (no desktop window, as for a service
+// or a session without the shell), the first failing step's code;
+// FindWindowSW answers S_FALSE when it finds no window.
 HRESULT FindDesktopShell(ScopedComPtr<IShellDispatch2>* pShell)
 {
     ScopedComPtr<IShellWindows> windows;
