@@ -23,8 +23,9 @@ check_no_planted_loaded() {
 
 # 1. At start-up the loader resolves the import table before any code of
 #    the installer runs. Only DLLs the system always takes from System32
-#    (on the KnownDLLs list of every Windows from 7 on) may be there.
-known=" advapi32 comdlg32 gdi32 imagehlp imm32 kernel32 msvcrt normaliz nsi ole32 oleaut32 psapi rpcrt4
+#    (on the KnownDLLs list of every Windows from 7 on) may be there, and
+#    ntdll, which the system maps into every process before its loader runs.
+known=" advapi32 comdlg32 gdi32 imagehlp imm32 kernel32 msvcrt normaliz nsi ntdll ole32 oleaut32 psapi rpcrt4
  sechost setupapi shell32 shlwapi user32 wldap32 ws2_32 "
 imports=$("$objdump" -p "$setup" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sed 's/\.dll$//')
 [ -n "$imports" ] || fail "no import table read from $setup"
