@@ -49,13 +49,14 @@ void BringRunningSetupToFront()
 // that "C:\WINDOW~1\x" compares as "C:\Windows\x". The root stays as given.
 std::wstring ExpandedPath(const std::wstring& strPath)
 {
-    for (size_t nEnd = strPath.size(); nEnd != std::wstring::npos && nEnd >= 3;
-         nEnd = strPath.rfind(L'\\', nEnd - 1)) {
+    for (size_t nEnd = strPath.size(); nEnd != std::wstring::npos && nEnd >= 3; nEnd = strPath.rfind(L'\\', nEnd - 1)) {
         const std::wstring strPrefix = strPath.substr(0, nEnd);
-        std::wstring strLong(::GetLongPathNameW(strPrefix.c_str(), nullptr, 0), L'\0');
-        const DWORD cch = strLong.empty() ? 0 : ::GetLongPathNameW(strPrefix.c_str(), &strLong[0],
-                                                                  static_cast<DWORD>(strLong.size()));
-        if (cch && cch < strLong.size())
+        const DWORD cchNeeded = ::GetLongPathNameW(strPrefix.c_str(), nullptr, 0);
+        if (!cchNeeded)
+            continue;
+        std::wstring strLong(cchNeeded, L'\0');
+        const DWORD cch = ::GetLongPathNameW(strPrefix.c_str(), &strLong[0], cchNeeded);
+        if (cch && cch < cchNeeded)
             return strLong.substr(0, cch) + strPath.substr(nEnd);
     }
     return strPath;

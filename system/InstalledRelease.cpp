@@ -18,8 +18,8 @@ std::wstring UninstallKey()
 bool RaiseToSerialIn(const std::wstring& strKey, uint32_t* pnSerial)
 {
     DWORD dwType = REG_NONE;
-    LONG lStatus = ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), kReleaseSerialValue,
-                                  RRF_RT_ANY | RRF_NOEXPAND, &dwType, nullptr, nullptr);
+    LONG lStatus = ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), kReleaseSerialValue, RRF_RT_ANY | RRF_NOEXPAND,
+                                  &dwType, nullptr, nullptr);
     if (lStatus == ERROR_FILE_NOT_FOUND)
         return true;
     if (lStatus == ERROR_SUCCESS && dwType != REG_DWORD) {
@@ -33,8 +33,8 @@ bool RaiseToSerialIn(const std::wstring& strKey, uint32_t* pnSerial)
         lStatus = ::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), kReleaseSerialValue, RRF_RT_REG_DWORD, nullptr,
                                  &dwSerial, &cbData);
     if (lStatus != ERROR_SUCCESS) {
-        LogError(L"[CSetupDlg::CheckRelease] %ls in HKLM\\%ls cannot be read (error %ld): refused",
-                 kReleaseSerialValue, strKey.c_str(), static_cast<long>(lStatus));
+        LogError(L"[CSetupDlg::CheckRelease] %ls in HKLM\\%ls cannot be read (error %ld): refused", kReleaseSerialValue,
+                 strKey.c_str(), static_cast<long>(lStatus));
         return false;
     }
     if (dwSerial > *pnSerial)

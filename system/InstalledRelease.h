@@ -11,7 +11,7 @@ constexpr wchar_t kReleaseSerialKey[] = L"SOFTWARE\\Fenmora";
 
 // The higher serial of the two keys, 0 where the key or the value is not
 // there. False, logged, when a value is there but is no REG_DWORD or cannot
-// be read: only an administrator can change it, so it is not guessed at.
+// be read: taken for 0 it would let any release in.
 bool ReadInstalledReleaseSerial(uint32_t* pnSerial);
 
 // Sets the value in the existing uninstall key and in the product's key,
