@@ -72,6 +72,14 @@ struct RegKeyTraits {
     static void Close(Handle h) noexcept { ::RegCloseKey(h); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc (security
+// descriptors, SID strings).
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+
 struct GdiObjectTraits {
     using Handle = HGDIOBJ;
     static Handle Invalid() noexcept { return nullptr; }
@@ -83,3 +91,4 @@ using ScopedFile = CScopedHandle<FileHandleTraits>;
 using ScopedFind = CScopedHandle<FindHandleTraits>;
 using ScopedRegKey = CScopedHandle<RegKeyTraits>;
 using ScopedGdiObject = CScopedHandle<GdiObjectTraits>;
+using ScopedLocal = CScopedHandle<LocalMemoryTraits>;

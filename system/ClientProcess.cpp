@@ -98,13 +98,13 @@ HRESULT ShellExecuteThrough(IShellDispatch2* pShell, const wchar_t* pszProgram, 
 
 }  // namespace
 
-bool EnableDebugPrivilege()
+bool EnablePrivilege(const wchar_t* pszName)
 {
     ScopedHandle token;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()))
         return false;
     TOKEN_PRIVILEGES tp = {};
-    if (!::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &tp.Privileges[0].Luid))
+    if (!::LookupPrivilegeValueW(nullptr, pszName, &tp.Privileges[0].Luid))
         return false;
     tp.PrivilegeCount = 1;
     tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -113,6 +113,11 @@ bool EnableDebugPrivilege()
     if (!::AdjustTokenPrivileges(token.Get(), FALSE, &tp, sizeof(tp), nullptr, nullptr))
         return false;
     return ::GetLastError() == ERROR_SUCCESS;
+}
+
+bool EnableDebugPrivilege()
+{
+    return EnablePrivilege(SE_DEBUG_NAME);
 }
 
 bool IsProgramInFolder(const wchar_t* pszImagePath, const wchar_t* pszFolder, const wchar_t* pszExeName)

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+// Enables a privilege in this process's token. True only when the token
+// holds it.
+bool EnablePrivilege(const wchar_t* pszName);
+
 // Enables SeDebugPrivilege in this process's token, so that processes of
 // other sessions can be opened. True only when the privilege was granted.
 bool EnableDebugPrivilege();

@@ -2,6 +2,7 @@
 
 #include "framework/SafeFile.h"
 #include "framework/ScopedHandle.h"
+#include "system/ClientProcess.h"
 #include "system/DeleteFolder.h"
 
 #include <aclapi.h>
@@ -12,26 +13,6 @@ namespace {
 // Inherited by everything below: full control (FA) for SYSTEM and the
 // Administrators, read and execute (0x1200a9) for Users. "P": protected.
 constexpr wchar_t kFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-
-struct LocalFreeTraits {
-    using Handle = PSECURITY_DESCRIPTOR;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::LocalFree(h); }
-};
-using ScopedDescriptor = CScopedHandle<LocalFreeTraits>;
-
-bool EnablePrivilege(const wchar_t* pszName)
-{
-    ScopedHandle token;
-    TOKEN_PRIVILEGES tp = {};
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()) ||
-        !::LookupPrivilegeValueW(nullptr, pszName, &tp.Privileges[0].Luid))
-        return false;
-    tp.PrivilegeCount = 1;
-    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    return ::AdjustTokenPrivileges(token.Get(), FALSE, &tp, sizeof(tp), nullptr, nullptr) &&
-           ::GetLastError() == ERROR_SUCCESS;
-}
 
 HANDLE OpenFolder(const wchar_t* pszFolder, DWORD dwAccess)
 {
@@ -77,7 +58,7 @@ DWORD SetFolderDacl(const wchar_t* pszFolder, PACL pDacl, const wchar_t** ppszSt
 DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep)
 {
     *ppszStep = L"ConvertStringSecurityDescriptorToSecurityDescriptor";
-    ScopedDescriptor descriptor;
+    ScopedLocal descriptor;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSddl, SDDL_REVISION_1, descriptor.Put(),
                                                                 nullptr))
         return ::GetLastError();

@@ -13,13 +13,6 @@
 
 namespace {
 
-struct LocalMemoryTraits {
-    using Handle = HLOCAL;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::LocalFree(h); }
-};
-using ScopedLocal = CScopedHandle<LocalMemoryTraits>;
-
 // 128 bits from the system's generator as hex: a name nobody can guess and
 // prepare beforehand. Empty when the generator fails.
 std::wstring RandomName()

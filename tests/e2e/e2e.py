@@ -9,8 +9,8 @@ Cases share one Wine prefix (made by wine-session.sh start STATE/wine) and
 are separated by a reset of the known install state: a fresh prefix per
 case would cost 5-10 s each and find nothing more, as the installer writes
 only to the places the reset clears (install folder, temp folder, the
-uninstall key, the shortcuts) and the canaries check the rest of C: after
-every case."""
+uninstall key and the product's key with the release serial, the
+shortcuts) and the canaries check the rest of C: after every case."""
 import argparse
 import os
 import shutil
