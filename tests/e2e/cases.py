@@ -74,6 +74,9 @@ def expect_success(m, case, inst, groups):
     started = poll(m.client_started, 15, 0.1)
     check(started, "the client did not start")
     check(same_path(started[0], m.setup_folder), "the client started in %r, not in the install folder" % started[0])
+    if m.client_kind == "stand-in":
+        shown = open(m.installed("shown.txt"), "rb").read().decode("utf-16-le")
+        check(shown == "5", "the client was started with show command %r, not 5" % shown)
 
     # The client starts about a second after the registration, which is the
     # last step before the launch timer.
@@ -791,9 +794,10 @@ def link_prepare(m, case):
 
 
 def link_cleanup(m, case):
-    link = m.s.unix(m.setup_folder)
-    if os.path.islink(link):
-        os.unlink(link)
+    for folder in (m.setup_folder, m.temp_folder):
+        link = m.s.unix(folder)
+        if os.path.islink(link):
+            os.unlink(link)
     shutil.rmtree(m.s.unix(LINK_TARGET), ignore_errors=True)
 
 
@@ -831,8 +835,33 @@ def run_planted_link(m, case):
     return "the link's target untouched; " + note
 
 
+def temp_link_prepare(m, case):
+    """The temp folder a link to another user's folder, as a user who made
+    C:\\temp could make it."""
+    target = m.s.unix(LINK_TARGET)
+    os.makedirs(target, exist_ok=True)
+    open(os.path.join(target, "precious.txt"), "wb").write(VICTIM_DATA)
+    os.symlink(target, m.s.unix(m.temp_folder))
+
+
+def run_temp_folder_link(m, case):
+    """Nothing goes through the link: no log, no archive. The folder cannot
+    be closed to other users, so every attempt fails."""
+    inst = install(m)
+    check(poll(lambda: m.servers.requests().count("divozira.txt") == 3 and
+               (lambda st: st and st[0] and st[1] == "安装失败")(inst.status()), 60, 0.2),
+          "no third attempt failing with 安装失败: status %r, requests %r" % (inst.status(), m.servers.requests()))
+    target = m.s.unix(LINK_TARGET)
+    check(os.listdir(target) == ["precious.txt"], "written through the temp folder link: %r" % os.listdir(target))
+    inst.click(CLOSE_POINT)
+    check(inst.wait_end(10), "the installer did not end on the close glyph after a failure")
+    expect_nothing_registered(m)
+    return "three attempts refused, nothing written through the link"
+
+
 group("hostile",
       Case("forged-list-names", run_forged_list, repo=forged_list_repo),
+      Case("temp-folder-is-a-link", run_temp_folder_link, prepare=temp_link_prepare, cleanup=link_cleanup),
       *[Case("planted-%s-link-at-temp-%s" % (kind, name), run_planted_link, prepare=plant_link(kind, name))
         for kind in ("hard", "symbolic") for name in ("core.zip", "log.txt")],
       Case("corrupt-entry", run_corrupt_entry, repo=corrupt_entry_repo, text="安装core.zip失败",
