@@ -20,6 +20,18 @@ constexpr DWORD kShareFolder = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 constexpr size_t kListingBytes = 64 * 1024;
 
+// Tried in turn: another program that holds an entry open without sharing
+// delete (or reading) still lets the rest go.
+struct OpenMode {
+    ACCESS_MASK access;
+    ULONG nShare;
+};
+constexpr OpenMode kOpenModes[] = {
+    {kEntryAccess | FILE_LIST_DIRECTORY, kShareFolder},
+    {kEntryAccess, kShareAll},
+    {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll},
+};
+
 struct Entry {
     std::wstring strName;
     DWORD dwAttributes;
@@ -96,9 +108,12 @@ void EmptyFolder(HANDLE hFolder, const std::wstring& strFinal);
 // loses its name to a file of ours, and a folder link stays.
 void RemoveEntry(HANDLE hFolder, const std::wstring& strFolderFinal, const Entry& entry)
 {
-    ScopedFile item(OpenEntry(hFolder, entry.strName, kEntryAccess | FILE_LIST_DIRECTORY, kShareFolder));
-    if (!item)
-        item.Reset(OpenEntry(hFolder, entry.strName, kEntryAccess, kShareAll));
+    ScopedFile item;
+    for (const OpenMode& mode : kOpenModes) {
+        item.Reset(OpenEntry(hFolder, entry.strName, mode.access, mode.nShare));
+        if (item)
+            break;
+    }
     if (!item)
         return;
     if (IsReparsePoint(item.Get())) {
@@ -142,9 +157,13 @@ BOOL DeleteFolder(const wchar_t* pszFolder)
     if (!pszFolder || !*pszFolder)
         return FALSE;
     {
-        ScopedFile folder(::CreateFileW(pszFolder, kEntryAccess | FILE_LIST_DIRECTORY, kShareFolder, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
+        ScopedFile folder;
+        for (const OpenMode& mode : kOpenModes) {
+            folder.Reset(::CreateFileW(pszFolder, mode.access, mode.nShare, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (folder)
+                break;
+        }
         if (!folder)
             return FALSE;
         // A folder that is itself a link (planted where the folder should
