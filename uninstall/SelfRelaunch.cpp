@@ -58,27 +58,40 @@ bool CreatePrivateFolder(const wchar_t* pszDir)
     return ::CreateDirectoryW(pszDir, &sa) != 0;
 }
 
-// Written here rather than copied by the system, so that the create fails
-// on any name already there instead of writing through it.
-bool CopyIntoNewFile(const wchar_t* pszSource, const wchar_t* pszTarget)
+bool ReadWhole(HANDLE hFile, std::vector<BYTE>* pBytes)
 {
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(hFile, &size) || size.QuadPart > 64 * 1024 * 1024)
+        return false;
+    pBytes->resize(static_cast<size_t>(size.QuadPart));
+    DWORD cbRead = 0;
+    return pBytes->empty() || (::ReadFile(hFile, pBytes->data(), static_cast<DWORD>(pBytes->size()), &cbRead,
+                                          nullptr) &&
+                               cbRead == pBytes->size());
+}
+
+// Writes this program's bytes into a new file (a create that fails on any
+// name already there, never writing through it), then opens it for reading
+// with nobody else allowed to write, rename or delete it, and checks that it
+// still holds those bytes. INVALID_HANDLE_VALUE on any failure.
+HANDLE WriteHeldCopy(const wchar_t* pszSource, const wchar_t* pszTarget)
+{
+    std::vector<BYTE> bytes;
     ScopedFile source(::CreateFileW(pszSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!source)
-        return false;
-    ScopedFile target(::CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    if (!target)
-        return false;
-    std::vector<BYTE> buffer(64 * 1024);
-    for (;;) {
-        DWORD cbRead = 0;
+    if (!source || !ReadWhole(source.Get(), &bytes))
+        return INVALID_HANDLE_VALUE;
+    {
+        ScopedFile target(::CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         DWORD cbWritten = 0;
-        if (!::ReadFile(source.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &cbRead, nullptr))
-            return false;
-        if (cbRead == 0)
-            return true;
-        if (!::WriteFile(target.Get(), buffer.data(), cbRead, &cbWritten, nullptr) || cbWritten != cbRead)
-            return false;
+        if (!target || !::WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr) ||
+            cbWritten != bytes.size())
+            return INVALID_HANDLE_VALUE;
     }
+    ScopedFile held(::CreateFileW(pszTarget, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::vector<BYTE> written;
+    if (!held || !ReadWhole(held.Get(), &written) || written != bytes)
+        return INVALID_HANDLE_VALUE;
+    return held.Release();
 }
 
 }  // namespace
@@ -117,9 +130,7 @@ bool RelaunchFromTemp(const std::wstring& strFolder, bool bSilent)
 
     // Until the child runs, nobody may change the copy or put another file
     // in its place.
-    ScopedFile held;
-    if (CopyIntoNewFile(szSelf, szCopy))
-        held.Reset(::CreateFileW(szCopy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ScopedFile held(WriteHeldCopy(szSelf, szCopy));
     auto discard = [&] {
         held.Reset();
         ::DeleteFileW(szCopy);
