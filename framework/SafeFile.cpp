@@ -132,15 +132,20 @@ std::wstring FinalPathOf(HANDLE h)
 bool IsPlainEntry(HANDLE h, const std::wstring& strFolderFinal, const wchar_t* pszName)
 {
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (strFolderFinal.empty() ||
-        !::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+    if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof(tag)) ||
         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
+    // Windows opens a link itself here and shows it as a reparse point;
+    // only an open that follows a link (Wine's) needs the path compared.
+    // A file system that names no final path cannot be asked.
+    const std::wstring strFinal = FinalPathOf(h);
+    if (strFolderFinal.empty() || strFinal.empty())
+        return true;
     std::wstring strExpected = strFolderFinal;
     if (!IsSeparator(strExpected.back()))
         strExpected += L'\\';
     strExpected += pszName;
-    return EqualIgnoringCase(FinalPathOf(h).c_str(), strExpected.c_str());
+    return EqualIgnoringCase(strFinal.c_str(), strExpected.c_str());
 }
 
 bool IsPlainEntryAt(HANDLE h, const wchar_t* pszPath)

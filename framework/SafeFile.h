@@ -35,9 +35,11 @@ bool DeleteOnClose(HANDLE h);
 // it cannot tell.
 std::wstring FinalPathOf(HANDLE h);
 
-// Whether the handle is the object named strName in the folder whose final
-// path is given, and not a link: no reparse point, and it resolves to that
-// folder and name (under Wine an open follows a Unix symlink elsewhere).
+// Whether the handle, opened on the entry itself, is the object named
+// pszName in the folder whose final path is given, and not a link: no
+// reparse point, and it resolves to that folder and name (under Wine an
+// open follows a Unix symlink elsewhere). A folder or file whose final
+// path the system cannot name is judged by the reparse point alone.
 bool IsPlainEntry(HANDLE h, const std::wstring& strFolderFinal, const wchar_t* pszName);
 
 // The same for a path, its folder resolved as it is.
