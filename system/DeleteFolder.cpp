@@ -86,8 +86,8 @@ bool IsReparsePoint(HANDLE h)
            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// A read-only file is made writable first, so that it goes as well.
-bool DeleteFileOnHandle(HANDLE hFile)
+// A read-only entry is made writable first, so that it goes as well.
+bool DeleteOnHandle(HANDLE hFile)
 {
     FILE_BASIC_INFO basic = {};
     if (::GetFileInformationByHandleEx(hFile, FileBasicInfo, &basic, sizeof(basic)) &&
@@ -130,10 +130,10 @@ void RemoveEntry(HANDLE hFolder, const std::wstring& strFolderFinal, const Entry
     if (::GetFileInformationByHandleEx(item.Get(), FileStandardInfo, &standard, sizeof(standard)) &&
         standard.Directory) {
         EmptyFolder(item.Get(), FinalPathOf(item.Get()));
-        DeleteOnClose(item.Get());
+        DeleteOnHandle(item.Get());
         return;
     }
-    DeleteFileOnHandle(item.Get());
+    DeleteOnHandle(item.Get());
 }
 
 void EmptyFolder(HANDLE hFolder, const std::wstring& strFinal)
@@ -178,7 +178,7 @@ BOOL DeleteFolder(const wchar_t* pszFolder)
                 !standard.Directory)
                 return FALSE;
             EmptyFolder(folder.Get(), FinalPathOf(folder.Get()));
-            DeleteOnClose(folder.Get());
+            DeleteOnHandle(folder.Get());
         }
     }
     return ::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES;

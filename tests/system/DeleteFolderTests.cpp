@@ -122,7 +122,7 @@ TEST(DeleteFolder, RemovesTheWholeTree)
     EXPECT_FALSE(DeleteFolder(nullptr));
 }
 
-TEST(DeleteFolder, ReadOnlyFilesGoToo)
+TEST(DeleteFolder, ReadOnlyEntriesGoToo)
 {
     CTempDir dir;
     std::wstring strRoot = dir / L"Brivex Client";
@@ -130,6 +130,7 @@ TEST(DeleteFolder, ReadOnlyFilesGoToo)
     std::wstring strLocked = strRoot + L"\\bin\\locked.cfg";
     WriteFileBytes(strLocked, "x", 1);
     ::SetFileAttributesW(strLocked.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    ::SetFileAttributesW((strRoot + L"\\bin\\plugins").c_str(), FILE_ATTRIBUTE_READONLY);
 
     EXPECT_TRUE(DeleteFolder(strRoot.c_str()));
     EXPECT_FALSE(PathExists(strRoot));
