@@ -7,6 +7,7 @@
 #include "net/ProxyAuthUi.h"
 #include "system/ClientFiles.h"
 #include "system/ClientProcess.h"
+#include "system/CommandLineArgs.h"
 #include "ui/SetupDlg.h"
 #include "ui/UiMessages.h"
 
@@ -75,7 +76,7 @@ std::wstring WindowsFolder()
 // existing as a folder. Nothing is made for a refused one.
 bool PrepareCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder)
 {
-    if (!NormalizeCommandLineFolder(strGiven, pstrFolder))
+    if (!NormalizeFolderPath(strGiven, pstrFolder))
         return false;
     // Not knowing the Windows folder refuses every folder.
     const std::wstring strWindows = WindowsFolder();

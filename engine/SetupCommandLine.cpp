@@ -1,7 +1,7 @@
 #include "engine/SetupCommandLine.h"
 
 #include "framework/StringCompare.h"
-#include "zip/ItemNameRule.h"
+#include "system/CommandLineArgs.h"
 
 #include <cwctype>
 
@@ -13,11 +13,6 @@ constexpr unsigned long kErrorHandleDiskFull = 39;   // ERROR_HANDLE_DISK_FULL
 bool IsBlank(wchar_t ch)
 {
     return ch == L' ' || ch == L'\t';
-}
-
-bool IsSwitchStart(wchar_t ch)
-{
-    return ch == L'/' || ch == L'-';
 }
 
 // The text without one pair of enclosing quotes and without the blanks
@@ -52,56 +47,11 @@ bool ParseSetupCommandLine(const wchar_t* pszArgs, SetupCommandLine* pCommandLin
         while (nEnd < strArgs.size() && !IsBlank(strArgs[nEnd]))
             ++nEnd;
         const std::wstring strToken = Unquoted(strArgs.substr(i, nEnd - i));
-        if (strToken.size() != 2 || !IsSwitchStart(strToken[0]) || std::towupper(strToken[1]) != L'S')
+        if (!IsSilentSwitch(strToken))
             return false;
         pCommandLine->bSilent = true;
         i = nEnd;
     }
-}
-
-bool NormalizeCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder)
-{
-    std::wstring str = strGiven;
-    for (wchar_t& ch : str) {
-        if (ch == L'/')
-            ch = L'\\';
-        if (ch < 0x20 || ch == L'<' || ch == L'>' || ch == L'"' || ch == L'|' || ch == L'?' || ch == L'*')
-            return false;
-    }
-    const bool bDrive = str.size() >= 3 && std::iswalpha(str[0]) && str[1] == L':' && str[2] == L'\\';
-    const bool bShare = str.size() >= 5 && str[0] == L'\\' && str[1] == L'\\' && str[2] != L'\\' &&
-                        str[2] != L'?' && str[2] != L'.';
-    if (!bDrive && !bShare)
-        return false;
-    if (str.find(L':', 2) != std::wstring::npos)
-        return false;
-
-    // Components are rebuilt one by one: "." is dropped, ".." and names of
-    // only dots or blanks are refused rather than resolved.
-    std::wstring strOut = bDrive ? str.substr(0, 3) : L"\\\\";
-    size_t nStart = bDrive ? 3 : 2;
-    size_t nComponents = 0;
-    while (nStart <= str.size()) {
-        size_t nEnd = str.find(L'\\', nStart);
-        if (nEnd == std::wstring::npos)
-            nEnd = str.size();
-        const std::wstring strPart = str.substr(nStart, nEnd - nStart);
-        nStart = nEnd + 1;
-        if (strPart.empty() || strPart == L".")
-            continue;
-        if (strPart.find_first_not_of(L". ") == std::wstring::npos || IsBlank(strPart.back()) ||
-            strPart.back() == L'.' || IsDeviceName(strPart.c_str(), strPart.size()))
-            return false;
-        if (strOut.back() != L'\\')
-            strOut += L'\\';
-        strOut += strPart;
-        ++nComponents;
-    }
-    // A share needs its server and share names.
-    if (bShare && nComponents < 2)
-        return false;
-    *pstrFolder = strOut;
-    return true;
 }
 
 bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder)

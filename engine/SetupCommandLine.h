@@ -26,12 +26,6 @@ struct SetupCommandLine {
 // them). False for anything else, or an empty /D=.
 bool ParseSetupCommandLine(const wchar_t* pszArgs, SetupCommandLine* pCommandLine);
 
-// Checks a /D= folder and makes it a full path without trailing separator
-// (a drive root keeps its "\"): it must be absolute ("X:\..." or a share),
-// hold no characters a path cannot hold nor a device name, and stay a
-// folder below its root.
-bool NormalizeCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder);
-
 // True when a normalized folder is the Windows folder or below it. Both
 // are compared as given: short names must be expanded first.
 bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder);

@@ -2,40 +2,24 @@
 
 #include "framework/StringCompare.h"
 #include "system/ClientFiles.h"
+#include "system/CommandLineArgs.h"
 #include "system/DeleteFolder.h"
 #include "system/PathFormat.h"
 #include "system/Shortcuts.h"
 #include "system/UninstallRegistration.h"
 
+#include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
 namespace {
 
-bool IsSeparator(wchar_t ch)
+// A drive or share root as NormalizeFolderPath gives it: "X:\" (the only
+// form that keeps its separator) or "\\server\share".
+bool IsRoot(const std::wstring& strFolder)
 {
-    return ch == L'\\' || ch == L'/';
-}
-
-// "X:\..." or "\\server\share\...": a path that names its drive or share.
-bool IsFullySpecified(const wchar_t* psz)
-{
-    if (std::iswalpha(psz[0]) && psz[1] == L':' && IsSeparator(psz[2]))
+    if (strFolder.back() == L'\\')
         return true;
-    return IsSeparator(psz[0]) && IsSeparator(psz[1]) && psz[2] != L'?' && psz[2] != L'.';
-}
-
-// A drive ("C:") or a share ("\\server\share") and nothing below it.
-bool IsRoot(const std::wstring& strPath)
-{
-    if (strPath.size() <= 2)
-        return true;
-    if (!IsSeparator(strPath[0]))
-        return false;
-    size_t nSeparators = 0;
-    for (size_t i = 2; i < strPath.size(); ++i)
-        nSeparators += IsSeparator(strPath[i]) ? 1 : 0;
-    return nSeparators < 2;
+    return strFolder[0] == L'\\' && std::count(strFolder.begin() + 2, strFolder.end(), L'\\') == 1;
 }
 
 }  // namespace
@@ -46,11 +30,11 @@ bool ParseUninstallArguments(int nArgs, const wchar_t* const* ppszArgs, Uninstal
     // Known even when the rest is wrong, so that a scripted call never
     // waits on a message box.
     for (int i = 0; i < nArgs; ++i)
-        pRequest->bSilent = pRequest->bSilent || EqualIgnoringCase(ppszArgs[i], L"/S");
+        pRequest->bSilent = pRequest->bSilent || IsSilentSwitch(ppszArgs[i]);
     bool bFolder = false;
     for (int i = 0; i < nArgs; ++i) {
         const wchar_t* pszArg = ppszArgs[i];
-        if (EqualIgnoringCase(pszArg, L"/S")) {
+        if (IsSilentSwitch(pszArg)) {
             continue;
         } else if (std::wcsncmp(pszArg, L"/W=", 3) == 0) {
             wchar_t* pEnd = nullptr;
@@ -70,21 +54,13 @@ bool ParseUninstallArguments(int nArgs, const wchar_t* const* ppszArgs, Uninstal
 
 bool NormalizeInstallFolder(const wchar_t* pszGiven, std::wstring* pstrFolder)
 {
-    if (!pszGiven || !IsFullySpecified(pszGiven))
-        return false;
-    wchar_t szFull[MAX_PATH];
-    DWORD cch = ::GetFullPathNameW(pszGiven, MAX_PATH, szFull, nullptr);
-    if (cch == 0 || cch >= MAX_PATH)
+    std::wstring strFolder;
+    if (!pszGiven || !NormalizeFolderPath(pszGiven, &strFolder) || IsRoot(strFolder) || strFolder.size() >= MAX_PATH)
         return false;
     // Short 8.3 names spell the same folder differently.
     wchar_t szLong[MAX_PATH];
-    cch = ::GetLongPathNameW(szFull, szLong, MAX_PATH);
-    std::wstring strFolder = cch > 0 && cch < MAX_PATH ? szLong : szFull;
-    while (!strFolder.empty() && IsSeparator(strFolder.back()))
-        strFolder.pop_back();
-    if (IsRoot(strFolder))
-        return false;
-    *pstrFolder = strFolder;
+    const DWORD cch = ::GetLongPathNameW(strFolder.c_str(), szLong, MAX_PATH);
+    *pstrFolder = cch > 0 && cch < MAX_PATH ? szLong : strFolder;
     return true;
 }
 

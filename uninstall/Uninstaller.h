@@ -30,8 +30,8 @@ enum UninstallExit : int {
     kUninstallUsage = 1603,       // bad arguments, or the temp copy did not start
 };
 
-// The folder as a full path without trailing separator; false when it is
-// relative, a drive or share root, or too long.
+// The folder as NormalizeFolderPath gives it, short names expanded; false
+// also for a drive or share root and a path too long.
 bool NormalizeInstallFolder(const wchar_t* pszGiven, std::wstring* pstrFolder);
 
 enum class InstallCheck {

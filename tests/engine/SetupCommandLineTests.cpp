@@ -1,4 +1,5 @@
 #include "engine/SetupCommandLine.h"
+#include "system/CommandLineArgs.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ TEST(SetupCommandLine, Parse)
     }
 }
 
-TEST(SetupCommandLine, Folder)
+TEST(CommandLineArgs, Folder)
 {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"C:\\Apps", L"C:\\Apps"},
@@ -42,11 +43,14 @@ TEST(SetupCommandLine, Folder)
         {L"R:\\", L"R:\\"},
         {L"\\\\server\\share\\dir", L"\\\\server\\share\\dir"},
         {L"Apps", nullptr},
+        {L"", nullptr},
+        {L"C:", nullptr},
         {L"C:Apps", nullptr},
         {L"\\Apps", nullptr},
         {L"\\\\server", nullptr},
         {L"\\\\?\\C:\\Apps", nullptr},
         {L"C:\\a\\..\\b", nullptr},
+        {L"C:\\..", nullptr},
         {L"C:\\a.\\b", nullptr},
         {L"C:\\a \\b", nullptr},
         {L"C:\\a:b", nullptr},
@@ -61,7 +65,7 @@ TEST(SetupCommandLine, Folder)
     };
     for (const auto& c : cases) {
         std::wstring strFolder;
-        EXPECT_EQ(NormalizeCommandLineFolder(c.first, &strFolder), c.second != nullptr) << c.first[0];
+        EXPECT_EQ(NormalizeFolderPath(c.first, &strFolder), c.second != nullptr) << c.first[0];
         if (c.second) {
             EXPECT_EQ(strFolder, c.second);
         }

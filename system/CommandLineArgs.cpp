@@ -1,0 +1,60 @@
+#include "system/CommandLineArgs.h"
+
+#include "zip/ItemNameRule.h"
+
+#include <cwctype>
+
+bool IsSwitchStart(wchar_t ch)
+{
+    return ch == L'/' || ch == L'-';
+}
+
+bool IsSilentSwitch(const std::wstring& strArg)
+{
+    return strArg.size() == 2 && IsSwitchStart(strArg[0]) && (strArg[1] == L'S' || strArg[1] == L's');
+}
+
+bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
+{
+    std::wstring str = strGiven;
+    for (wchar_t& ch : str) {
+        if (ch == L'/')
+            ch = L'\\';
+        if (ch < 0x20 || ch == L'<' || ch == L'>' || ch == L'"' || ch == L'|' || ch == L'?' || ch == L'*')
+            return false;
+    }
+    const bool bDrive = str.size() >= 3 && std::iswalpha(str[0]) && str[1] == L':' && str[2] == L'\\';
+    const bool bShare = str.size() >= 5 && str[0] == L'\\' && str[1] == L'\\' && str[2] != L'\\' &&
+                        str[2] != L'?' && str[2] != L'.';
+    if (!bDrive && !bShare)
+        return false;
+    if (str.find(L':', 2) != std::wstring::npos)
+        return false;
+
+    // Components are rebuilt one by one: "." is dropped, ".." and names of
+    // only dots or blanks are refused rather than resolved.
+    std::wstring strOut = bDrive ? str.substr(0, 3) : L"\\\\";
+    size_t nStart = bDrive ? 3 : 2;
+    size_t nComponents = 0;
+    while (nStart <= str.size()) {
+        size_t nEnd = str.find(L'\\', nStart);
+        if (nEnd == std::wstring::npos)
+            nEnd = str.size();
+        const std::wstring strPart = str.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        if (strPart.empty() || strPart == L".")
+            continue;
+        if (strPart.find_first_not_of(L". ") == std::wstring::npos || strPart.back() == L' ' ||
+            strPart.back() == L'.' || IsDeviceName(strPart.c_str(), strPart.size()))
+            return false;
+        if (strOut.back() != L'\\')
+            strOut += L'\\';
+        strOut += strPart;
+        ++nComponents;
+    }
+    // A share needs its server and share names.
+    if (bShare && nComponents < 2)
+        return false;
+    *pstrFolder = strOut;
+    return true;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// What the installer and the uninstaller both read from their command
+// lines, so that the two programs take the same switches and folders.
+
+// Switches start with "/" or "-".
+bool IsSwitchStart(wchar_t ch);
+
+// "/S" or "-S", in either case: ask nothing, show nothing.
+bool IsSilentSwitch(const std::wstring& strArg);
+
+// Checks a folder given by name and makes it a full path without trailing
+// separator (a drive root keeps its "\"): it must be absolute ("X:\..." or
+// a share), hold no characters a path cannot hold nor a device name, and
+// stay a folder below its root. The file system is not asked.
+bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder);
