@@ -3,9 +3,11 @@
 #include "engine/SetupEngine.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
+#include "zip/ItemNameRule.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <new>
 
 std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
@@ -56,14 +58,14 @@ int CSetupEngine::CheckFileCRC()
 
 bool IsNameInsideFolder(const std::wstring& strName)
 {
-    if (strName.empty() || strName[0] == L'\\' || strName[0] == L'/' || strName.find(L':') != std::wstring::npos)
+    if (strName.empty() || strName[0] == L'\\' || strName[0] == L'/')
         return false;
     size_t nStart = 0;
     for (;;) {
-        size_t nEnd = strName.find_first_of(L"\\/", nStart);
-        if (strName.compare(nStart, nEnd == std::wstring::npos ? std::wstring::npos : nEnd - nStart, L"..") == 0)
+        const size_t nEnd = std::min(strName.find_first_of(L"\\/", nStart), strName.size());
+        if (IsRefusedComponent(strName.c_str() + nStart, nEnd - nStart))
             return false;
-        if (nEnd == std::wstring::npos)
+        if (nEnd == strName.size())
             return true;
         nStart = nEnd + 1;
     }

@@ -10,8 +10,9 @@ struct CrcListEntry {
     uint32_t nCrc;
 };
 
-// Whether a CRC-list name stays inside the install folder: relative, no
-// drive or stream, no ".." component.
+// Whether a CRC-list name stays inside the install folder: not rooted, and
+// no component the zip layer refuses (drive or stream colon, "..", dots and
+// blanks only, device name).
 bool IsNameInsideFolder(const std::wstring& strName);
 
 // The lines of exactly two fields whose value is not 0, in list order.

@@ -116,12 +116,17 @@ TEST_F(InstalledFiles, GetFileCRC)
     EXPECT_EQ(m_engine.GetFileCRC(L"missing.dll"), 0u);
     EXPECT_TRUE(Contains(m_log.Messages(),
                          L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(L"missing.dll") + L" failed"));
-    // Names that leave the install folder are not opened, even where a
-    // file is there.
+    // Names that leave the install folder or name a device are not opened,
+    // even where a file is there. Windows drops trailing dots and blanks, so
+    // ".. " and "..." climb too.
     ASSERT_TRUE(WriteText(m_install / L"..\\outside.txt", "123456789"));
-    for (const wchar_t* pszName : {L"..\\outside.txt", L"config\\..\\..\\outside.txt", L"../outside.txt",
-                                   L"\\outside.txt", L"C:outside.txt", L"check.txt:ads"})
+    for (const wchar_t* pszName :
+         {L"..\\outside.txt", L"config\\..\\..\\outside.txt", L"../outside.txt", L"\\outside.txt", L"C:outside.txt",
+          L"check.txt:ads", L"config\\.. \\.. \\outside.txt", L"x/.. /a.txt", L".../outside.txt", L"con.txt",
+          L"logs\\Aux.log"}) {
+        EXPECT_FALSE(IsNameInsideFolder(pszName)) << static_cast<int>(std::wcslen(pszName));
         EXPECT_EQ(m_engine.GetFileCRC(pszName), 0u) << static_cast<int>(std::wcslen(pszName));
+    }
     EXPECT_TRUE(IsNameInsideFolder(L"a..b\\..c\\d.."));
     EXPECT_EQ(m_engine.GetFileCRC(L"empty.txt"), 0u);
     EXPECT_TRUE(Contains(m_log.Messages(), L"[Error][CAutoSetupDlg::GetFileCRC] " + SetupPath(L"empty.txt") + L" size=0"));
