@@ -15,12 +15,15 @@ bool IsBlank(wchar_t ch)
     return ch == L' ' || ch == L'\t';
 }
 
-// The text without one pair of enclosing quotes and without the blanks
-// around it.
+// The text without the blanks around it and one pair of enclosing quotes.
 std::wstring Unquoted(std::wstring str)
 {
     while (!str.empty() && IsBlank(str.back()))
         str.pop_back();
+    size_t nFirst = 0;
+    while (nFirst < str.size() && IsBlank(str[nFirst]))
+        ++nFirst;
+    str.erase(0, nFirst);
     if (str.size() >= 2 && str.front() == L'"' && str.back() == L'"')
         str = str.substr(1, str.size() - 2);
     return str;

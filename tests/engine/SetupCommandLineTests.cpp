@@ -20,6 +20,8 @@ TEST(SetupCommandLine, Parse)
         {L"/S /D=R:\\Apps 中文 目录", true, true, L"R:\\Apps 中文 目录"},
         {L"/d=\"C:\\Program Files\\Brivex\"  ", true, false, L"C:\\Program Files\\Brivex"},
         {L"-D=C:\\a /S", true, false, L"C:\\a /S"},
+        {L"/S /D= \"C:\\x\"", true, true, L"C:\\x"},
+        {L"/D=\tC:\\x y", true, false, L"C:\\x y"},
         {L"/D=", false, false, L""},
         {L"/X", false, false, L""},
         {L"/S /SS", false, true, L""},
