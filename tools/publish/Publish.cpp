@@ -6,6 +6,7 @@
 #include "ReleaseSigning.h"
 #include "ServerLists.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -243,18 +244,15 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
                                                               &options.codesign.strPasswordFile}};
     constexpr size_t kRequired = 4;
     for (int i = 1; i < argc; ++i) {
-        bool bKnown = false;
-        for (const auto& option : kOptions) {
-            if (std::string(argv[i]) == option.first && i + 1 < argc) {
-                *option.second = argv[++i];
-                bKnown = true;
-            }
-        }
-        if (!bKnown) {
+        const auto* pOption = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                           [&](const auto& option) { return std::string(argv[i]) == option.first; });
+        // An option where the value belongs means the value was left out.
+        if (pOption == std::end(kOptions) || i + 1 >= argc || std::string(argv[i + 1]).compare(0, 2, "--") == 0) {
             err << "unknown or incomplete argument " << argv[i] << "\n";
             options = PublishOptions();
             break;
         }
+        *pOption->second = argv[++i];
     }
     for (size_t n = 0; n < kRequired; ++n) {
         if (kOptions[n].second->empty()) {

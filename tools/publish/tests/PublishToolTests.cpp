@@ -354,6 +354,39 @@ TEST_F(Publishing, UsageErrors)
     EXPECT_NE(err.str().find("unknown or incomplete argument --bogus"), std::string::npos);
     EXPECT_NE(err.str().find("usage: "), std::string::npos);
 
+    // An option where a value belongs is a value left out, never the value.
+    WriteAll(m_root / "publish.ini", kCore);
+    const std::string strClient = (m_root / "client").string();
+    const std::string strDescription = (m_root / "publish.ini").string();
+    const std::string strUninstaller = (m_root / "UnInstall.exe").string();
+    const std::string strServer = (m_root / "server").string();
+    const char* const pszClient = strClient.c_str();
+    const char* const pszDescription = strDescription.c_str();
+    const char* const pszUninstaller = strUninstaller.c_str();
+    const char* const pszServer = strServer.c_str();
+    const struct {
+        std::vector<const char*> args;
+        const char* pszMessage;
+    } cases[] = {
+        {{"--client", "--out", pszServer, "--description", pszDescription, "--uninstaller", pszUninstaller},
+         "incomplete argument --client\n"},
+        {{"--client", pszClient, "--description", pszDescription, "--uninstaller", pszUninstaller, "--out",
+          "--codesign-pkcs12", pszServer},
+         "incomplete argument --out\n"},
+        {{"--client", pszClient, "--description", pszDescription, "--out", pszServer, "--uninstaller"},
+         "incomplete argument --uninstaller\n"},
+    };
+    const std::string strEarlier = ReadAll(Served("divozira.txt"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszMessage);
+        Result r = Run(c.args);
+        EXPECT_EQ(r.nCode, kFailed);
+        EXPECT_NE(r.strErr.find(c.pszMessage), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("usage: "), std::string::npos);
+        EXPECT_EQ(ReadAll(Served("divozira.txt")), strEarlier);
+        EXPECT_FALSE(fs::exists("--codesign-pkcs12")) << "published into a folder named after an option";
+    }
+
     fs::remove_all(m_root / "client");
     Result r = Publish(kCore);
     EXPECT_EQ(r.nCode, kFailed);
