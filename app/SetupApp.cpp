@@ -153,11 +153,12 @@ int CSetupApp::RunWindow(const std::wstring& strFolder)
         dlg.SettleBrowsedLocation(strFolder.c_str());
     dlg.DoModal();
     const InstallOutcome outcome = dlg.Outcome();
+    const int nExitCode = ExitCodeFor(outcome, false);
     // The window's wait has ended with the install thread still using the
     // window's state: end here, before that state is freed.
     if (outcome.bStarted && !outcome.bFinished)
-        ::ExitProcess(static_cast<UINT>(ExitCodeFor(outcome)));
-    return ExitCodeFor(outcome);
+        ::ExitProcess(static_cast<UINT>(nExitCode));
+    return nExitCode;
 }
 
 int CSetupApp::RunSilent(const std::wstring& strFolder)
@@ -175,10 +176,11 @@ int CSetupApp::RunSilent(const std::wstring& strFolder)
     if (engine.Start(0))
         engine.Wait();
     const InstallOutcome outcome = engine.Outcome();
+    const int nExitCode = ExitCodeFor(outcome, true);
     if (outcome.bStarted && !outcome.bFinished)
-        ::ExitProcess(static_cast<UINT>(ExitCodeFor(outcome)));
+        ::ExitProcess(static_cast<UINT>(nExitCode));
     SetProxyAuthUi(nullptr);
-    return ExitCodeFor(outcome);
+    return nExitCode;
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR pszArgs, int)

@@ -68,11 +68,11 @@ bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWin
     return strFolder.size() == strBase.size() || strFolder[strBase.size()] == L'\\';
 }
 
-int ExitCodeFor(const InstallOutcome& outcome)
+int ExitCodeFor(const InstallOutcome& outcome, bool bSilent)
 {
     if (outcome.bStarted && outcome.bFinished && outcome.bSucceeded)
         return kExitInstalled;
-    if (!outcome.bStarted || outcome.bStopRequested)
+    if ((!outcome.bStarted && !bSilent) || outcome.bStopRequested)
         return kExitUserClosed;
     if (outcome.dwLastError == kErrorDiskFull || outcome.dwLastError == kErrorHandleDiskFull)
         return kExitDiskFull;

@@ -39,4 +39,6 @@ struct InstallOutcome {
     unsigned long dwLastError = 0;  // system code of the last failed try
 };
 
-int ExitCodeFor(const InstallOutcome& outcome);
+// A run that never started is the user closing the window before the
+// install, but a failure of a silent run.
+int ExitCodeFor(const InstallOutcome& outcome, bool bSilent);

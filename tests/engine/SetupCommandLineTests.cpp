@@ -97,17 +97,19 @@ TEST(SetupCommandLine, WindowsFolder)
 
 TEST(SetupCommandLine, ExitCodes)
 {
-    auto code = [](bool bStarted, bool bFinished, bool bSucceeded, bool bStop, unsigned long dwError) {
+    auto code = [](bool bStarted, bool bFinished, bool bSucceeded, bool bStop, unsigned long dwError,
+                   bool bSilent = false) {
         InstallOutcome outcome;
         outcome.bStarted = bStarted;
         outcome.bFinished = bFinished;
         outcome.bSucceeded = bSucceeded;
         outcome.bStopRequested = bStop;
         outcome.dwLastError = dwError;
-        return ExitCodeFor(outcome);
+        return ExitCodeFor(outcome, bSilent);
     };
     EXPECT_EQ(code(true, true, true, false, 0), kExitInstalled);
     EXPECT_EQ(code(false, false, false, false, 0), kExitUserClosed);
+    EXPECT_EQ(code(false, false, false, false, 0, true), kExitFailed);
     EXPECT_EQ(code(true, true, false, true, 0), kExitUserClosed);
     EXPECT_EQ(code(true, true, false, false, 0), kExitFailed);
     EXPECT_EQ(code(true, false, false, false, 0), kExitFailed);
