@@ -210,8 +210,9 @@ int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& e
         }
     }
     SignedRelease release;
-    if (!options.strSignKey.empty() && !WriteSignedRelease(fresh.string(), tree.string(), FetchOrder(packages),
-                                                           options.strSignKey, &release, &strError)) {
+    if (!options.strSignKey.empty() &&
+        !WriteSignedRelease(fresh.string(), tree.string(), FetchOrder(packages), options.strSignKey,
+                            options.strPreviousKey, &release, &strError)) {
         fs::remove_all(fresh, ec);
         err << strError << "\nnothing was published\n";
         return kFailed;
@@ -239,6 +240,7 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
                                                              {"--out", &options.strServerRoot},
                                                              {"--sign-key", &options.strSignKey},
                                                              // optional, after the kRequired ones
+                                                             {"--previous-key", &options.strPreviousKey},
                                                              {"--codesign-pkcs12", &options.codesign.strPkcs12},
                                                              {"--codesign-password-file",
                                                               &options.codesign.strPasswordFile}};
@@ -258,7 +260,8 @@ int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
         if (kOptions[n].second->empty()) {
             err << "usage: " << (argc > 0 ? argv[0] : "fenmora-publish")
                 << " --client DIR --description FILE --uninstaller UnInstall.exe --out SERVER_ROOT\n"
-                   "       [--sign-key FILE] [--codesign-pkcs12 FILE [--codesign-password-file FILE]]\n"
+                   "       [--sign-key FILE [--previous-key FILE]]\n"
+                   "       [--codesign-pkcs12 FILE [--codesign-password-file FILE]]\n"
                    "  writes SERVER_ROOT/EX3: one zip per package, divozira.txt, filecrc.txt, UnInstall.exe\n"
                    "  (UnInstall.exe signed with the PKCS#12 file's code-signing certificate when given;\n"
                    "  with --sign-key also release.txt and release.sig, signed with that private key)\n"

@@ -12,6 +12,8 @@ struct PublishOptions {
     std::string strServerRoot;  // the tree is written to its "EX3"
     CodeSignSettings codesign;  // signs the UnInstall.exe of the tree
     std::string strSignKey;     // private key; empty publishes no release
+    // The public key that verifies the served release; empty: that of strSignKey.
+    std::string strPreviousKey;
 };
 
 constexpr int kPublished = 0;
@@ -24,6 +26,7 @@ constexpr int kFailed = 2;   // usage, reading or writing
 int RunPublish(const PublishOptions& options, std::ostream& out, std::ostream& err);
 
 // The command line: --client DIR --description FILE --uninstaller FILE
-// --out SERVER_ROOT [--sign-key FILE] [--codesign-pkcs12 FILE [--codesign-password-file FILE]],
+// --out SERVER_ROOT [--sign-key FILE [--previous-key FILE]]
+// [--codesign-pkcs12 FILE [--codesign-password-file FILE]],
 // or --new-key DIR alone.
 int PublishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

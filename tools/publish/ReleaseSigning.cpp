@@ -123,6 +123,94 @@ bool WriteKeyFiles(EVP_PKEY* pKey, const fs::path& privatePath, const fs::path& 
     return true;
 }
 
+bool ReadWhole(const fs::path& path, std::string* pData)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    pData->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+Key ReadPrivateKey(const std::string& strKeyFile, std::string* pError)
+{
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_file(strKeyFile.c_str(), "r"));
+    Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key)
+        *pError = "cannot read the private key " + strKeyFile + ": " + OpensslError();
+    return key;
+}
+
+// A public key as --new-key writes it (DER SubjectPublicKeyInfo).
+Key ReadPublicKey(const std::string& strKeyFile, std::string* pError)
+{
+    std::string strDer;
+    Key key;
+    if (ReadWhole(strKeyFile, &strDer)) {
+        const auto* pDer = reinterpret_cast<const unsigned char*>(strDer.data());
+        key.reset(d2i_PUBKEY(nullptr, &pDer, static_cast<long>(strDer.size())));
+    }
+    if (!key || !IsP256(key.get())) {
+        *pError = "cannot read the P-256 public key " + strKeyFile;
+        key.reset();
+    }
+    ERR_clear_error();
+    return key;
+}
+
+// Verifies r || s as the installer does; false on any error.
+bool VerifyReleaseText(EVP_PKEY* pKey, const std::string& strText, const std::string& strSignature)
+{
+    if (strSignature.size() != kReleaseSignatureBytes)
+        return false;
+    const auto* pRaw = reinterpret_cast<const unsigned char*>(strSignature.data());
+    std::unique_ptr<ECDSA_SIG, SigFree> sig(ECDSA_SIG_new());
+    BIGNUM* pR = BN_bin2bn(pRaw, 32, nullptr);
+    BIGNUM* pS = BN_bin2bn(pRaw + 32, 32, nullptr);
+    if (!sig || !pR || !pS || ECDSA_SIG_set0(sig.get(), pR, pS) != 1) {
+        BN_free(pR);
+        BN_free(pS);
+        return false;
+    }
+    unsigned char* pDer = nullptr;
+    const int cbDer = i2d_ECDSA_SIG(sig.get(), &pDer);
+    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    const bool bValid = cbDer > 0 && ctx &&
+                        EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, pKey) == 1 &&
+                        EVP_DigestVerify(ctx.get(), pDer, static_cast<size_t>(cbDer),
+                                         reinterpret_cast<const unsigned char*>(strText.data()), strText.size()) == 1;
+    OPENSSL_free(pDer);
+    ERR_clear_error();
+    return bValid;
+}
+
+// The serial goes on from a previous release only when its signature holds:
+// else whoever can write the server's folder chooses it, and a raised serial
+// would lock installed clients out of every later release.
+bool CheckPreviousRelease(const fs::path& previous, const std::string& strText, const std::string& strKeyFile,
+                          const std::string& strPreviousKeyFile, std::string* pError)
+{
+    const fs::path signature = previous.parent_path() / kReleaseSignatureName;
+    std::string strSignature;
+    if (!ReadWhole(signature, &strSignature)) {
+        *pError = "the previous release " + previous.string() + " has no readable " + signature.filename().string() +
+                  "; an unsigned serial is not followed";
+        return false;
+    }
+    const Key key =
+        strPreviousKeyFile.empty() ? ReadPrivateKey(strKeyFile, pError) : ReadPublicKey(strPreviousKeyFile, pError);
+    if (!key)
+        return false;
+    std::string strDer;
+    if (!PublicKeyDer(key.get(), &strDer) || !VerifyReleaseText(key.get(), strText, strSignature)) {
+        *pError = "the previous release " + previous.string() + " does not verify with the key with SHA-256 " +
+                  Fingerprint(strDer) + "; its serial is not followed" +
+                  (strPreviousKeyFile.empty() ? " (after a new key, give the old public key with --previous-key)" : "");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool MakeReleaseKey(const std::string& strFolder, std::string* pFingerprint, std::string* pError)
@@ -159,12 +247,9 @@ bool MakeReleaseKey(const std::string& strFolder, std::string* pFingerprint, std
 bool SignReleaseText(const std::string& strKeyFile, const std::string& strText, std::string* pSignature,
                      std::string* pFingerprint, std::string* pError)
 {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_file(strKeyFile.c_str(), "r"));
-    Key key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-    if (!key) {
-        *pError = "cannot read the private key " + strKeyFile + ": " + OpensslError();
+    const Key key = ReadPrivateKey(strKeyFile, pError);
+    if (!key)
         return false;
-    }
     std::string strDer;
     if (!IsP256(key.get()) || !PublicKeyDer(key.get(), &strDer)) {
         *pError = strKeyFile + " is not an ECDSA P-256 key";
@@ -221,19 +306,21 @@ bool HashFile(const std::string& strPath, Sha256Digest* pDigest, uint64_t* pnSiz
 }
 
 bool WriteSignedRelease(const std::string& strFolder, const std::string& strPreviousFolder,
-                        const std::vector<std::string>& names, const std::string& strKeyFile, SignedRelease* pWritten,
-                        std::string* pError)
+                        const std::vector<std::string>& names, const std::string& strKeyFile,
+                        const std::string& strPreviousKeyFile, SignedRelease* pWritten, std::string* pError)
 {
     const fs::path previous = fs::path(strPreviousFolder) / kReleaseTextName;
     Release release;
     if (fs::exists(previous)) {
-        std::ifstream in(previous, std::ios::binary);
-        const std::string strPrevious((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string strPrevious;
         Release earlier;
-        if (!ParseRelease(strPrevious, &earlier) || earlier.nSerial == UINT32_MAX) {
+        if (!ReadWhole(previous, &strPrevious) || !ParseRelease(strPrevious, &earlier) ||
+            earlier.nSerial == UINT32_MAX) {
             *pError = "the previous release " + previous.string() + " has no serial to follow";
             return false;
         }
+        if (!CheckPreviousRelease(previous, strPrevious, strKeyFile, strPreviousKeyFile, pError))
+            return false;
         release.nSerial = earlier.nSerial + 1;
     } else {
         release.nSerial = 1;

@@ -37,7 +37,9 @@ struct SignedRelease {
 // that folder in the order given, and a serial one more than that of
 // the release.txt in the previous folder (1 when there is none). A previous
 // release.txt that cannot be read refuses: counting again from 1 would look
-// like a rollback to every installed client. False with a message.
+// like a rollback to every installed client. So does one whose release.sig
+// is missing or does not verify with the public key file strPreviousKeyFile,
+// or, when that is empty, with the key of strKeyFile. False with a message.
 bool WriteSignedRelease(const std::string& strFolder, const std::string& strPreviousFolder,
-                        const std::vector<std::string>& names, const std::string& strKeyFile, SignedRelease* pWritten,
-                        std::string* pError);
+                        const std::vector<std::string>& names, const std::string& strKeyFile,
+                        const std::string& strPreviousKeyFile, SignedRelease* pWritten, std::string* pError);

@@ -86,21 +86,22 @@ protected:
     fs::path Client(const std::string& strPath) const { return m_root / "client" / strPath; }
     fs::path Served(const std::string& strName) const { return m_root / "server" / "EX3" / strName; }
 
-    Result Publish(const std::string& strDescription, const std::string& strSignKey = "")
+    Result Publish(const std::string& strDescription, const std::string& strSignKey = "",
+                   const std::string& strPreviousKey = "")
     {
         WriteAll(m_root / "publish.ini", strDescription);
         const std::string strClient = (m_root / "client").string();
         const std::string strDescriptionFile = (m_root / "publish.ini").string();
         const std::string strUninstaller = (m_root / "UnInstall.exe").string();
         const std::string strServer = (m_root / "server").string();
-        const char* const argv[] = {"fenmora-publish", "--client",      strClient.c_str(),
-                                    "--description",   strDescriptionFile.c_str(), "--uninstaller",
-                                    strUninstaller.c_str(), "--out",  strServer.c_str(), "--sign-key",
-                                    strSignKey.c_str()};
-        std::ostringstream out;
-        std::ostringstream err;
-        int nCode = PublishMain(strSignKey.empty() ? 9 : 11, argv, out, err);
-        return {nCode, out.str(), err.str()};
+        std::vector<const char*> args = {
+            "--client",      strClient.c_str(),      "--description", strDescriptionFile.c_str(),
+            "--uninstaller", strUninstaller.c_str(), "--out",         strServer.c_str()};
+        if (!strSignKey.empty())
+            args.insert(args.end(), {"--sign-key", strSignKey.c_str()});
+        if (!strPreviousKey.empty())
+            args.insert(args.end(), {"--previous-key", strPreviousKey.c_str()});
+        return Run(args);
     }
 
     Result Run(std::vector<const char*> args)
@@ -569,4 +570,67 @@ TEST_F(Publishing, SigningRefusesWithoutAUsableKeyOrPreviousSerial)
         EXPECT_EQ(ReadAll(Served("divozira.txt")), strEarlier) << "the published tree was touched";
         EXPECT_FALSE(fs::exists(m_root / "server" / ".EX3.new"));
     }
+}
+
+TEST_F(Publishing, SerialFollowsOnlyAPreviousReleaseThatVerifies)
+{
+    const std::string strOld = (m_root / "old").string();
+    const std::string strNew = (m_root / "new").string();
+    ASSERT_EQ(Run({"--new-key", strOld.c_str()}).nCode, kPublished);
+    ASSERT_EQ(Run({"--new-key", strNew.c_str()}).nCode, kPublished);
+    const std::string strOldKey = (m_root / "old" / kPrivateKeyFile).string();
+    const std::string strOldPublic = (m_root / "old" / kPublicKeyFile).string();
+    const std::string strNewKey = (m_root / "new" / kPrivateKeyFile).string();
+    const std::string strNewPublic = (m_root / "new" / kPublicKeyFile).string();
+    ASSERT_EQ(Publish(kCore, strOldKey).nCode, kPublished);
+    const std::string strText = ReadAll(Served("release.txt"));
+    const std::string strSignature = ReadAll(Served("release.sig"));
+    ASSERT_EQ(strText.compare(0, 9, "serial=1\n"), 0) << strText;
+    const std::string strRaised = "serial=9" + strText.substr(8);
+
+    struct Case {
+        const char* pszWhat;
+        const std::string& strServed;
+        bool bSignature;
+        const std::string& strKey;
+        std::string strPreviousKey;
+        std::string strMessage;
+    };
+    const Case cases[] = {
+        {"serial raised", strRaised, true, strOldKey, "",
+         "does not verify with the key with SHA-256 " + Sha256Hex(ReadAll(strOldPublic)) +
+             "; its serial is not followed (after a new key, give the old public key with --previous-key)"},
+        {"no signature", strText, false, strOldKey, "",
+         "has no readable release.sig; an unsigned serial is not followed"},
+        {"a new key", strText, true, strNewKey, "", "give the old public key with --previous-key"},
+        {"serial raised, the old public key given", strRaised, true, strNewKey, strOldPublic,
+         "does not verify with the key with SHA-256 " + Sha256Hex(ReadAll(strOldPublic)) +
+             "; its serial is not followed\n"},
+        {"the new public key given as the old", strText, true, strNewKey, strNewPublic, "does not verify"},
+        {"a private key given as the old public key", strText, true, strNewKey, strOldKey,
+         "cannot read the P-256 public key " + strOldKey},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        WriteAll(Served("release.txt"), c.strServed);
+        fs::remove(Served("release.sig"));
+        if (c.bSignature)
+            WriteAll(Served("release.sig"), strSignature);
+        Result r = Publish(kCore, c.strKey, c.strPreviousKey);
+        EXPECT_EQ(r.nCode, kFailed);
+        EXPECT_NE(r.strErr.find(c.strMessage), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("nothing was published"), std::string::npos) << r.strErr;
+        EXPECT_EQ(ReadAll(Served("release.txt")), c.strServed) << "the published tree was touched";
+        EXPECT_FALSE(fs::exists(m_root / "server" / ".EX3.new"));
+    }
+
+    // A new key goes on from the release the old one signed, and then from its own.
+    WriteAll(Served("release.txt"), strText);
+    WriteAll(Served("release.sig"), strSignature);
+    Result r = Publish(kCore, strNewKey, strOldPublic);
+    ASSERT_EQ(r.nCode, kPublished) << r.strErr;
+    EXPECT_NE(r.strOut.find("serial 2, "), std::string::npos) << r.strOut;
+    r = Publish(kCore, strNewKey);
+    ASSERT_EQ(r.nCode, kPublished) << r.strErr;
+    EXPECT_NE(r.strOut.find("serial 3, "), std::string::npos) << r.strOut;
 }
