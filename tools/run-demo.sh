@@ -63,6 +63,9 @@ case "$host" in
 esac
 
 echo "== publishing the demo client, signed with the demo key"
+# Every demo installs into a fresh prefix, so its serial may start anew;
+# a release left by an earlier demo key would not verify with this one.
+rm -rf "$demo/server"
 "$build/host/fenmora-publish" --client "$demo/client" --description "$root/demo/publish.ini" \
     --uninstaller "$build/uninstall/UnInstall.exe" --out "$demo/server" \
     --sign-key "$build/demo-key/release-private.pem"
