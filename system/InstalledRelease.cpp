@@ -9,11 +9,6 @@
 
 namespace {
 
-std::wstring UninstallKey()
-{
-    return std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
-}
-
 // Raises *pnSerial to the key's value; false when the value is unusable.
 bool RaiseToSerialIn(const std::wstring& strKey, uint32_t* pnSerial)
 {
@@ -54,12 +49,12 @@ LONG SetSerial(const std::wstring& strKey, uint32_t nSerial)
 bool ReadInstalledReleaseSerial(uint32_t* pnSerial)
 {
     *pnSerial = 0;
-    return RaiseToSerialIn(UninstallKey(), pnSerial) && RaiseToSerialIn(kReleaseSerialKey, pnSerial);
+    return RaiseToSerialIn(UninstallKeyPath(), pnSerial) && RaiseToSerialIn(kReleaseSerialKey, pnSerial);
 }
 
 void WriteInstalledReleaseSerial(uint32_t nSerial)
 {
-    LONG lStatus = SetSerial(UninstallKey(), nSerial);
+    LONG lStatus = SetSerial(UninstallKeyPath(), nSerial);
     LogNormal(L"[CSetupDlg::WriteRegistry] %ls=%lu status=%ld", kReleaseSerialValue,
               static_cast<unsigned long>(nSerial), static_cast<long>(lStatus));
     lStatus = SetSerial(kReleaseSerialKey, nSerial);

@@ -96,6 +96,11 @@ LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszU
     return lFirstFailure;
 }
 
+std::wstring UninstallKeyPath()
+{
+    return std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
+}
+
 DWORD EstimatedSizeKB(ULONGLONG ullBytes)
 {
     const ULONGLONG ullKB = (ullBytes + 1023) / 1024;
@@ -104,7 +109,7 @@ DWORD EstimatedSizeKB(ULONGLONG ullBytes)
 
 bool ReadRegisteredInstallLocation(std::wstring* pstrLocation)
 {
-    const std::wstring strKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
+    const std::wstring strKey = UninstallKeyPath();
     DWORD cbData = 0;
     if (::RegGetValueW(HKEY_LOCAL_MACHINE, strKey.c_str(), kInstallLocationValue, RRF_RT_REG_SZ, nullptr, nullptr,
                        &cbData) != ERROR_SUCCESS)

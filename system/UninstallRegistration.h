@@ -10,6 +10,9 @@
 constexpr wchar_t kUninstallParentKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr wchar_t kUninstallKeyName[] = L"Brivex Client";
 
+// The product key's path below HKEY_LOCAL_MACHINE.
+std::wstring UninstallKeyPath();
+
 struct UninstallValue {
     const wchar_t* pszName;
     std::wstring strData;

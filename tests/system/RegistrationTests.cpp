@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::wstring kProductKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
+const std::wstring kProductKey = UninstallKeyPath();
 
 struct StoredValue {
     LONG lStatus = ERROR_FILE_NOT_FOUND;

@@ -24,9 +24,9 @@
 
 namespace {
 
-const std::wstring kProductKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName;
+const std::wstring kProductKey = UninstallKeyPath();
 // A neighbour of the product's entry that only shares the start of its name.
-const std::wstring kNeighbourKey = std::wstring(kUninstallParentKey) + L"\\" + kUninstallKeyName + L" Tools";
+const std::wstring kNeighbourKey = UninstallKeyPath() + L" Tools";
 
 std::wstring UninstallerPath()
 {
