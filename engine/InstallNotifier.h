@@ -17,7 +17,9 @@ public:
     virtual void HideStatusText() = 0;
     // Posts WM_INSTALL_PROGRESS; the window then shows m_nProgress.
     virtual void PostProgress() = 0;
-    // Sets the percentage label from m_nProgress at once and repaints.
+    // Sets the percentage label from m_nProgress and repaints. Called from
+    // another thread it only posts, as PostProgress does, and the window
+    // sets the label when it handles the message.
     virtual void UpdateProgressText() = 0;
     // Starts the launch timer on the window.
     virtual void StartLaunchTimer() = 0;

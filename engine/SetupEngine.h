@@ -31,7 +31,8 @@ constexpr int32_t kClientConfigVersion = 16;
 // buffer, install paths, progress, proxy credentials, the package list, the
 // install run and what follows it. The window derives from it and plugs in
 // as the notifier; the engine's tests use it without a window. The window
-// reaches the state only through the calls below.
+// reaches the engine's own state through the public calls below, and the
+// thread handle and stop request through CWorkerThread's public members.
 class CSetupEngine : public CWorkerThread {
 public:
     CSetupEngine();

@@ -192,6 +192,7 @@ bool ReadBody(HINTERNET hRequest, uint8_t** ppBuffer, int32_t* pnSize, int32_t* 
             return false;
         }
         if (dwRecv > kChunkSize) {
+            // The log text is fixed; the limit is the chunk size.
             LogError(L"[HttpDownload  InternetReadFile]  dwRecv > 1000 dwRecv=%lu", dwRecv);
             return false;
         }
