@@ -15,7 +15,10 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cwchar>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -96,6 +99,37 @@ HRESULT ShellExecuteThrough(IShellDispatch2* pShell, const wchar_t* pszProgram, 
                                 StringArgument(verb.Get()), show);
 }
 
+// How long the window's thread waits for the desktop shell. Reaching it may
+// first start the system's RPC service, which can take seconds (a fresh
+// Wine prefix: about ten); past this the client is started directly.
+constexpr DWORD kShellAnswerMs = 2000;
+enum : int { kLaunchOpen, kLaunchShell, kLaunchDirect };
+
+struct ShellLaunch {
+    std::wstring strProgram;
+    std::wstring strFolder;
+    std::atomic<int> nClaim{kLaunchOpen};
+    std::atomic<HRESULT> hrFind{E_PENDING};
+    std::atomic<HRESULT> hrLaunch{E_PENDING};
+};
+
+// Finds the desktop shell and, if the launch is still unclaimed, starts the
+// client through it. Owns one reference to the launch: the thread may
+// outlive the caller's wait.
+DWORD WINAPI ShellLaunchThread(LPVOID pParam)
+{
+    std::unique_ptr<std::shared_ptr<ShellLaunch>> pRef(static_cast<std::shared_ptr<ShellLaunch>*>(pParam));
+    ShellLaunch& launch = **pRef;
+    CComInit com;
+    ScopedComPtr<IShellDispatch2> shell;
+    launch.hrFind = FindDesktopShell(&shell);
+    int nOpen = kLaunchOpen;
+    if (FAILED(launch.hrFind) || !launch.nClaim.compare_exchange_strong(nOpen, kLaunchShell))
+        return 0;
+    launch.hrLaunch = ShellExecuteThrough(shell.Get(), launch.strProgram.c_str(), launch.strFolder.c_str());
+    return 0;
+}
+
 }  // namespace
 
 bool EnablePrivilege(const wchar_t* pszName)
@@ -168,11 +202,23 @@ bool StartInstalledClient(const wchar_t* pszSetupPath)
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
-    CComInit com;
-    ScopedComPtr<IShellDispatch2> shell;
-    const HRESULT hrShell = FindDesktopShell(&shell);
-    if (SUCCEEDED(hrShell)) {
-        const HRESULT hr = ShellExecuteThrough(shell.Get(), szProgram, pszSetupPath);
+    auto pLaunch = std::make_shared<ShellLaunch>();
+    pLaunch->strProgram = szProgram;
+    pLaunch->strFolder = pszSetupPath;
+    auto* pThreadRef = new std::shared_ptr<ShellLaunch>(pLaunch);
+    ScopedHandle thread(::CreateThread(nullptr, 0, ShellLaunchThread, pThreadRef, 0, nullptr));
+    if (!thread)
+        delete pThreadRef;
+    bool bEnded = !thread || ::WaitForSingleObject(thread.Get(), kShellAnswerMs) == WAIT_OBJECT_0;
+    int nOpen = kLaunchOpen;
+    // Whoever claims the launch first starts the client: the shell's thread
+    // once it has the shell, or this one when the shell did not answer.
+    if (!bEnded && !pLaunch->nClaim.compare_exchange_strong(nOpen, kLaunchDirect)) {
+        ::WaitForSingleObject(thread.Get(), kShellAnswerMs);
+        nOpen = kLaunchShell;
+    }
+    if (nOpen == kLaunchShell || pLaunch->nClaim == kLaunchShell) {
+        const HRESULT hr = pLaunch->hrLaunch;
         LogNormal(L"[StartInstalledClient] started through the desktop shell: %ls hr=0x%08lX", szProgram, hr);
         return SUCCEEDED(hr);
     }
@@ -180,7 +226,8 @@ bool StartInstalledClient(const wchar_t* pszSetupPath)
     // this process's rights.
     HINSTANCE hResult = ::ShellExecuteW(nullptr, L"open", szProgram, nullptr, pszSetupPath, SW_SHOW);
     const int nResult = static_cast<int>(reinterpret_cast<INT_PTR>(hResult));
-    LogNormal(L"[StartInstalledClient] no desktop shell (hr=0x%08lX): started directly %ls result=%d", hrShell,
+    LogNormal(L"[StartInstalledClient] no desktop shell (hr=0x%08lX): started directly %ls result=%d",
+              static_cast<unsigned long>(bEnded ? pLaunch->hrFind.load() : HRESULT_FROM_WIN32(WAIT_TIMEOUT)),
               szProgram, nResult);
     // Values above 32 mean success.
     return nResult > 32;
