@@ -1,3 +1,4 @@
+#include "framework/ScopedHandle.h"
 #include "net/DownloadBuffer.h"
 #include "net/HttpDownload.h"
 #include "tests/net/NetTestSupport.h"
@@ -30,6 +31,14 @@ std::wstring FaultUrl(const std::wstring& strPath)
 std::vector<uint8_t> ServedFile(const std::wstring& strName)
 {
     return ReadFileBytes(WindowsPathOf(EnvString(L"NET_TEST_WWW")) + L"\\EX3\\" + strName);
+}
+
+// nginx's access log; net-servers.sh keeps nginx's state beside the served
+// folder.
+std::string NginxAccessLog()
+{
+    std::vector<uint8_t> log = ReadFileBytes(WindowsPathOf(EnvString(L"NET_TEST_WWW")) + L"\\..\\nginx\\access.log");
+    return {log.begin(), log.end()};
 }
 
 std::wstring JoinLines(const std::vector<std::wstring>& lines)
@@ -216,6 +225,69 @@ TEST_F(HttpDownloadTest, ConnectionClosedBeforeTheAnnouncedLengthFails)
     EXPECT_EQ(caller.nSize, 50000);
     EXPECT_EQ(m_log.Messages(), std::vector<std::wstring>{
                                  L"[Error][HttpDownload  InternetReadFile]  body incomplete received=50000 Content-Length=100000"});
+}
+
+// Silent before the answer and in the body; the stop ends the call far
+// inside the 15 s time-out and logs one line.
+TEST_F(HttpDownloadTest, StopEndsADownloadWaitingForASilentServer)
+{
+    struct Case {
+        const wchar_t* pszPath;
+        int32_t nWantSize;
+    };
+    const Case cases[] = {{L"/hang", 0}, {L"/stall/100000/20000", 20000}};
+    for (const Case& c : cases) {
+        const std::wstring strUrl = FaultUrl(c.pszPath);
+        SCOPED_TRACE(Narrow(strUrl));
+        m_log.Clear();
+        ScopedHandle hStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        DownloadCaller caller;
+        int nResult = -1;
+        DWORD dwReturnedAt = 0;
+        DWORD dwStoppedAt = 0;
+        {
+            CBackgroundCall call([&] {
+                nResult = HttpDownload(strUrl.c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity,
+                                       caller.szProxyUser, caller.szProxyPassword, nullptr, kAnyBodySize, hStop.Get());
+                dwReturnedAt = ::GetTickCount();
+            });
+            // Long enough for the request, and the first bytes of the body, to arrive.
+            ASSERT_FALSE(call.Wait(1000)) << "returned before the stop";
+            dwStoppedAt = ::GetTickCount();
+            ::SetEvent(hStop.Get());
+            ASSERT_TRUE(call.Wait(14000));
+        }
+        EXPECT_EQ(nResult, 0);
+        EXPECT_LT(dwReturnedAt - dwStoppedAt, 2000u);
+        EXPECT_EQ(caller.nSize, c.nWantSize);
+        EXPECT_EQ(m_log.Messages(), std::vector<std::wstring>{L"[Error][HttpDownload] stopped lpUrl=" + strUrl});
+    }
+}
+
+// The request made after the stopped call is in the access log once it has
+// been answered; the stopped call's request would have come before it.
+TEST_F(HttpDownloadTest, StopSignalledBeforeTheCallSendsNoRequest)
+{
+    const std::wstring strMark = std::to_wstring(::GetTickCount());
+    const std::wstring strUrl = NginxUrl(L"hello.txt?stopped=" + strMark);
+    ScopedHandle hStop(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    DownloadCaller caller;
+    EXPECT_EQ(HttpDownload(strUrl.c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity, caller.szProxyUser,
+                           caller.szProxyPassword, nullptr, kAnyBodySize, hStop.Get()),
+              0);
+    EXPECT_EQ(caller.nSize, 0);
+    EXPECT_EQ(m_log.Messages(), std::vector<std::wstring>{L"[Error][HttpDownload] stopped lpUrl=" + strUrl});
+
+    ASSERT_EQ(caller.Download(NginxUrl(L"hello.txt?after=" + strMark)), 1);
+    // nginx writes the line after it has sent the answer.
+    const std::string strAfter = "?after=" + Narrow(strMark);
+    std::string strAccessLog;
+    for (int i = 0; i < 100 && strAccessLog.find(strAfter) == std::string::npos; ++i) {
+        ::Sleep(20);
+        strAccessLog = NginxAccessLog();
+    }
+    ASSERT_NE(strAccessLog.find(strAfter), std::string::npos);
+    EXPECT_EQ(strAccessLog.find("?stopped=" + Narrow(strMark)), std::string::npos);
 }
 
 // Both silent servers in one test, side by side, so that the suite waits for
