@@ -1,13 +1,14 @@
 #include "app/SetupApp.h"
 
+#include "engine/InstallSession.h"
 #include "engine/SetupCommandLine.h"
-#include "engine/SetupEngine.h"
 #include "framework/DllSearch.h"
 #include "framework/ScopedHandle.h"
-#include "net/ProxyAuthUi.h"
+#include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/ClientProcess.h"
 #include "system/CommandLineArgs.h"
+#include "ui/FontCheck.h"
 #include "ui/SetupDlg.h"
 #include "ui/UiMessages.h"
 
@@ -92,12 +93,15 @@ bool PrepareCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFo
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Unattended: a proxy that asks for credentials gets none, as if the user
-// had cancelled the prompt.
-class CSilentProxyAuthUi : public IProxyAuthUi {
+// What a silent install reports goes to the log only.
+class CSilentObserver : public IInstallObserver {
 public:
-    INT_PTR AskCredentials(HWND, std::wstring*, std::wstring*) override { return IDCANCEL; }
-    void ShowCredentialsRefused(HWND) override {}
+    void OnStatusText(const wchar_t*) override {}
+    void OnErrorText(const wchar_t*) override {}
+    void OnStatusHidden() override {}
+    void OnProgress(int) override {}
+    void OnFinished(bool) override {}
+    HWND PromptOwner() const override { return nullptr; }
 };
 
 }  // namespace
@@ -148,39 +152,45 @@ int CSetupApp::ExitInstance()
 
 int CSetupApp::RunWindow(const std::wstring& strFolder)
 {
-    CSetupDlg dlg(nullptr);
-    if (!strFolder.empty())
-        dlg.SettleBrowsedLocation(strFolder.c_str());
-    dlg.DoModal();
-    const InstallOutcome outcome = dlg.Outcome();
-    const int nExitCode = ExitCodeFor(outcome, false);
-    // The window's wait has ended with the install thread still using the
-    // window's state: end here, before that state is freed.
-    if (outcome.bStarted && !outcome.bFinished)
-        ::ExitProcess(static_cast<UINT>(nExitCode));
-    return nExitCode;
+    InstallOutcome outcome;
+    bool bLaunch = false;
+    std::wstring strSetupPath;
+    {
+        CSetupDlg dlg(nullptr);
+        if (!strFolder.empty())
+            dlg.SettleBrowsedLocation(strFolder.c_str());
+        // IDOK: the window closed itself a second after the install.
+        bLaunch = dlg.DoModal() == IDOK;
+        outcome = dlg.Outcome();
+        strSetupPath = dlg.m_settings.location.szSetupPath;
+    }
+    if (bLaunch && outcome.bSucceeded)
+        StartInstalledClient(strSetupPath.c_str());
+    return ExitCodeFor(outcome, false);
 }
 
 int CSetupApp::RunSilent(const std::wstring& strFolder)
 {
-    CSetupEngine engine;
-    engine.GetDestPath();
+    InstallLocation location;
+    GetDestPath(&location);
     if (!strFolder.empty())
-        engine.SettleBrowsedLocation(strFolder.c_str());
-    engine.SetPackageGroups(PackageGroupsFor(CSetupDlg::IsFontInstalled()));
-    if (FindProcess(kClientProgramName, engine.SetupPath()))
+        SettleBrowsedLocation(strFolder.c_str(), &location);
+    if (FindProcess(kClientProgramName, location.szSetupPath)) {
+        CloseLogFile();
         return kExitClientRunning;
+    }
 
-    CSilentProxyAuthUi proxyUi;
-    SetProxyAuthUi(&proxyUi);
-    if (engine.Start(0))
-        engine.Wait();
-    const InstallOutcome outcome = engine.Outcome();
-    const int nExitCode = ExitCodeFor(outcome, true);
-    if (outcome.bStarted && !outcome.bFinished)
-        ::ExitProcess(static_cast<UINT>(nExitCode));
-    SetProxyAuthUi(nullptr);
-    return nExitCode;
+    CSilentObserver observer;
+    InstallOutcome outcome;
+    {
+        InstallSession session(ProgramInstallSettings(location, PackageGroupsFor(IsFontInstalled()), true),
+                               &observer);
+        if (session.Start())
+            session.Wait();
+        outcome = session.Outcome();
+    }
+    CloseLogFile();
+    return ExitCodeFor(outcome, true);
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR pszArgs, int)

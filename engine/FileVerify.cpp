@@ -1,6 +1,6 @@
 #include "engine/FileVerify.h"
 
-#include "engine/SetupEngine.h"
+#include "engine/PackageList.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
 #include "zip/ItemNameRule.h"
@@ -8,7 +8,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
+
+namespace {
+
+constexpr int32_t kCrcPieceBytes = 256 * 1024;
+
+}  // namespace
 
 std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
 {
@@ -23,17 +30,8 @@ std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
     return entries;
 }
 
-int CSetupEngine::CheckFileCRC()
+int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop)
 {
-    const std::wstring strUrl = m_strBaseUrl + L"filecrc.txt";
-    LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %ls", strUrl.c_str());
-    if (!FetchIntoBuffer(strUrl.c_str()) || m_nDownloadSize < 3) {
-        LogError(L"[CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed");
-        return 0;
-    }
-
-    // Copied out first: GetFileCRC reads every file into the same buffer.
-    const std::wstring strText = ServerListText(m_pDownloadBuffer, m_nDownloadSize);
     LogNormal(L"[CAutoSetupDlg::CheckFileCRC] filecrc content %ls", strText.c_str());
     if (strText.empty()) {
         LogError(L"[CAutoSetupDlg::CheckFileCRC]filecrc.txt no content");
@@ -41,7 +39,9 @@ int CSetupEngine::CheckFileCRC()
     }
 
     for (const CrcListEntry& entry : ParseCrcList(strText)) {
-        const uint32_t nLocal = GetFileCRC(entry.strName.c_str());
+        if (hStop && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
+            return 0;
+        const uint32_t nLocal = GetFileCRC(pszFolder, entry.strName.c_str());
         LogNormal(L"[CAutoSetupDlg::CheckFileCRC] %ls loacalCRC=%lu, netCRC=%lu", entry.strName.c_str(),
                   static_cast<unsigned long>(nLocal), static_cast<unsigned long>(entry.nCrc));
         if (nLocal == 0) {
@@ -71,16 +71,17 @@ bool IsNameInsideFolder(const std::wstring& strName)
     }
 }
 
-uint32_t CSetupEngine::GetFileCRC(const wchar_t* pszRelativeName)
+uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName)
 {
     if (!pszRelativeName || pszRelativeName[0] == L'\0')
         return 0;
-    const std::wstring strPath = std::wstring(m_szSetupPath) + L"\\" + pszRelativeName;
+    const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszRelativeName;
     // A path that does not fit MAX_PATH cannot be opened as the list names
     // it; a name that leaves the install folder is not opened at all.
-    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName) ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                              FILE_ATTRIBUTE_NORMAL, nullptr)
-                                              : INVALID_HANDLE_VALUE);
+    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName)
+                        ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE);
     if (!file) {
         LogError(L"[CAutoSetupDlg::GetFileCRC] open %ls failed", strPath.c_str());
         return 0;
@@ -97,28 +98,24 @@ uint32_t CSetupEngine::GetFileCRC(const wchar_t* pszRelativeName)
         return 0;
     }
 
-    // The buffer grows to the largest file and never shrinks.
-    if (nLength > m_nDownloadCapacity) {
-        uint8_t* pBigger = nLength <= INT32_MAX - kFileBufferSlack
-                               ? new (std::nothrow) uint8_t[static_cast<size_t>(nLength) + kFileBufferSlack]
-                               : nullptr;
-        if (!pBigger) {
-            LogError(L"[CAutoSetupDlg::GetFileCRC] new buffer failed");
-            return 0;
-        }
-        delete[] m_pDownloadBuffer;
-        m_pDownloadBuffer = pBigger;
-        m_nDownloadCapacity = nLength + kFileBufferSlack;
-    }
-
-    // Only the file's bytes are written, not the whole capacity: a short
-    // read fails the file rather than hashing what it left behind.
-    DWORD cbRead = 0;
-    if (!::ReadFile(file.Get(), m_pDownloadBuffer, static_cast<DWORD>(nLength), &cbRead, nullptr) ||
-        cbRead != static_cast<DWORD>(nLength)) {
-        LogError(L"[CAutoSetupDlg::GetFileCRC] read %ls failed", strPath.c_str());
+    // Read in pieces of a buffer of its own: a file costs no more memory
+    // than the piece, whatever its size. Exactly the file's bytes are
+    // hashed: a short read fails the file.
+    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
+    if (!piece) {
+        LogError(L"[CAutoSetupDlg::GetFileCRC] new buffer failed");
         return 0;
     }
-    ZeroAfterData(nLength, kFileBufferSlack);
-    return static_cast<uint32_t>(crc32(0, m_pDownloadBuffer, static_cast<uInt>(nLength)));
+    uLong nCrc = crc32(0, nullptr, 0);
+    for (int32_t nLeft = nLength; nLeft > 0;) {
+        const DWORD cbAsk = static_cast<DWORD>(nLeft < kCrcPieceBytes ? nLeft : kCrcPieceBytes);
+        DWORD cbRead = 0;
+        if (!::ReadFile(file.Get(), piece.get(), cbAsk, &cbRead, nullptr) || cbRead != cbAsk) {
+            LogError(L"[CAutoSetupDlg::GetFileCRC] read %ls failed", strPath.c_str());
+            return 0;
+        }
+        nCrc = crc32(nCrc, piece.get(), static_cast<uInt>(cbRead));
+        nLeft -= static_cast<int32_t>(cbRead);
+    }
+    return static_cast<uint32_t>(nCrc);
 }

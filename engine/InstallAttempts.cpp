@@ -1,7 +1,4 @@
-#include "engine/InstallAttempts.h"
-
-#include "engine/InstallRun.h"
-#include "engine/SetupEngine.h"
+#include "engine/InstallSession.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
@@ -11,16 +8,21 @@
 
 #include <cwchar>
 
-DWORD AwaitRun(HANDLE hRun, HANDLE hStopEvent, DWORD dwTimeout, bool bUserStop)
+namespace {
+
+// Waits for an install run, asking it to stop when it outlives its time: a
+// run still going must never overlap the next attempt, which shares the
+// buffer, the package list and the install folder. The stop ends the
+// download in progress, and the run checks it before every package, file
+// and entry, so the second wait is short. Returns the run's exit code, or
+// WAIT_TIMEOUT for a run that had to be asked to stop, however it then
+// ended.
+DWORD AwaitRun(HANDLE hRun, HANDLE hRunStop, DWORD dwTimeout)
 {
     if (::WaitForSingleObject(hRun, dwTimeout) == WAIT_TIMEOUT) {
         LogError(L"[Execute] install run still going after %lu ms, asking it to stop", dwTimeout);
-        ::SetEvent(hStopEvent);
+        ::SetEvent(hRunStop);
         ::WaitForSingleObject(hRun, INFINITE);
-        // A run that ended before it polled leaves the event set; the next
-        // attempt must not take it for the user's stop.
-        if (!bUserStop)
-            ::ResetEvent(hStopEvent);
         return WAIT_TIMEOUT;
     }
     DWORD dwExitCode = STILL_ACTIVE;
@@ -29,15 +31,28 @@ DWORD AwaitRun(HANDLE hRun, HANDLE hStopEvent, DWORD dwTimeout, bool bUserStop)
     return dwExitCode;
 }
 
-DWORD CSetupEngine::Run()
+}  // namespace
+
+DWORD InstallSession::Run()
 {
-    for (int nAttempt = 0; nAttempt < kInstallAttempts; ++nAttempt) {
+    const DWORD dwResult = RunAttempts();
+    if (m_pObserver)
+        m_pObserver->OnFinished(dwResult == 0);
+    return dwResult;
+}
+
+DWORD InstallSession::RunAttempts()
+{
+    for (int nAttempt = 0; nAttempt < m_nAttempts; ++nAttempt) {
         DWORD dwExitCode = 1;
         ScopedHandle run(::CreateThread(nullptr, 0, InstallThreadProc, this, 0, nullptr));
         if (run)
-            dwExitCode = AwaitRun(run.Get(), m_hStopEvent, m_dwRunTimeout, IsStopRequested());
+            dwExitCode = AwaitRun(run.Get(), m_runStop.Get(), m_dwRunTimeout);
         else
             LogError(L"[Execute] CreateThread failed error=%lu", ::GetLastError());
+        // The attempt loop's own stop ends with the run; the user's stays.
+        if (!m_bStopRequested)
+            ::ResetEvent(m_runStop.Get());
         if (dwExitCode == 0) {
             RunSuccessTail();
             return 0;
@@ -46,48 +61,45 @@ DWORD CSetupEngine::Run()
         wchar_t szText[64];
         std::swprintf(szText, 64, L"第%d安装结束，安装失败", nAttempt);
         LogNormal(L"[Execute] %ls", szText);
-        if (nAttempt == kInstallAttempts - 1 || IsStopRequested()) {
+        if (nAttempt == m_nAttempts - 1 || m_bStopRequested) {
             // Without this the window would keep its installing page.
-            if (dwExitCode == WAIT_TIMEOUT && !IsStopRequested())
+            if (dwExitCode == WAIT_TIMEOUT && !m_bStopRequested)
                 ShowError(L"安装超时，请检查网络后重试");
             return 1;
         }
-        if (m_pNotifier)
-            m_pNotifier->HideStatusText();
+        if (m_pObserver)
+            m_pObserver->OnStatusHidden();
     }
     return 1;
 }
 
-void CSetupEngine::RunSuccessTail()
+void InstallSession::RunSuccessTail()
 {
     WriteClientConfig(kClientConfigVersion);
 
     wchar_t szClient[MAX_PATH] = {};
     wchar_t szIcon[MAX_PATH] = {};
-    if (ComposeClientLinkTarget(m_szSetupPath, szClient) && ComposeClientIconPath(m_szSetupPath, szIcon))
-        CreateDesktopShellLink(kDisplayName, m_szSetupPath, szClient, szIcon);
+    if (ComposeClientLinkTarget(m_location.szSetupPath, szClient) &&
+        ComposeClientIconPath(m_location.szSetupPath, szIcon))
+        CreateDesktopShellLink(kDisplayName, m_location.szSetupPath, szClient, szIcon);
     SetStartShellLink();
 
-    m_nProgress = 100;
-    if (m_pNotifier)
-        m_pNotifier->UpdateProgressText();
+    ReportProgress(100);
     WriteRegistry();
     RecordReleaseSerial();
-    if (m_pNotifier)
-        m_pNotifier->StartLaunchTimer();
 }
 
-LONG CSetupEngine::WriteRegistry()
+LONG InstallSession::WriteRegistry()
 {
-    return WriteUninstallRegistration(m_szSetupPath, m_szUnInstallPath);
+    return WriteUninstallRegistration(m_location.szSetupPath, m_location.szUnInstallPath);
 }
 
-bool CSetupEngine::SetStartShellLink()
+bool InstallSession::SetStartShellLink()
 {
-    return CreateStartMenuShellLinks(m_szSetupPath);
+    return CreateStartMenuShellLinks(m_location.szSetupPath);
 }
 
-void CSetupEngine::WriteClientConfig(int32_t nVersion)
+void InstallSession::WriteClientConfig(int32_t nVersion)
 {
-    WriteClientSettings(m_szSetupPath, nVersion);
+    WriteClientSettings(m_location.szSetupPath, nVersion);
 }

@@ -1,7 +1,6 @@
-#include "engine/InstallRun.h"
-
 #include "engine/BufferFile.h"
-#include "engine/SetupEngine.h"
+#include "engine/FileVerify.h"
+#include "engine/InstallSession.h"
 #include "framework/SafeFile.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
@@ -19,7 +18,7 @@ constexpr int kTextUnits = 64;
 
 }  // namespace
 
-struct CSetupEngine::PackageTry {
+struct InstallSession::PackageTry {
     enum Fault { kNone, kDownload, kSave, kUnpack } fault = kNone;
     const wchar_t* pszName = nullptr;
     wchar_t szUrl[MAX_PATH] = {};
@@ -27,14 +26,13 @@ struct CSetupEngine::PackageTry {
     DWORD dwError = 0;  // of the failed save
 };
 
-DWORD WINAPI InstallThreadProc(LPVOID pParam)
+DWORD WINAPI InstallSession::InstallThreadProc(LPVOID pParam)
 {
-    return static_cast<CSetupEngine*>(pParam)->InstallRun();
+    return static_cast<InstallSession*>(pParam)->InstallRun();
 }
 
-DWORD CSetupEngine::InstallRun()
+DWORD InstallSession::InstallRun()
 {
-    m_nProgress = 0;
     m_dwLastFailureError = 0;
     int nCount = 0;
     if (!StartRelease() || !Execute(&nCount))
@@ -42,11 +40,11 @@ DWORD CSetupEngine::InstallRun()
     if (nCount > static_cast<int>(m_vecPackages.size()))
         nCount = static_cast<int>(m_vecPackages.size());
 
-    DeleteFolder(m_szSetupPath);
+    DeleteFolder(m_location.szSetupPath);
     // A link that could not be removed would take every file to where it
     // leads.
-    if (IsLink(m_szSetupPath)) {
-        LogError(L"[CSetupDlg::Execute] %ls is a link that cannot be removed", m_szSetupPath);
+    if (IsLink(m_location.szSetupPath)) {
+        LogError(L"[CSetupDlg::Execute] %ls is a link that cannot be removed", m_location.szSetupPath);
         ShowError(L"安装失败");
         return 1;
     }
@@ -55,7 +53,7 @@ DWORD CSetupEngine::InstallRun()
 
     int nFailures = 0;
     for (int i = 0; i < nCount;) {
-        if (::WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
+        if (StopRequested())
             return 1;
         const PackageEntry& entry = m_vecPackages[static_cast<size_t>(i)];
         if (m_setPackageGroups.count(entry.nGroup) == 0 || entry.szName[0] == L'\0') {
@@ -65,22 +63,21 @@ DWORD CSetupEngine::InstallRun()
         }
         const PackageTry result = TryPackage(entry.szName);
         if (result.fault != PackageTry::kNone) {
+            // A try the stop cut short is no failure of the package.
+            if (StopRequested())
+                return 1;
             if (ReportFailedTry(result, ++nFailures))
                 return 1;
             continue;
         }
         ++i;
         nFailures = 0;
-        m_nProgress = static_cast<int>(i * static_cast<double>(kPackageShare) / nCount);
-        if (m_pNotifier)
-            m_pNotifier->PostProgress();
+        ReportProgress(static_cast<int>(i * static_cast<double>(kPackageShare) / nCount));
     }
 
     if (!FetchUninstaller())
         return 1;
-    m_nProgress = kProgressAfterUninstaller;
-    if (m_pNotifier)
-        m_pNotifier->PostProgress();
+    ReportProgress(kProgressAfterUninstaller);
 
     if (CheckFileCRC())
         return 0;
@@ -91,9 +88,9 @@ DWORD CSetupEngine::InstallRun()
 
 // Another user must not change what the run writes before an administrator
 // runs it: both folders are closed to them, whether made here or found.
-bool CSetupEngine::SecureRunFolders()
+bool InstallSession::SecureRunFolders()
 {
-    for (const wchar_t* pszFolder : {m_szTempPath, m_szSetupPath}) {
+    for (const wchar_t* pszFolder : {m_location.szTempPath, m_location.szSetupPath}) {
         const wchar_t* pszStep = L"";
         const DWORD dwError = SecureFolder(pszFolder, &pszStep);
         if (dwError != ERROR_SUCCESS) {
@@ -110,7 +107,7 @@ bool CSetupEngine::SecureRunFolders()
 // like any package: otherwise the registration would name a file that is
 // not there, for anyone to plant. Without a release its failure is logged
 // and the run goes on.
-bool CSetupEngine::FetchUninstaller()
+bool InstallSession::FetchUninstaller()
 {
     if (!m_bReleaseRequired) {
         DownloadUninstallFile();
@@ -121,39 +118,42 @@ bool CSetupEngine::FetchUninstaller()
     result.pszName = kUninstallerName;
     FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), kUninstallerName);
     for (int nFailures = 1;; ++nFailures) {
-        if (::WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0)
+        if (StopRequested())
             return false;
         if (DownloadUninstallFile())
             return true;
-        if (ReportFailedTry(result, nFailures))
+        if (StopRequested() || ReportFailedTry(result, nFailures))
             return false;
     }
 }
 
 // Fetches the package into the temp folder, unpacks it into the install
 // folder and deletes the archive.
-CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
+InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName)
 {
     PackageTry result;
     result.pszName = pszName;
     wchar_t szText[kTextUnits];
-    if (m_pNotifier && FormatPath(szText, L"正在安装%ls ......", pszName))
-        m_pNotifier->SetStatusText(szText);
+    if (m_pObserver && FormatPath(szText, L"正在安装%ls ......", pszName))
+        m_pObserver->OnStatusText(szText);
 
     // A base URL or temp folder too long for the name fails the download
-    // like any other, without composing a cut path.
+    // like any other, without composing a cut path. The archive is held
+    // open from its creation to the end of its unpack, so that nobody can
+    // swap it meanwhile.
+    ScopedFile archive;
+    SaveResult saved = {SaveResult::kSaved, ERROR_SUCCESS};
     if (!FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), pszName) ||
-        !FormatPath(result.szArchive, L"%ls\\%ls", m_szTempPath, pszName) || !FetchIntoBuffer(result.szUrl)) {
+        !FormatPath(result.szArchive, L"%ls\\%ls", m_location.szTempPath, pszName) ||
+        !FetchIntoBuffer(result.szUrl, [&](const BodyView& body) {
+            LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%ld", result.szUrl,
+                      static_cast<long>(body.Size()));
+            saved = SaveBufferToFile(result.szArchive, body.Data(), body.Size(), &archive);
+            return true;
+        })) {
         result.fault = PackageTry::kDownload;
         return result;
     }
-    LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%ld", result.szUrl,
-              static_cast<long>(m_nDownloadSize));
-
-    // Held open from its creation to the end of its unpack, so that nobody
-    // can swap it meanwhile.
-    ScopedFile archive;
-    const SaveResult saved = SaveBufferToFile(result.szArchive, m_pDownloadBuffer, m_nDownloadSize, &archive);
     if (saved.outcome != SaveResult::kSaved) {
         if (saved.outcome == SaveResult::kWriteFailed)
             LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive,
@@ -162,7 +162,7 @@ CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
         result.dwError = saved.dwError;
         return result;
     }
-    if (!UnZip(result.szArchive, m_szSetupPath, archive.Get())) {
+    if (!UnZip(result.szArchive, m_location.szSetupPath, archive.Get())) {
         result.fault = PackageTry::kUnpack;
         return result;
     }
@@ -170,7 +170,7 @@ CSetupEngine::PackageTry CSetupEngine::TryPackage(const wchar_t* pszName)
     return result;
 }
 
-bool CSetupEngine::ReportFailedTry(const PackageTry& result, int nFailures)
+bool InstallSession::ReportFailedTry(const PackageTry& result, int nFailures)
 {
     const bool bLast = nFailures == kPackageTries;
     if (bLast) {
@@ -201,7 +201,51 @@ bool CSetupEngine::ReportFailedTry(const PackageTry& result, int nFailures)
     return bLast;
 }
 
-BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
+int InstallSession::Execute(int* pnCount)
+{
+    const std::wstring strUrl = m_strBaseUrl + L"divozira.txt";
+    LogNormal(L"[CSetupDlg::Execute] start download  %ls", strUrl.c_str());
+    int32_t nSize = 0;
+    std::wstring strText;
+    if (!FetchServerList(strUrl.c_str(), &nSize, &strText)) {
+        ShowError(L"下载Setupconfig.txt失败");
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+        return 0;
+    }
+    if (nSize < 3) {
+        ShowError(L"下载Setupconfig.txt失败");
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt faile");
+        return 0;
+    }
+
+    LogNormal(L"[CSetupDlg::Execute] divozira.txt Begin");
+    LogNormal(L"[CSetupDlg::Execute] %ls", strText.c_str());
+    LogNormal(L"[CSetupDlg::Execute] divozira.txt End");
+    if (strText.empty() || ParsePackageList(strText, &m_vecPackages) <= 0) {
+        ShowError(L"divozira.txt为空");
+        LogError(L"[CSetupDlg::Execute]Setupconfig.txt no content");
+        return 0;
+    }
+    LogNormal(L"[CSetupDlg::Execute] download divozira.txt sccuss");
+    *pnCount = static_cast<int>(m_vecPackages.size());
+    return 1;
+}
+
+int InstallSession::CheckFileCRC()
+{
+    const std::wstring strUrl = m_strBaseUrl + L"filecrc.txt";
+    LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %ls", strUrl.c_str());
+    int32_t nSize = 0;
+    std::wstring strText;
+    if (!FetchServerList(strUrl.c_str(), &nSize, &strText) || nSize < 3) {
+        LogError(L"[CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed");
+        return 0;
+    }
+
+    return VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Get());
+}
+
+BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
 {
     if (!pszArchive || !pszDestFolder) {
         LogError(L"[CSetupDlg::UnZip] 原文件=%ls  目标文件=%ls", pszArchive ? pszArchive : L"(null)",
@@ -219,6 +263,8 @@ BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder
     QueryZipItem(zip.Get(), -1, &info);
     const int nItems = info.nIndex;
     for (int i = 0; i < nItems; ++i) {
+        if (StopRequested())
+            return FALSE;
         info = {};
         // An entry that cannot be read would otherwise be left out while the
         // package counts as installed.
@@ -238,25 +284,26 @@ BOOL CSetupEngine::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder
     return TRUE;
 }
 
-BOOL CSetupEngine::DownloadUninstallFile()
+BOOL InstallSession::DownloadUninstallFile()
 {
     wchar_t szUrl[MAX_PATH] = {};
     FormatPath(szUrl, L"%lsUnInstall.exe", m_strBaseUrl.c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %ls", szUrl);
-    if (!FetchIntoBuffer(szUrl)) {
-        LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
-        return FALSE;
-    }
-    LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");
-
     // The uninstaller goes where the registration and the uninstall shortcut
     // point: the install folder, whatever its name. A list without packages
     // for this machine leaves no install folder, so make it.
-    wchar_t szTarget[MAX_PATH] = {};
     SaveResult saved = {SaveResult::kCreateFailed, ERROR_FILENAME_EXCED_RANGE};
-    if (ComposeUninstallerPath(m_szSetupPath, szTarget)) {
-        ::CreateDirectoryW(m_szSetupPath, nullptr);
-        saved = SaveBufferToFile(szTarget, m_pDownloadBuffer, m_nDownloadSize);
+    if (!FetchIntoBuffer(szUrl, [&](const BodyView& body) {
+            LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");
+            wchar_t szTarget[MAX_PATH] = {};
+            if (ComposeUninstallerPath(m_location.szSetupPath, szTarget)) {
+                ::CreateDirectoryW(m_location.szSetupPath, nullptr);
+                saved = SaveBufferToFile(szTarget, body.Data(), body.Size());
+            }
+            return true;
+        })) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
+        return FALSE;
     }
     if (saved.outcome == SaveResult::kCreateFailed) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");

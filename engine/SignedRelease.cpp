@@ -1,4 +1,4 @@
-#include "engine/SetupEngine.h"
+#include "engine/InstallSession.h"
 
 #include "log/Log.h"
 #include "net/HttpDownload.h"
@@ -14,8 +14,26 @@ std::wstring Widened(const char* pszAscii)
     return std::wstring(pszAscii, pszAscii + std::strlen(pszAscii));
 }
 
-bool BodyMatches(const uint8_t* pBody, int32_t nSize, const ReleaseFile& file, const wchar_t* pszUrl)
+}  // namespace
+
+bool InstallSession::FetchIntoBuffer(const wchar_t* pszUrl, const BodyUse& use)
 {
+    if (!m_bReleaseRequired)
+        return FetchBody(pszUrl, kAnyBodySize, use);
+    // The size check comes first: a longer body is not read to its end.
+    const ReleaseFile* pListed = ListedFile(pszUrl);
+    if (!pListed)
+        return false;
+    // A body that is not the release's is never handed on.
+    return FetchBody(pszUrl, static_cast<int32_t>(pListed->nSize), [&](const BodyView& body) {
+        return MatchesListed(body, *pListed, pszUrl) && use(body);
+    });
+}
+
+bool InstallSession::MatchesListed(const BodyView& body, const ReleaseFile& file, const wchar_t* pszUrl) const
+{
+    const uint8_t* pBody = body.Data();
+    const int32_t nSize = body.Size();
     if (static_cast<uint32_t>(nSize) != file.nSize) {
         LogError(L"[CSetupDlg::CheckRelease] %ls is %ld bytes, the release says %lu", pszUrl, static_cast<long>(nSize),
                  static_cast<unsigned long>(file.nSize));
@@ -31,9 +49,7 @@ bool BodyMatches(const uint8_t* pBody, int32_t nSize, const ReleaseFile& file, c
     return true;
 }
 
-}  // namespace
-
-bool CSetupEngine::StartRelease()
+bool InstallSession::StartRelease()
 {
     if (!m_bReleaseRequired)
         return true;
@@ -47,25 +63,33 @@ bool CSetupEngine::StartRelease()
     return false;
 }
 
-bool CSetupEngine::FetchRelease()
+bool InstallSession::FetchRelease()
 {
     const std::wstring strTextUrl = m_strBaseUrl + Widened(kReleaseTextName);
     const std::wstring strSignatureUrl = m_strBaseUrl + Widened(kReleaseSignatureName);
     LogNormal(L"[CSetupDlg::CheckRelease] start download  %ls", strTextUrl.c_str());
-    if (!FetchBody(strTextUrl.c_str(), static_cast<int32_t>(kMaxReleaseTextBytes))) {
+    std::string strText;
+    if (!FetchBody(strTextUrl.c_str(), static_cast<int32_t>(kMaxReleaseTextBytes), [&](const BodyView& body) {
+            strText.assign(reinterpret_cast<const char*>(body.Data()), static_cast<size_t>(body.Size()));
+            return true;
+        })) {
         LogError(L"[CSetupDlg::CheckRelease] download release.txt failed");
         return false;
     }
-    const std::string strText(reinterpret_cast<const char*>(m_pDownloadBuffer), static_cast<size_t>(m_nDownloadSize));
-    if (!FetchBody(strSignatureUrl.c_str(), static_cast<int32_t>(kReleaseSignatureBytes))) {
+    // Nothing of the text is read before its signature holds.
+    LONG lStatus = 0;
+    bool bFetched = false;
+    const bool bVerified =
+        FetchBody(strSignatureUrl.c_str(), static_cast<int32_t>(kReleaseSignatureBytes), [&](const BodyView& body) {
+            bFetched = true;
+            return VerifyReleaseSignature(m_releaseKey, reinterpret_cast<const uint8_t*>(strText.data()),
+                                          strText.size(), body.Data(), static_cast<size_t>(body.Size()), &lStatus);
+        });
+    if (!bFetched) {
         LogError(L"[CSetupDlg::CheckRelease] download release.sig failed");
         return false;
     }
-
-    // Nothing of the text is read before its signature holds.
-    LONG lStatus = 0;
-    if (!VerifyReleaseSignature(m_releaseKey, reinterpret_cast<const uint8_t*>(strText.data()), strText.size(),
-                                m_pDownloadBuffer, static_cast<size_t>(m_nDownloadSize), &lStatus)) {
+    if (!bVerified) {
         LogError(L"[CSetupDlg::CheckRelease] release.sig does not verify release.txt status=0x%08lx",
                  static_cast<unsigned long>(lStatus));
         return false;
@@ -89,7 +113,7 @@ bool CSetupEngine::FetchRelease()
     return true;
 }
 
-const ReleaseFile* CSetupEngine::ListedFile(const wchar_t* pszUrl) const
+const ReleaseFile* InstallSession::ListedFile(const wchar_t* pszUrl) const
 {
     const std::wstring strUrl = pszUrl;
     const ReleaseFile* pFile = nullptr;
@@ -105,16 +129,7 @@ const ReleaseFile* CSetupEngine::ListedFile(const wchar_t* pszUrl) const
     return pFile;
 }
 
-bool CSetupEngine::MatchesListed(const ReleaseFile& file, const wchar_t* pszUrl)
-{
-    if (BodyMatches(m_pDownloadBuffer, m_nDownloadSize, file, pszUrl))
-        return true;
-    // A body that is not the release's is never handed on.
-    m_nDownloadSize = 0;
-    return false;
-}
-
-void CSetupEngine::RecordReleaseSerial()
+void InstallSession::RecordReleaseSerial()
 {
     if (!m_bReleaseRequired)
         return;

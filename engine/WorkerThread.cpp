@@ -8,23 +8,16 @@ constexpr int kFurtherWaits = 600;
 
 }  // namespace
 
-CWorkerThread::CWorkerThread()
-{
-    m_hStopEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
-
 CWorkerThread::~CWorkerThread()
 {
-    Close();
+    if (m_hThread)
+        ::CloseHandle(m_hThread);
 }
 
 BOOL CWorkerThread::Start(unsigned nStackSize)
 {
     if (m_hThread)
         return FALSE;
-    m_bStopRequested = false;
-    if (m_hStopEvent)
-        ::ResetEvent(m_hStopEvent);
     // Created suspended so that handle and id are stored before Run can
     // look at them.
     DWORD dwThreadId = 0;
@@ -37,36 +30,27 @@ BOOL CWorkerThread::Start(unsigned nStackSize)
     return TRUE;
 }
 
-void CWorkerThread::Wait()
+bool CWorkerThread::Wait(DWORD dwMilliseconds) const
 {
-    if (!m_hThread || ::GetCurrentThreadId() == m_dwThreadId)
-        return;
+    if (!m_hThread)
+        return true;
+    if (::GetCurrentThreadId() == m_dwThreadId)
+        return false;
+    if (dwMilliseconds != INFINITE)
+        return ::WaitForSingleObject(m_hThread, dwMilliseconds) != WAIT_TIMEOUT;
     if (::WaitForSingleObject(m_hThread, kFirstWaitMs) != WAIT_TIMEOUT)
-        return;
+        return true;
     for (int i = 0; i < kFurtherWaits; ++i) {
         if (::WaitForSingleObject(m_hThread, kFurtherWaitMs) != WAIT_TIMEOUT)
-            return;
+            return true;
     }
+    return false;
 }
 
-void CWorkerThread::Close()
+bool CWorkerThread::ExitCode(DWORD* pdwExitCode) const
 {
-    if (m_hThread) {
-        ::CloseHandle(m_hThread);
-        m_hThread = nullptr;
-    }
-    m_dwThreadId = 0;
-    if (m_hStopEvent) {
-        ::CloseHandle(m_hStopEvent);
-        m_hStopEvent = nullptr;
-    }
-}
-
-void CWorkerThread::RequestStop()
-{
-    m_bStopRequested = true;
-    if (m_hStopEvent)
-        ::SetEvent(m_hStopEvent);
+    return m_hThread && ::WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0 &&
+           ::GetExitCodeThread(m_hThread, pdwExitCode);
 }
 
 DWORD WINAPI CWorkerThread::ThreadProc(LPVOID pParam)

@@ -2,29 +2,23 @@
 
 #include <windows.h>
 
-#include <atomic>
-
-// Owns one worker thread and its auto-reset stop event. The thread runs
-// Run(); its return value is the thread's exit code.
+// Owns one worker thread, started at most once. The thread runs Run(); its
+// return value is the thread's exit code.
 class CWorkerThread {
 public:
-    CWorkerThread();
+    CWorkerThread() = default;
     virtual ~CWorkerThread();
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-    virtual BOOL Start(unsigned nStackSize);
-    void Wait();
-    void Close();
-
-    // Signals the stop event and keeps the request: the run's poll consumes
-    // the auto-reset event, the flag stays set for the attempt loop.
-    void RequestStop();
-    bool IsStopRequested() const { return m_bStopRequested; }
-
-    HANDLE m_hThread = nullptr;
-    DWORD m_dwThreadId = 0;
-    HANDLE m_hStopEvent = nullptr;
+    BOOL Start(unsigned nStackSize);
+    bool IsStarted() const { return m_hThread != nullptr; }
+    // Waits for the thread to end, at most dwMilliseconds; INFINITE stands
+    // for the long bound every exit keeps (20 minutes). True once it has
+    // ended or never started; at once false on the worker itself.
+    bool Wait(DWORD dwMilliseconds = INFINITE) const;
+    // The thread's exit code once it has ended; false while it runs.
+    bool ExitCode(DWORD* pdwExitCode) const;
 
 protected:
     virtual DWORD Run() = 0;
@@ -32,5 +26,6 @@ protected:
 private:
     static DWORD WINAPI ThreadProc(LPVOID pParam);
 
-    std::atomic<bool> m_bStopRequested{false};
+    HANDLE m_hThread = nullptr;
+    DWORD m_dwThreadId = 0;
 };

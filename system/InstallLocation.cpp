@@ -79,6 +79,51 @@ DWORD PrepareLocationFolders(const InstallLocation& location)
     return dwError;
 }
 
+namespace {
+
+void ApplyLocation(const InstallLocation& location, InstallLocation* pLocation)
+{
+    *pLocation = location;
+    std::wmemcpy(g_szLogFile, location.szLogFile, MAX_PATH);
+    // A log file left at the location is deleted next, also the one the
+    // log holds open when the location is settled again.
+    CloseLogFile();
+    PrepareLocationFolders(location);
+}
+
+}  // namespace
+
+void GetDestPath(InstallLocation* pLocation)
+{
+    wchar_t szDrives[MAX_PATH] = {};
+    DWORD cch = ::GetLogicalDriveStringsW(MAX_PATH - 1, szDrives);
+    // A list too long for the buffer is reported by its needed size only.
+    if (cch >= MAX_PATH)
+        cch = 0;
+    SettleDefaultLocation(szDrives, cch, pLocation);
+}
+
+void SettleDefaultLocation(const wchar_t* pszDrives, size_t cchDrives, InstallLocation* pLocation)
+{
+    InstallLocation location;
+    if (LocationFromDriveList(pszDrives, cchDrives, &location))
+        ApplyLocation(location, pLocation);
+    else
+        *pLocation = location;
+    LogNormal(L"[CSetupDlg::GetDestPath] setuppath=%ls UnInstallPath=%ls", pLocation->szSetupPath,
+              pLocation->szUnInstallPath);
+}
+
+bool SettleBrowsedLocation(const wchar_t* pszFolder, InstallLocation* pLocation)
+{
+    InstallLocation location;
+    if (!LocationFromFolder(pszFolder, &location))
+        return false;
+    ApplyLocation(location, pLocation);
+    LogNormal(L"[CSetupDlg::OnClickBrowser] setuppath=%ls", pLocation->szSetupPath);
+    return true;
+}
+
 double BytesToGB(ULONGLONG ullBytes)
 {
     return static_cast<double>(ullBytes) * 9.313225746154785e-10;

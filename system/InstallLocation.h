@@ -34,6 +34,16 @@ bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation);
 // log then has no file.
 DWORD PrepareLocationFolders(const InstallLocation& location);
 
+// Settling a location also makes it the log's: its temp folder is closed
+// to other users and the log file in it started afresh (see above).
+// The default location from the machine's drive list, logged.
+void GetDestPath(InstallLocation* pLocation);
+// The same for a given drive list; every path empty when it has no root.
+void SettleDefaultLocation(const wchar_t* pszDrives, size_t cchDrives, InstallLocation* pLocation);
+// The location below a folder the user picked, logged. Returns false,
+// with nothing changed, when the paths below it would not fit.
+bool SettleBrowsedLocation(const wchar_t* pszFolder, InstallLocation* pLocation);
+
 // Total free bytes of the volume holding the folder, in GiB; 0.0 when the
 // query fails.
 double GetFreeSpaceGB(const wchar_t* pszFolder);

@@ -1,4 +1,6 @@
-#include "ui/SetupDlg.h"
+#include "ui/FontCheck.h"
+
+#include <windows.h>
 
 #include <gdiplus.h>
 
@@ -30,7 +32,7 @@ int CALLBACK FontEnumProc(const LOGFONTW* plf, const TEXTMETRICW*, DWORD, LPARAM
 
 }  // namespace
 
-bool CSetupDlg::IsFontInstalled()
+bool IsFontInstalled()
 {
     wchar_t szFace[LF_FACESIZE] = {};
     std::wcsncpy(szFace, kGroupFontFace, LF_FACESIZE - 1);
@@ -40,7 +42,7 @@ bool CSetupDlg::IsFontInstalled()
     return bGdi && bGdiplus;
 }
 
-bool CSetupDlg::FindFontByGdi(const wchar_t* pszFaceName)
+bool FindFontByGdi(const wchar_t* pszFaceName)
 {
     HWND hDesktop = ::GetDesktopWindow();
     HDC hdc = ::GetDC(hDesktop);
@@ -55,7 +57,7 @@ bool CSetupDlg::FindFontByGdi(const wchar_t* pszFaceName)
     return search.nFound != 0;
 }
 
-bool CSetupDlg::FindFontByGdiplus(const wchar_t* pszFaceName)
+bool FindFontByGdiplus(const wchar_t* pszFaceName)
 {
     using namespace Gdiplus::DllExports;
     Gdiplus::GpFontCollection* pFonts = nullptr;

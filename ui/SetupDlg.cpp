@@ -1,8 +1,9 @@
 #include "ui/SetupDlg.h"
 
+#include "log/Log.h"
 #include "resources/resource.h"
-#include "system/ClientProcess.h"
 #include "system/InstallLocation.h"
+#include "ui/FontCheck.h"
 #include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
 
@@ -45,9 +46,6 @@ POINT PointFromLParam(LPARAM lParam)
 
 CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
 {
-    // The engine base has allocated the download buffer and zeroed the
-    // paths, the progress and the proxy credentials.
-    SetNotifier(this);
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
     // The ready page's artwork now, each slide as the install reaches it.
@@ -55,22 +53,37 @@ CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
     LoadImageFromResource(IDR_JPG_BAR_FILL, &m_pImgBarFill);
     LoadImageFromResource(IDR_JPG_BAR_TRACK, &m_pImgBarTrack);
 
-    GetDestPath();
+    InstallLocation location;
+    GetDestPath(&location);
     m_hHandCursor = ::LoadCursorW(nullptr, IDC_HAND);
 
-    SetPackageGroups(PackageGroupsFor(IsFontInstalled()));
+    m_settings = ProgramInstallSettings(location, PackageGroupsFor(IsFontInstalled()), false);
 }
 
 CSetupDlg::~CSetupDlg()
 {
+    // The session goes first: its threads report to this window.
+    m_pSession.reset();
     // Only a window that never opened still holds its images here.
     ReleaseImages();
+    // The log file of the location settled here is let go with it.
+    CloseLogFile();
+}
+
+bool CSetupDlg::SettleBrowsedLocation(const wchar_t* pszFolder)
+{
+    // The install's paths must not change under it.
+    return !m_pSession && ::SettleBrowsedLocation(pszFolder, &m_settings.location);
+}
+
+InstallOutcome CSetupDlg::Outcome() const
+{
+    return m_pSession ? m_pSession->Outcome() : InstallOutcome();
 }
 
 BOOL CSetupDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    m_dwUiThreadId = ::GetCurrentThreadId();
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
@@ -193,14 +206,9 @@ LRESULT CSetupDlg::OnInstallProgress()
 
 void CSetupDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    // Stopped first, so the launch happens once.
+    // Stopped first, so the window ends once; the application then starts
+    // the client.
     ::KillTimer(m_hWnd, nIDEvent);
-    LaunchClient();
-}
-
-void CSetupDlg::LaunchClient()
-{
-    StartInstalledClient(SetupPath());
     EndDialog(IDOK);
 }
 
@@ -211,9 +219,11 @@ void CSetupDlg::OnDestroy()
     ::RemovePropW(m_hWnd, kSetupWindowProp);
     ReleaseImages();
     ::KillTimer(m_hWnd, kLaunchTimerId);
-    // The install threads only post to this window, so none of them waits
-    // for it while it waits for them.
-    Wait();
+    // The session's threads only post to this window, so none of them
+    // waits for it while it waits for them. A stopped session ends its
+    // download at once; the wait is bounded all the same.
+    if (m_pSession)
+        m_pSession->Wait();
     m_staticPercent.Detach();
     m_staticStatus.Detach();
 }
@@ -226,17 +236,20 @@ void CSetupDlg::ReleaseImages()
     }
 }
 
-void CSetupDlg::ShowErrorText(const wchar_t* pszText)
+void CSetupDlg::OnErrorText(const wchar_t* pszText)
 {
+    // Decided at once, on the reporting thread: a close that follows asks
+    // nothing, whenever the window gets to show the text.
+    m_bAsksBeforeClose = false;
     QueueStatusChange(StatusChange::kShowError, pszText);
 }
 
-void CSetupDlg::SetStatusText(const wchar_t* pszText)
+void CSetupDlg::OnStatusText(const wchar_t* pszText)
 {
     QueueStatusChange(StatusChange::kSetText, pszText);
 }
 
-void CSetupDlg::HideStatusText()
+void CSetupDlg::OnStatusHidden()
 {
     QueueStatusChange(StatusChange::kHide, nullptr);
 }
@@ -276,31 +289,29 @@ void CSetupDlg::ApplyStatusChanges()
     }
 }
 
-void CSetupDlg::PostProgress()
+void CSetupDlg::OnProgress(int nPercent)
 {
+    m_nProgress = nPercent;
     if (HWND hWnd = m_hWndNotify)
         ::PostMessageW(hWnd, WM_INSTALL_PROGRESS, 0, 0);
 }
 
 void CSetupDlg::UpdateProgressText()
 {
-    // Another thread must not wait for this one: it has the window do it.
-    if (::GetCurrentThreadId() != m_dwUiThreadId) {
-        PostProgress();
-        return;
-    }
     wchar_t szPercent[kPercentTextUnits];
-    std::swprintf(szPercent, kPercentTextUnits, L"%d%%", Progress());
+    std::swprintf(szPercent, kPercentTextUnits, L"%d%%", m_nProgress.load());
     if (HWND hLabel = m_staticPercent.GetSafeHwnd())
         ::SetWindowTextW(hLabel, szPercent);
     if (m_hWnd)
         ::InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
-void CSetupDlg::StartLaunchTimer()
+void CSetupDlg::OnFinished(bool bSucceeded)
 {
-    // SetTimer only works on a window of the calling thread.
-    if (HWND hWnd = m_hWndNotify)
+    // An installed client is started a moment later; SetTimer only works
+    // on a window of the calling thread.
+    HWND hWnd = m_hWndNotify;
+    if (bSucceeded && hWnd)
         ::PostMessageW(hWnd, WM_START_LAUNCH_TIMER, 0, 0);
 }
 
@@ -314,7 +325,7 @@ void CSetupDlg::OnClickBrowser()
     wchar_t szFolder[MAX_PATH];
     // The browser has no owner, so the install may have started meanwhile;
     // its paths must not change under it.
-    if (!BrowseForFolder(szFolder) || m_hThread)
+    if (!BrowseForFolder(szFolder) || m_pSession)
         return;
     if (!SettleBrowsedLocation(szFolder)) {
         ::MessageBoxW(m_hWnd, L"所选路径太长，请选择一个较短的安装路径。", L"提示", MB_OK | MB_ICONWARNING);

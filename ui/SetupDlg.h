@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/InstallNotifier.h"
-#include "engine/SetupEngine.h"
+#include "engine/InstallObserver.h"
+#include "engine/InstallSession.h"
 #include "framework/Dialog.h"
 #include "framework/ScopedHandle.h"
 #include "ui/MsgStatic.h"
@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,11 +20,12 @@ class Graphics;
 class Image;
 }  // namespace Gdiplus
 
-// The setup window: a borderless, custom-drawn popup that holds the whole
-// install state through its engine base. The install threads reach it as
-// their notifier; those calls never wait for the window's thread, which
-// applies them when it next runs its message loop.
-class CSetupDlg : public CDialog, public CSetupEngine, public IInstallNotifier {
+// The setup window: a borderless, custom-drawn popup. It settles the
+// install location, and a click on the install button starts an install
+// session that it owns and observes; it draws what the session reports.
+// The session's calls never wait for the window's thread: the window posts
+// them to itself and applies them when it next runs its message loop.
+class CSetupDlg : public CDialog, public IInstallObserver {
 public:
     explicit CSetupDlg(HWND hWndParent = nullptr);
     ~CSetupDlg() override;
@@ -34,23 +36,24 @@ public:
     void OnClickBrowser();
     // Switches to the installing page once the install has started.
     void EnterInstallingPage();
+    // Settles the location below the folder, as a browsed one; false, with
+    // nothing changed, when its paths would not fit or the install began.
+    bool SettleBrowsedLocation(const wchar_t* pszFolder);
+    // How the install ended (or that it never started), once the window
+    // has closed.
+    InstallOutcome Outcome() const;
 
-    // Whether the face "微软雅黑" is installed, by both font systems; it
-    // decides the package group of this machine.
-    static bool IsFontInstalled();
-    // Whether GDI enumerates the face, compared ignoring case.
-    static bool FindFontByGdi(const wchar_t* pszFaceName);
-    // Whether the installed GDI+ families hold the name, compared exactly.
-    static bool FindFontByGdiplus(const wchar_t* pszFaceName);
-
-    // IInstallNotifier, callable from any thread.
-    void ShowErrorText(const wchar_t* pszText) override;
-    void SetStatusText(const wchar_t* pszText) override;
-    void HideStatusText() override;
-    void PostProgress() override;
-    void UpdateProgressText() override;
-    void StartLaunchTimer() override;
+    // IInstallObserver, callable from any thread.
+    void OnStatusText(const wchar_t* pszText) override;
+    void OnErrorText(const wchar_t* pszText) override;
+    void OnStatusHidden() override;
+    void OnProgress(int nPercent) override;
+    void OnFinished(bool bSucceeded) override;
     HWND PromptOwner() const override;
+
+    // What an install started here is told: the settled location, this
+    // machine's package groups, the program's server and release key.
+    InstallSettings m_settings;
 
     HICON m_hIcon = nullptr;
     RECT m_rcClose = {};
@@ -77,6 +80,9 @@ public:
     ScopedGdiObject m_font;
 
     HCURSOR m_hHandCursor = nullptr;
+    // The session's last percentage, drawn when the window next handles
+    // WM_INSTALL_PROGRESS.
+    std::atomic<int> m_nProgress{0};
 
 protected:
     BOOL OnInitDialog() override;
@@ -100,10 +106,9 @@ private:
     bool IsDragPoint(POINT ptScreen) const;
     void OnClickClose();
     void OnTimer(UINT_PTR nIDEvent);
-    // Starts the installed client and ends the window.
-    void LaunchClient();
     void OnDestroy();
     LRESULT OnInstallProgress();
+    void UpdateProgressText();
     void ApplyStatusChanges();
     void QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText);
     HotAreas GetHotAreas() const;
@@ -113,7 +118,9 @@ private:
     // The window as the install threads see it: null before the window
     // exists and from the start of its destruction.
     std::atomic<HWND> m_hWndNotify{nullptr};
-    DWORD m_dwUiThreadId = 0;
     std::mutex m_mutexStatus;
     std::vector<StatusChange> m_vecStatusChanges;
+    // Cleared by the first error: closing the window then asks nothing.
+    std::atomic<bool> m_bAsksBeforeClose{true};
+    std::unique_ptr<InstallSession> m_pSession;
 };

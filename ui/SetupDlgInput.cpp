@@ -49,22 +49,29 @@ bool CSetupDlg::IsDragPoint(POINT ptScreen) const
 void CSetupDlg::OnClickClose()
 {
     // Only a running install, before any error, asks first.
-    if (m_nSetupState == PAGE_INSTALLING && AsksBeforeClose() &&
+    if (m_nSetupState == PAGE_INSTALLING && m_bAsksBeforeClose &&
         ::MessageBoxW(m_hWnd, L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    // The install stops before its next package, and no further attempt
-    // starts although the run consumes the event.
-    RequestStop();
+    // The download in progress ends at once, and no further package or
+    // attempt starts; the window waits for the session as it closes.
+    if (m_pSession)
+        m_pSession->Stop();
     OnCancel();
 }
 
 void CSetupDlg::OnClickSetup()
 {
-    if (FindProcess(kClientProgramName, SetupPath())) {
+    // One install per window: a second click starts nothing.
+    if (m_pSession)
+        return;
+    if (FindProcess(kClientProgramName, m_settings.location.szSetupPath)) {
         ::MessageBoxW(m_hWnd, L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    if (!Start(0))
+    m_pSession.reset(new InstallSession(m_settings, this));
+    if (!m_pSession->Start()) {
+        m_pSession.reset();
         return;
+    }
     EnterInstallingPage();
 }

@@ -36,7 +36,7 @@ void CSetupDlg::OnPaint()
 Gdiplus::Image* CSetupDlg::PageImage()
 {
     const WORD slides[] = {IDR_JPG_SLIDE1, IDR_JPG_SLIDE2, IDR_JPG_SLIDE3, IDR_JPG_SLIDE4};
-    const WORD nId = m_nSetupState == PAGE_INSTALLING ? slides[SlideForProgress(Progress()) - 1] : IDR_JPG_READY;
+    const WORD nId = m_nSetupState == PAGE_INSTALLING ? slides[SlideForProgress(m_nProgress) - 1] : IDR_JPG_READY;
     if (nId != m_nPageImageId) {
         delete m_pImgPage;
         m_pImgPage = nullptr;
@@ -83,7 +83,7 @@ bool CSetupDlg::DrawProgressBar(Gdiplus::Graphics& graphics)
 
     // Cropped, not scaled: the bar grows from the left and the fill's
     // rounded right end shows only when complete.
-    int nFillWidth = ProgressFillWidth(Progress());
+    int nFillWidth = ProgressFillWidth(m_nProgress);
     if (!IsImageUsable(m_pImgBarFill))
         return false;
     graphics.DrawImage(m_pImgBarFill, Gdiplus::Rect(kBarX, kBarY, nFillWidth, kBarHeight), 0, 0, nFillWidth,
@@ -97,7 +97,7 @@ void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
     graphics.FillRectangle(&boxBrush, m_ptPathBox.x, m_ptPathBox.y, kPathBoxWidth, kPathBoxHeight);
 
     Gdiplus::SolidBrush pathBrush{Gdiplus::Color(kPathTextColor)};
-    std::wstring strFolder = FolderText(InstallRoot());
+    std::wstring strFolder = FolderText(m_settings.location.szInstallRoot);
     // Without the face the texts are left out; boxes and cover stay.
     Gdiplus::FontFamily family(kTextFontFamily, nullptr);
     Gdiplus::Font font(&family, kTextFontPoints, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
@@ -107,7 +107,7 @@ void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
     if (bFont)
         graphics.DrawString(strFolder.c_str(), -1, &font, ptPathText, &pathBrush);
 
-    std::wstring strSpace = DiskSpaceText(GetFreeSpaceGB(InstallRoot()));
+    std::wstring strSpace = DiskSpaceText(GetFreeSpaceGB(m_settings.location.szInstallRoot));
     boxBrush.SetColor(Gdiplus::Color(kSpaceBoxColor));
     graphics.FillRectangle(&boxBrush, m_ptSpaceLine.x, m_ptSpaceLine.y, kSpaceBoxWidth, kSpaceBoxHeight);
     boxBrush.SetColor(Gdiplus::Color(kSpaceTextColor));

@@ -2,9 +2,8 @@
 // judged: tools/zip-bench.sh runs it beside native tools on the same data.
 //   zip_bench extract ARCHIVE FOLDER   unpacks every entry as the installer does
 //   zip_bench crc FOLDER NAME          GetFileCRC of FOLDER\NAME, three times
-#include "engine/SetupEngine.h"
+#include "engine/FileVerify.h"
 #include "zip/Zip.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <windows.h>
 
@@ -57,8 +56,6 @@ int Extract(const wchar_t* pszArchive, const wchar_t* pszFolder)
 
 int Crc(const wchar_t* pszFolder, const wchar_t* pszName)
 {
-    CSetupEngine engine;
-    std::wcsncpy(Probe(engine).m_szSetupPath, pszFolder, MAX_PATH - 1);
     WIN32_FILE_ATTRIBUTE_DATA data;
     const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszName;
     if (!::GetFileAttributesExW(strPath.c_str(), GetFileExInfoStandard, &data))
@@ -67,7 +64,7 @@ int Crc(const wchar_t* pszFolder, const wchar_t* pszName)
     for (int nRun = 1; nRun <= 3; ++nRun) {
         LARGE_INTEGER start, end;
         ::QueryPerformanceCounter(&start);
-        uint32_t nCrc = engine.GetFileCRC(pszName);
+        uint32_t nCrc = GetFileCRC(pszFolder, pszName);
         ::QueryPerformanceCounter(&end);
         const double dSeconds = Seconds(start, end);
         std::wprintf(L"GetFileCRC run %d: crc=%lu, %.1f MiB in %.3f s = %.1f MiB/s\n", nRun,

@@ -2,6 +2,8 @@
 
 #include "log/Log.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cwchar>
 
@@ -24,6 +26,16 @@ std::wstring TestServerBaseUrl()
 {
     const std::wstring strPort = Env(L"SETUP_TEST_HTTP_PORT");
     return strPort.empty() ? L"" : L"http://127.0.0.1:" + strPort + L"/EX3/";
+}
+
+InstallSettings TestInstallSettings(const std::wstring& strRoot)
+{
+    InstallSettings settings;
+    EXPECT_TRUE(LocationFromFolder(strRoot.c_str(), &settings.location));
+    settings.strBaseUrl = TestServerBaseUrl();
+    settings.setPackageGroups = {1, 2};
+    settings.nAttempts = 1;
+    return settings;
 }
 
 bool ServeFile(const std::wstring& strName, const std::vector<uint8_t>& data)

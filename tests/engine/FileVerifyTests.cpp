@@ -1,8 +1,7 @@
 #include "engine/FileVerify.h"
-#include "engine/SetupEngine.h"
+#include "engine/PackageList.h"
 #include "framework/ScopedHandle.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -51,7 +50,6 @@ class InstalledFiles : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::wcscpy(Probe(m_engine).m_szSetupPath, m_install.Path().c_str());
         ASSERT_TRUE(::CreateDirectoryW((m_install / L"config").c_str(), nullptr));
         ASSERT_TRUE(WriteText(m_install / L"iKVLRemote.exe", m_strExe));
         ASSERT_TRUE(WriteText(m_install / L"config\\client.ini", m_strIni));
@@ -59,10 +57,10 @@ protected:
     }
 
     std::wstring SetupPath(const std::wstring& strName) const { return m_install.Path() + L"\\" + strName; }
+    uint32_t FileCrc(const wchar_t* pszName) const { return GetFileCRC(m_install.Path().c_str(), pszName); }
 
     CLogCapture m_log;
     CTempDir m_install;
-    CSetupEngine m_engine;
     const std::string m_strExe = Noise(70000, 1);
     const std::string m_strIni = "[Client]\r\nVersion=16\r\n";
 };
@@ -102,18 +100,18 @@ TEST(FileVerify, ParseCrcList)
 TEST_F(InstalledFiles, GetFileCRC)
 {
     ASSERT_TRUE(WriteText(m_install / L"check.txt", "123456789"));
-    EXPECT_EQ(m_engine.GetFileCRC(L"check.txt"), 0xCBF43926u);
-    EXPECT_EQ(m_engine.GetFileCRC(L"iKVLRemote.exe"), Crc(m_strExe));
-    EXPECT_EQ(m_engine.GetFileCRC(L"config\\client.ini"), Crc(m_strIni));
-    EXPECT_EQ(m_engine.GetFileCRC(L"CONFIG\\CLIENT.INI"), Crc(m_strIni));
-    EXPECT_EQ(m_engine.GetFileCRC(L"config/client.ini"), Crc(m_strIni));
+    EXPECT_EQ(FileCrc(L"check.txt"), 0xCBF43926u);
+    EXPECT_EQ(FileCrc(L"iKVLRemote.exe"), Crc(m_strExe));
+    EXPECT_EQ(FileCrc(L"config\\client.ini"), Crc(m_strIni));
+    EXPECT_EQ(FileCrc(L"CONFIG\\CLIENT.INI"), Crc(m_strIni));
+    EXPECT_EQ(FileCrc(L"config/client.ini"), Crc(m_strIni));
     EXPECT_TRUE(m_log.Messages().empty());
 
-    EXPECT_EQ(m_engine.GetFileCRC(nullptr), 0u);
-    EXPECT_EQ(m_engine.GetFileCRC(L""), 0u);
+    EXPECT_EQ(FileCrc(nullptr), 0u);
+    EXPECT_EQ(FileCrc(L""), 0u);
     EXPECT_TRUE(m_log.Messages().empty());
 
-    EXPECT_EQ(m_engine.GetFileCRC(L"missing.dll"), 0u);
+    EXPECT_EQ(FileCrc(L"missing.dll"), 0u);
     EXPECT_TRUE(Contains(m_log.Messages(),
                          L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(L"missing.dll") + L" failed"));
     // Names that leave the install folder or name a device are not opened,
@@ -125,10 +123,10 @@ TEST_F(InstalledFiles, GetFileCRC)
           L"check.txt:ads", L"config\\.. \\.. \\outside.txt", L"x/.. /a.txt", L".../outside.txt", L"con.txt",
           L"logs\\Aux.log"}) {
         EXPECT_FALSE(IsNameInsideFolder(pszName)) << static_cast<int>(std::wcslen(pszName));
-        EXPECT_EQ(m_engine.GetFileCRC(pszName), 0u) << static_cast<int>(std::wcslen(pszName));
+        EXPECT_EQ(FileCrc(pszName), 0u) << static_cast<int>(std::wcslen(pszName));
     }
     EXPECT_TRUE(IsNameInsideFolder(L"a..b\\..c\\d.."));
-    EXPECT_EQ(m_engine.GetFileCRC(L"empty.txt"), 0u);
+    EXPECT_EQ(FileCrc(L"empty.txt"), 0u);
     EXPECT_TRUE(Contains(m_log.Messages(), L"[Error][CAutoSetupDlg::GetFileCRC] " + SetupPath(L"empty.txt") + L" size=0"));
 
     // Opened without sharing: a file someone holds open cannot be read.
@@ -136,38 +134,27 @@ TEST_F(InstalledFiles, GetFileCRC)
         ScopedFile held(::CreateFileW(SetupPath(L"iKVLRemote.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
-        EXPECT_EQ(m_engine.GetFileCRC(L"iKVLRemote.exe"), 0u);
+        EXPECT_EQ(FileCrc(L"iKVLRemote.exe"), 0u);
     }
 
     const std::wstring strLong(MAX_PATH, L'n');
     m_log.Clear();
-    EXPECT_EQ(m_engine.GetFileCRC(strLong.c_str()), 0u);
+    EXPECT_EQ(FileCrc(strLong.c_str()), 0u);
     EXPECT_TRUE(Contains(m_log.Messages(),
                          L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(strLong) + L" failed"));
 }
 
-TEST_F(InstalledFiles, LargeFileGrowsTheBuffer)
+TEST_F(InstalledFiles, LargeFileIsReadInPieces)
 {
-    const std::string strBig = Noise(12 * 1024 * 1024, 7);
+    const std::string strBig = Noise(12 * 1024 * 1024 + 3, 7);
     ASSERT_TRUE(WriteText(m_install / L"big.bin", strBig));
-    std::memset(Probe(m_engine).m_pDownloadBuffer, 0xAB, static_cast<size_t>(Probe(m_engine).m_nDownloadCapacity));
-
-    EXPECT_EQ(m_engine.GetFileCRC(L"big.bin"), Crc(strBig));
-    EXPECT_EQ(Probe(m_engine).m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
-    EXPECT_TRUE(std::all_of(Probe(m_engine).m_pDownloadBuffer + strBig.size(),
-                            Probe(m_engine).m_pDownloadBuffer + Probe(m_engine).m_nDownloadCapacity,
-                            [](uint8_t b) { return b == 0; }));
-
-    // The buffer never shrinks, and a smaller file is hashed over its own bytes.
-    EXPECT_EQ(m_engine.GetFileCRC(L"config\\client.ini"), Crc(m_strIni));
-    EXPECT_EQ(Probe(m_engine).m_nDownloadCapacity, static_cast<int32_t>(strBig.size()) + 10);
+    EXPECT_EQ(FileCrc(L"big.bin"), Crc(strBig));
 }
 
 TEST_F(InstalledFiles, ShortReadFailsTheFile)
 {
     // A kernel attribute file reports a page as its size but holds a few
     // bytes: the read comes back short.
-    std::wcscpy(Probe(m_engine).m_szSetupPath, L"Z:\\sys\\kernel");
     ScopedFile probe(::CreateFileW(L"Z:\\sys\\kernel\\uevent_seqnum", GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size = {};
@@ -175,7 +162,7 @@ TEST_F(InstalledFiles, ShortReadFailsTheFile)
         GTEST_SKIP() << "no kernel attribute file with a page-sized length here";
     probe.Reset();
 
-    EXPECT_EQ(m_engine.GetFileCRC(L"uevent_seqnum"), 0u);
+    EXPECT_EQ(GetFileCRC(L"Z:\\sys\\kernel", L"uevent_seqnum"), 0u);
     EXPECT_TRUE(
         Contains(m_log.Messages(), L"[Error][CAutoSetupDlg::GetFileCRC] read Z:\\sys\\kernel\\uevent_seqnum failed"));
 }
@@ -184,16 +171,14 @@ namespace {
 
 class CrcListCheck : public InstalledFiles {
 protected:
-    void SetUp() override
-    {
-        InstalledFiles::SetUp();
-        ASSERT_FALSE(TestServerBaseUrl().empty()) << "SETUP_TEST_HTTP_PORT is not set";
-        Probe(m_engine).m_strBaseUrl = TestServerBaseUrl();
-    }
-
     std::wstring Line(const std::wstring& strName, uint32_t nCrc) const
     {
         return strName + L";" + std::to_wstring(nCrc) + L"\r\n";
+    }
+    int Verify(const std::vector<uint8_t>& list) const
+    {
+        return VerifyInstalledFiles(m_install.Path().c_str(),
+                                    ServerListText(list.data(), static_cast<int32_t>(list.size())));
     }
 };
 
@@ -203,14 +188,8 @@ TEST_F(CrcListCheck, MatchingFilesPass)
 {
     const std::wstring strText = L"readme.txt;0\r\nfavicon.ico\r\na.dll;1;2\r\nmissing.txt;\r\nmissing.txt;abc\r\n" +
                                  Line(L"iKVLRemote.exe", Crc(m_strExe)) + Line(L"CONFIG\\Client.INI", Crc(m_strIni));
-    ASSERT_TRUE(ServeFile(L"filecrc.txt", ListBytes(strText)));
-    // Whatever an earlier download left is cleared first.
-    std::memset(Probe(m_engine).m_pDownloadBuffer, 'Z', 4096);
-    Probe(m_engine).m_nDownloadSize = 1000;
-
-    EXPECT_EQ(m_engine.CheckFileCRC(), 1);
+    EXPECT_EQ(Verify(ListBytes(strText)), 1);
     const std::vector<std::wstring> log = m_log.Messages();
-    EXPECT_TRUE(Contains(log, L"[Normal][CSetupDlg::Execute] filecrc.txt-url = " + TestServerBaseUrl() + L"filecrc.txt"));
     EXPECT_TRUE(ContainsPart(log, L"[Normal][CAutoSetupDlg::CheckFileCRC] filecrc content readme.txt;0"));
     const std::wstring strExeCrc = std::to_wstring(Crc(m_strExe));
     EXPECT_TRUE(Contains(log, L"[Normal][CAutoSetupDlg::CheckFileCRC] iKVLRemote.exe loacalCRC=" + strExeCrc +
@@ -226,38 +205,32 @@ TEST_F(CrcListCheck, Outcomes)
     zeroFirst.insert(zeroFirst.end(), {0, 0, 'a', 0});
     struct Case {
         const char* pszWhat;
-        bool bServed;
         std::vector<uint8_t> list;
         int nResult;
         std::vector<std::wstring> logged;
         std::wstring strNotLogged;
     };
     const Case cases[] = {
-        {"only malformed lines", true, ListBytes(L"x\r\ny;1;2\r\nz;0\r\n"), 1, {}, L"[Error]"},
-        {"missing file", true, ListBytes(Line(L"gone.dll", 5) + strGood), 0,
+        {"only malformed lines", ListBytes(L"x\r\ny;1;2\r\nz;0\r\n"), 1, {}, L"[Error]"},
+        {"missing file", ListBytes(Line(L"gone.dll", 5) + strGood), 0,
          {L"[Error][CAutoSetupDlg::GetFileCRC] open " + SetupPath(L"gone.dll") + L" failed",
           L"[Normal][CAutoSetupDlg::CheckFileCRC] gone.dll loacalCRC=0, netCRC=5",
           L"[Error][CAutoSetupDlg::CheckFileCRC] gone.dll GetCRC error"},
          L"iKVLRemote.exe loacalCRC"},
-        {"empty file", true, ListBytes(Line(L"empty.txt", 5)), 0,
+        {"empty file", ListBytes(Line(L"empty.txt", 5)), 0,
          {L"[Error][CAutoSetupDlg::GetFileCRC] " + SetupPath(L"empty.txt") + L" size=0",
           L"[Error][CAutoSetupDlg::CheckFileCRC] empty.txt GetCRC error"},
          L"CRC is not equal"},
-        {"mismatch stops the check", true,
+        {"mismatch stops the check",
          ListBytes(Line(L"config\\client.ini", Crc(m_strIni) + 1) + Line(L"gone.dll", 5)), 0,
          {L"[Error][CAutoSetupDlg::CheckFileCRC] config\\client.ini CRC is not equal"}, L"gone.dll loacalCRC"},
-        {"list not on the server", false, {}, 0,
-         {L"[Error][CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed"}, L"filecrc content"},
-        {"list of two bytes", true, {0xFF, 0xFE}, 0,
-         {L"[Error][CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed"}, L"filecrc content"},
-        {"empty text", true, zeroFirst, 0, {L"[Error][CAutoSetupDlg::CheckFileCRC]filecrc.txt no content"},
+        {"empty text", zeroFirst, 0, {L"[Error][CAutoSetupDlg::CheckFileCRC]filecrc.txt no content"},
          L"loacalCRC"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        ASSERT_TRUE(c.bServed ? ServeFile(L"filecrc.txt", c.list) : RemoveServedFile(L"filecrc.txt"));
         m_log.Clear();
-        EXPECT_EQ(m_engine.CheckFileCRC(), c.nResult);
+        EXPECT_EQ(Verify(c.list), c.nResult);
         const std::vector<std::wstring> log = m_log.Messages();
         for (const std::wstring& strLine : c.logged)
             EXPECT_TRUE(Contains(log, strLine)) << Narrow(strLine);

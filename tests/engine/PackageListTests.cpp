@@ -1,7 +1,5 @@
 #include "engine/PackageList.h"
-#include "engine/SetupEngine.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -202,36 +200,30 @@ TEST(PackageList, GroupRule)
 
 namespace {
 
+// A one-attempt install session that gets as far as the list allows.
 class PackageListDownload : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { ASSERT_FALSE(TestServerBaseUrl().empty()) << "SETUP_TEST_HTTP_PORT is not set"; }
+
+    void RunSession(CRecordingObserver* pObserver)
     {
-        ASSERT_FALSE(TestServerBaseUrl().empty()) << "SETUP_TEST_HTTP_PORT is not set";
-        Probe(m_engine).m_strBaseUrl = TestServerBaseUrl();
-        m_engine.SetNotifier(&m_notifier);
+        InstallSession session(TestInstallSettings(m_root.Path()), pObserver);
+        ASSERT_TRUE(session.Start());
+        ASSERT_TRUE(session.Wait(60000));
     }
 
     CLogCapture m_log;
-    CSetupEngine m_engine;
-    CRecordingNotifier m_notifier;
+    CTempDir m_root;
+    CRecordingObserver m_observer;
 };
 
 }  // namespace
 
-TEST_F(PackageListDownload, ParsesTheServedList)
+TEST_F(PackageListDownload, LogsTheServedList)
 {
-    const std::wstring strText = L"core.zip;1;1\r\nui-yahei.zip;2;2\r\nui-simsun.zip;2;3\r\n\r\nnotes;only two\r\n";
+    const std::wstring strText = L"ui-simsun.zip;2;3\r\n\r\nnotes;only two\r\n";
     ASSERT_TRUE(ServeFile(L"divozira.txt", ListBytes(strText)));
-    Probe(m_engine).m_vecPackages.push_back(PackageEntry{L"stale", 0, 1});
-
-    int nCount = -1;
-    ASSERT_EQ(m_engine.Execute(&nCount), 1);
-    EXPECT_EQ(nCount, 3);
-    ASSERT_EQ(Probe(m_engine).m_vecPackages.size(), 3u);
-    EXPECT_STREQ(Probe(m_engine).m_vecPackages[2].szName, L"ui-simsun.zip");
-    EXPECT_EQ(Probe(m_engine).m_vecPackages[2].nGroup, 3);
-    EXPECT_TRUE(m_notifier.m_vecErrors.empty());
-    EXPECT_EQ(Probe(m_engine).m_bConfirmClose, 1);
+    RunSession(&m_observer);
 
     const std::vector<std::wstring> expected = {
         L"[Normal][CSetupDlg::Execute] start download  " + TestServerBaseUrl() + L"divozira.txt",
@@ -279,17 +271,11 @@ TEST_F(PackageListDownload, FailuresShowAndLogTheirTexts)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         ASSERT_TRUE(c.bServed ? ServeFile(L"divozira.txt", c.data) : RemoveServedFile(L"divozira.txt"));
-        CSetupEngine engine;
-        CRecordingNotifier notifier;
-        Probe(engine).m_strBaseUrl = TestServerBaseUrl();
-        engine.SetNotifier(&notifier);
+        CRecordingObserver observer;
         m_log.Clear();
-
-        int nCount = -1;
-        EXPECT_EQ(engine.Execute(&nCount), 0);
-        EXPECT_EQ(nCount, -1);
-        EXPECT_EQ(notifier.m_vecErrors, std::vector<std::wstring>{c.strShown});
-        EXPECT_EQ(Probe(engine).m_bConfirmClose, 0);
+        RunSession(&observer);
+        EXPECT_EQ(observer.m_vecErrors, std::vector<std::wstring>{c.strShown});
+        EXPECT_EQ(observer.m_nFinished, 0);
         EXPECT_TRUE(Contains(m_log.Messages(), c.strLogged));
         EXPECT_FALSE(Contains(m_log.Messages(), L"[Normal][CSetupDlg::Execute] download divozira.txt sccuss"));
     }
@@ -298,31 +284,7 @@ TEST_F(PackageListDownload, FailuresShowAndLogTheirTexts)
 TEST_F(PackageListDownload, WithoutByteOrderMarkTheFirstCharacterIsLost)
 {
     ASSERT_TRUE(ServeFile(L"divozira.txt", ListBytes(L"core.zip;1;1\r\nx\r\nb.zip;1;2\r\n", false)));
-    int nCount = 0;
-    ASSERT_EQ(m_engine.Execute(&nCount), 1);
-    ASSERT_EQ(nCount, 2);
-    EXPECT_STREQ(Probe(m_engine).m_vecPackages[0].szName, L"ore.zip");
-    EXPECT_STREQ(Probe(m_engine).m_vecPackages[1].szName, L"b.zip");
-}
-
-TEST_F(PackageListDownload, DataFillingTheBufferEndWithIt)
-{
-    // No room for a terminating zero: the buffer is exactly as large as the
-    // list, which is too small to grow it.
-    const std::vector<uint8_t> list = ListBytes(L"a.zip;1;1\r\nlast.zip;7;2");
-    ASSERT_TRUE(ServeFile(L"divozira.txt", list));
-    delete[] Probe(m_engine).m_pDownloadBuffer;
-    Probe(m_engine).m_pDownloadBuffer = new uint8_t[list.size()];
-    std::memset(Probe(m_engine).m_pDownloadBuffer, 'X', list.size());
-    Probe(m_engine).m_nDownloadCapacity = static_cast<int32_t>(list.size());
-    Probe(m_engine).m_nDownloadSize = 0;
-    uint8_t* pBuffer = Probe(m_engine).m_pDownloadBuffer;
-
-    int nCount = 0;
-    ASSERT_EQ(m_engine.Execute(&nCount), 1);
-    EXPECT_EQ(Probe(m_engine).m_pDownloadBuffer, pBuffer);
-    ASSERT_EQ(nCount, 2);
-    EXPECT_STREQ(Probe(m_engine).m_vecPackages[1].szName, L"last.zip");
-    EXPECT_EQ(Probe(m_engine).m_vecPackages[1].nParam, 7);
-    EXPECT_EQ(Probe(m_engine).m_vecPackages[1].nGroup, 2);
+    RunSession(&m_observer);
+    EXPECT_EQ(m_observer.m_vecErrors, std::vector<std::wstring>{L"下载ore.zip失败"});
+    EXPECT_TRUE(Contains(m_log.Messages(), L"[Error][CSetupDlg::Execute] download ore.zip failed"));
 }

@@ -9,6 +9,8 @@ A fault is a file ROOT/.faults/<file name> holding one line:
   html <count>            answer 200 with an HTML page instead of the file
   stall <count>           accept and send nothing until the client gives up
   drop <count>            announce the whole file, send half, close
+  trickle <count>         announce the whole file, send half, then hold the
+                          connection silent until the client gives up
 Every request is appended to ROOT/.requests as "<path>\n".
 Usage: package-server.py PORT ROOT PIDFILE
 """
@@ -21,7 +23,7 @@ import threading
 import time
 
 lock = threading.Lock()
-COUNTED = ("fail", "truncate", "html", "stall", "drop")
+COUNTED = ("fail", "truncate", "html", "stall", "drop", "trickle")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -79,13 +81,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = f.read()
         if kind == "truncate":
             body = body[:int(arg)]
-        if kind == "drop":
+        if kind in ("drop", "trickle"):
             self.send_response(200)
             self.send_header("Content-Length", str(len(body)))
             self.send_header("Content-Type", "application/octet-stream")
             self.end_headers()
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
+            if kind == "trickle":
+                select.select([self.connection], [], [], 120)
             self.close_connection = True
             return
         self.answer(200, body)

@@ -1,8 +1,6 @@
-#include "engine/SetupEngine.h"
 #include "system/ClientSettings.h"
 #include "tests/support/TempDir.h"
 #include "tests/system/SystemTestSupport.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -102,15 +100,4 @@ TEST_F(ClientSettings, MissingConfigFolderIsNotCreated)
     ASSERT_TRUE(::RemoveDirectoryW((m_strSetup + L"\\config").c_str()));
     EXPECT_FALSE(WriteClientSettings(m_strSetup.c_str(), 16));
     EXPECT_FALSE(PathExists(m_strSetup + L"\\config"));
-}
-
-TEST_F(ClientSettings, EngineWritesBelowItsInstallFolder)
-{
-    CLogCapture log;
-    CSetupEngine engine;
-    ASSERT_TRUE(engine.SettleBrowsedLocation(m_dir.Path().c_str()));
-    ASSERT_EQ(std::wstring(Probe(engine).m_szSetupPath), m_strSetup);
-    EXPECT_EQ(ClientConfigPath(Probe(engine).m_szSetupPath), m_strSetup + L"/config/ZUZ.System.config");
-    engine.WriteClientConfig(16);
-    EXPECT_EQ(ReadVersion(), L"016");
 }

@@ -1,8 +1,6 @@
-#include "engine/SetupEngine.h"
 #include "log/Log.h"
 #include "system/InstallLocation.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +40,11 @@ void ExpectLocation(const InstallLocation& loc, const ExpectedLocation& want)
 class LogPathGuard {
 public:
     LogPathGuard() { std::wmemcpy(m_szSaved, g_szLogFile, MAX_PATH); }
-    ~LogPathGuard() { std::wmemcpy(g_szLogFile, m_szSaved, MAX_PATH); }
+    ~LogPathGuard()
+    {
+        CloseLogFile();
+        std::wmemcpy(g_szLogFile, m_szSaved, MAX_PATH);
+    }
 
 private:
     wchar_t m_szSaved[MAX_PATH];
@@ -149,7 +151,7 @@ TEST(InstallLocation, FreeSpace)
     EXPECT_EQ(GetFreeSpaceGB(L"Q:\\no such volume\\"), 0.0);
 }
 
-TEST(SetupEngineLocation, DefaultLocationCreatesTempFolderAndStartsAFreshLog)
+TEST(SettledLocation, DefaultLocationCreatesTempFolderAndStartsAFreshLog)
 {
     LogPathGuard guard;
     // R: is the test session's own drive; it stands for a machine without
@@ -160,15 +162,16 @@ TEST(SetupEngineLocation, DefaultLocationCreatesTempFolderAndStartsAFreshLog)
     ASSERT_TRUE(WriteFileBytes(L"R:\\temp\\log.txt", kOld, sizeof(kOld)));
 
     {
-        CSetupEngine engine;
+        InstallLocation location;
         std::wstring strDrives = DriveList(L"R:\\|");
-        engine.SettleDefaultLocation(strDrives.c_str(), strDrives.size());
-        EXPECT_STREQ(Probe(engine).m_szInstallRoot, L"R:\\");
-        EXPECT_STREQ(Probe(engine).m_szSetupPath, L"R:\\Orvalis");
-        EXPECT_STREQ(Probe(engine).m_szTempPath, L"R:\\temp");
-        EXPECT_STREQ(Probe(engine).m_szUnInstallPath, L"R:\\UnInstall Orvalis");
+        SettleDefaultLocation(strDrives.c_str(), strDrives.size(), &location);
+        EXPECT_STREQ(location.szInstallRoot, L"R:\\");
+        EXPECT_STREQ(location.szSetupPath, L"R:\\Orvalis");
+        EXPECT_STREQ(location.szTempPath, L"R:\\temp");
+        EXPECT_STREQ(location.szUnInstallPath, L"R:\\UnInstall Orvalis");
         EXPECT_STREQ(g_szLogFile, L"R:\\temp\\log.txt");
     }
+    CloseLogFile();
     std::wstring strLog = ReadFileUtf16(L"R:\\temp\\log.txt");
     EXPECT_EQ(strLog.find(L"old run"), std::wstring::npos);
     EXPECT_EQ(strLog.rfind(L"[Normal]["), 0u) << "the old file was deleted, the new one holds one line";
@@ -181,14 +184,14 @@ TEST(SetupEngineLocation, DefaultLocationCreatesTempFolderAndStartsAFreshLog)
 
 // The log keeps its file open between lines; settling the same folder
 // again still starts a fresh file.
-TEST(SetupEngineLocation, BrowsingToTheSameFolderAgainStartsAFreshLog)
+TEST(SettledLocation, BrowsingToTheSameFolderAgainStartsAFreshLog)
 {
     LogPathGuard guard;
     CTempDir root;
-    CSetupEngine engine;
-    ASSERT_TRUE(engine.SettleBrowsedLocation(root.Path().c_str()));
+    InstallLocation location;
+    ASSERT_TRUE(SettleBrowsedLocation(root.Path().c_str(), &location));
     LogNormal(L"[Test] before the second browse");
-    ASSERT_TRUE(engine.SettleBrowsedLocation(root.Path().c_str()));
+    ASSERT_TRUE(SettleBrowsedLocation(root.Path().c_str(), &location));
 
     std::wstring strLog = ReadFileUtf16(root / L"temp\\log.txt");
     EXPECT_EQ(strLog.find(L"before the second browse"), std::wstring::npos) << Narrow(strLog);
@@ -196,27 +199,27 @@ TEST(SetupEngineLocation, BrowsingToTheSameFolderAgainStartsAFreshLog)
     EXPECT_NE(strLog.find(L"[CSetupDlg::OnClickBrowser] setuppath=" + (root / L"Brivex Client")), std::wstring::npos);
 }
 
-TEST(SetupEngineLocation, NoDrivesLogsAnEmptySetupPath)
+TEST(SettledLocation, NoDrivesLogsAnEmptySetupPath)
 {
     LogPathGuard guard;
     g_szLogFile[0] = L'\0';
-    CSetupEngine engine;
-    engine.SettleDefaultLocation(L"", 0);
-    EXPECT_STREQ(Probe(engine).m_szSetupPath, L"");
-    EXPECT_STREQ(Probe(engine).m_szTempPath, L"");
+    InstallLocation location;
+    SettleDefaultLocation(L"", 0, &location);
+    EXPECT_STREQ(location.szSetupPath, L"");
+    EXPECT_STREQ(location.szTempPath, L"");
     EXPECT_STREQ(g_szLogFile, L"");
 }
 
-TEST(SetupEngineLocation, BrowsedLocationMovesTheLogAndKeepsTheOldOne)
+TEST(SettledLocation, BrowsedLocationMovesTheLogAndKeepsTheOldOne)
 {
     LogPathGuard guard;
     CTempDir first, second;
-    CSetupEngine engine;
-    ASSERT_TRUE(engine.SettleBrowsedLocation(first.Path().c_str()));
+    InstallLocation location;
+    ASSERT_TRUE(SettleBrowsedLocation(first.Path().c_str(), &location));
     ASSERT_TRUE(PathExists(first / L"temp\\log.txt"));
-    ASSERT_TRUE(engine.SettleBrowsedLocation((second.Path() + L"\\").c_str()));
+    ASSERT_TRUE(SettleBrowsedLocation((second.Path() + L"\\").c_str(), &location));
 
-    EXPECT_EQ(std::wstring(Probe(engine).m_szSetupPath), second / L"Brivex Client");
+    EXPECT_EQ(std::wstring(location.szSetupPath), second / L"Brivex Client");
     EXPECT_EQ(std::wstring(g_szLogFile), second / L"temp\\log.txt");
     std::wstring strOld = ReadFileUtf16(first / L"temp\\log.txt");
     std::wstring strNew = ReadFileUtf16(second / L"temp\\log.txt");
@@ -226,8 +229,8 @@ TEST(SetupEngineLocation, BrowsedLocationMovesTheLogAndKeepsTheOldOne)
 
     // Too long: refused, every path and the log file stay as they were.
     std::wstring strLong = second.Path() + L"\\" + std::wstring(240, L'x');
-    EXPECT_FALSE(engine.SettleBrowsedLocation(strLong.c_str()));
-    EXPECT_EQ(std::wstring(Probe(engine).m_szSetupPath), second / L"Brivex Client");
-    EXPECT_EQ(std::wstring(Probe(engine).m_szTempPath), second / L"temp");
+    EXPECT_FALSE(SettleBrowsedLocation(strLong.c_str(), &location));
+    EXPECT_EQ(std::wstring(location.szSetupPath), second / L"Brivex Client");
+    EXPECT_EQ(std::wstring(location.szTempPath), second / L"temp");
     EXPECT_EQ(std::wstring(g_szLogFile), second / L"temp\\log.txt");
 }

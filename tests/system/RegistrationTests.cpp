@@ -1,8 +1,8 @@
-#include "engine/SetupEngine.h"
+#include "log/Log.h"
+#include "system/InstallLocation.h"
 #include "system/UninstallRegistration.h"
 #include "tests/support/TempDir.h"
 #include "tests/system/SystemTestSupport.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -92,14 +92,15 @@ TEST(UninstallRegistration, WrittenToTheMachineHiveForTheFallbackFolder)
               ERROR_SUCCESS);
 
     CLogCapture logPathKeeper;
-    CSetupEngine engine;
     // R: alone stands for a machine without C:. Settling moves the log, so
     // the capture starts after it.
     const wchar_t kDrives[] = L"R:\\\0";
-    engine.SettleDefaultLocation(kDrives, 4);
+    InstallLocation location;
+    SettleDefaultLocation(kDrives, 4, &location);
     CLogCapture log;
-    ASSERT_STREQ(Probe(engine).m_szSetupPath, L"R:\\Orvalis");
-    EXPECT_EQ(engine.WriteRegistry(), ERROR_SUCCESS);
+    ASSERT_STREQ(location.szSetupPath, L"R:\\Orvalis");
+    EXPECT_EQ(WriteUninstallRegistration(location.szSetupPath, location.szUnInstallPath), ERROR_SUCCESS);
+    CloseLogFile();
     RemoveTree(L"R:\\temp");
 
     for (const UninstallValue& want : ComposeUninstallValues(L"R:\\Orvalis")) {

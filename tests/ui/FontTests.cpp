@@ -1,6 +1,6 @@
 #include "tests/support/TempDir.h"
 #include "ui/SetupDlg.h"
-#include "tests/support/SetupEngineProbe.h"
+#include "ui/FontCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +37,8 @@ TEST(Fonts, GdiIgnoresCaseGdiplusDoesNot)
         {L"Fenmora No Such Face", false, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.bGdi, CSetupDlg::FindFontByGdi(c.pszFace)) << Narrow(c.pszFace);
-        EXPECT_EQ(c.bGdiplus, CSetupDlg::FindFontByGdiplus(c.pszFace)) << Narrow(c.pszFace);
+        EXPECT_EQ(c.bGdi, FindFontByGdi(c.pszFace)) << Narrow(c.pszFace);
+        EXPECT_EQ(c.bGdiplus, FindFontByGdiplus(c.pszFace)) << Narrow(c.pszFace);
     }
 }
 
@@ -47,10 +47,10 @@ TEST(Fonts, PackageGroupsFollowTheFace)
     // Both font systems are asked once, while the window object is made.
     CSetupDlg dlg(nullptr);
     if (ReplacementsAbsent()) {
-        EXPECT_FALSE(CSetupDlg::IsFontInstalled());
-        EXPECT_EQ((std::set<int>{1, 3}), Probe(dlg).m_setPackageGroups);
+        EXPECT_FALSE(IsFontInstalled());
+        EXPECT_EQ((std::set<int>{1, 3}), dlg.m_settings.setPackageGroups);
     } else {
-        EXPECT_TRUE(CSetupDlg::IsFontInstalled());
-        EXPECT_EQ((std::set<int>{1, 2}), Probe(dlg).m_setPackageGroups);
+        EXPECT_TRUE(IsFontInstalled());
+        EXPECT_EQ((std::set<int>{1, 2}), dlg.m_settings.setPackageGroups);
     }
 }

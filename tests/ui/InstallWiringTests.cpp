@@ -1,8 +1,9 @@
+#include <winsock2.h>
+
 #include "resources/resource.h"
 #include "system/ClientProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/WindowDriver.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -66,32 +67,30 @@ private:
 
 void SetSetupPath(CTestSetupDlg& dlg, const std::wstring& strPath)
 {
-    dlg.RunOnUiThread([&] { std::swprintf(Probe(dlg).m_szSetupPath, MAX_PATH, L"%ls", strPath.c_str()); });
+    dlg.RunOnUiThread(
+        [&] { std::swprintf(dlg.m_settings.location.szSetupPath, MAX_PATH, L"%ls", strPath.c_str()); });
 }
 
 }  // namespace
 
-TEST(InstallWiring, InstallButtonStartsTheWorkerAndTheInstallingPage)
+TEST(InstallWiring, InstallButtonStartsTheSessionAndTheInstallingPage)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
     // Nothing listens there: every attempt fails at the package list.
-    dlg.RunOnUiThread([&dlg] { Probe(dlg).m_strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
 
     window.Click({168, 168});
     ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
-    EXPECT_NE(nullptr, dlg.m_hThread);
+    EXPECT_TRUE(dlg.Outcome().bStarted);
     EXPECT_TRUE(::IsWindowVisible(::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL)));
 
     // Three failed attempts end with the error of the last one on screen.
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(dlg.m_hThread, 60000));
-    DWORD dwExit = STILL_ACTIVE;
-    ::GetExitCodeThread(dlg.m_hThread, &dwExit);
-    EXPECT_EQ(1u, dwExit);
+    ASSERT_TRUE(WaitFor([&] { return dlg.Outcome().bFinished; }, 60000));
+    EXPECT_FALSE(dlg.Outcome().bSucceeded);
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
     EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && !WindowText(hStatus).empty(); }));
-    EXPECT_EQ(0, Probe(dlg).m_bConfirmClose);
 
     // A second click starts nothing more; after an error close asks nothing.
     window.Click({200, 190});
@@ -119,40 +118,57 @@ TEST(InstallWiring, ClientRunningFromTheInstallFolderRefusesToStart)
     ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitFor([&] { return window.FindMessageBox() == nullptr; }));
     EXPECT_EQ(PAGE_READY, dlg.m_nSetupState);
-    EXPECT_EQ(nullptr, dlg.m_hThread);
+    EXPECT_FALSE(dlg.Outcome().bStarted);
 }
 
-TEST(InstallWiring, LaunchTimerStartsTheClientAndEndsTheWindow)
+// The application starts the client once the window has closed this way.
+TEST(InstallWiring, FinishedInstallEndsTheWindowAfterASecond)
 {
-    CFakeClient client;
-    ASSERT_TRUE(client.Copied());
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
-    SetSetupPath(dlg, client.Folder());
-
     DWORD dwStart = ::GetTickCount();
-    std::thread([&dlg] { dlg.StartLaunchTimer(); }).join();
+    std::thread([&dlg] { dlg.OnFinished(true); }).join();
     ASSERT_TRUE(window.WaitEnded(5000));
-    DWORD dwElapsed = ::GetTickCount() - dwStart;
     EXPECT_EQ(IDOK, window.Result());
-    EXPECT_GE(dwElapsed, 900u);
-    ASSERT_TRUE(WaitFor([&] { return !client.StartedIn().empty(); }));
-    EXPECT_EQ(client.Folder(), client.StartedIn()) << "started in the install folder";
-    EXPECT_TRUE(FindProcess(L"iKVLRemote.exe", client.Folder().c_str()));
+    EXPECT_GE(::GetTickCount() - dwStart, 900u);
 }
 
-TEST(InstallWiring, ConfirmedCloseAsksTheInstallToStop)
+// A server that takes the request and never answers: the session's
+// download blocks until the stop ends it.
+TEST(InstallWiring, ConfirmedCloseStopsTheSessionInItsDownload)
 {
-    CWindowUnderTest window;
-    ASSERT_TRUE(window.Opened());
-    window.EnterInstallingPage();
-    window.Click({510, 10});
-    HWND hBox = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
-    EXPECT_FALSE(window.Dlg().IsStopRequested());
-    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(window.WaitEnded(5000));
-    EXPECT_TRUE(window.Dlg().IsStopRequested());
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(window.Dlg().m_hStopEvent, 0));
+    WSADATA wsa;
+    ASSERT_EQ(0, ::WSAStartup(MAKEWORD(2, 2), &wsa));
+    SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int cbAddr = sizeof(addr);
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    ASSERT_EQ(0, ::listen(listener, 4));
+    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &cbAddr));
+    {
+        CWindowUnderTest window;
+        ASSERT_TRUE(window.Opened());
+        CTestSetupDlg& dlg = window.Dlg();
+        const std::wstring strUrl = L"http://127.0.0.1:" + std::to_wstring(ntohs(addr.sin_port)) + L"/EX3/";
+        dlg.RunOnUiThread([&] { dlg.m_settings.strBaseUrl = strUrl; });
+        window.Click({168, 168});
+        ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+        ::Sleep(300);
+
+        window.Click({510, 10});
+        HWND hBox = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+        EXPECT_FALSE(dlg.Outcome().bStopRequested);
+        ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(window.WaitEnded(5000)) << "the window waited for the blocked download";
+        const InstallOutcome outcome = dlg.Outcome();
+        EXPECT_TRUE(outcome.bStopRequested);
+        EXPECT_TRUE(outcome.bFinished);
+        EXPECT_FALSE(outcome.bSucceeded);
+    }
+    ::closesocket(listener);
+    ::WSACleanup();
 }

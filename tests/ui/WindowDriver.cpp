@@ -1,7 +1,6 @@
 #include "tests/ui/WindowDriver.h"
 
 #include "ui/UiMessages.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <objbase.h>
 
@@ -310,7 +309,7 @@ void CWindowUnderTest::EnterInstallingPage()
 
 LRESULT CWindowUnderTest::SendProgress(int nProgress)
 {
-    Probe(*m_pDlg).m_nProgress = nProgress;
+    m_pDlg->m_nProgress = nProgress;
     return ::SendMessageW(m_hWnd, WM_INSTALL_PROGRESS, 0, 0);
 }
 

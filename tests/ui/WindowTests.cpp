@@ -3,7 +3,6 @@
 #include "tests/ui/WindowDriver.h"
 #include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
-#include "tests/support/SetupEngineProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -209,7 +208,7 @@ TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
     EXPECT_TRUE(IsColor(shot.At(38, 300), kLowerGrey));
     EXPECT_TRUE(IsColor(shot.At(287, 322), kLowerGrey));
     EXPECT_GT(shot.CountDark({43, 303, 288, 322}), 80) << "disk-space line";
-    EXPECT_EQ(L"C:\\", std::wstring(Probe(window.Dlg()).m_szInstallRoot));
+    EXPECT_EQ(L"C:\\", std::wstring(window.Dlg().m_settings.location.szInstallRoot));
 
     // The licence line of the artwork is covered.
     for (POINT pt : {POINT{0, 329}, POINT{15, 342}, POINT{120, 344}, POINT{197, 353}})
@@ -282,7 +281,7 @@ TEST(Window, ProgressMessageTakesAnyParametersAndReturnsOne)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
-    Probe(window.Dlg()).m_nProgress = 42;
+    window.Dlg().m_nProgress = 42;
     EXPECT_EQ(1, ::SendMessageW(window.Hwnd(), WM_INSTALL_PROGRESS, 5, 7));
     EXPECT_EQ(L"42%", WindowText(::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL)));
 }
@@ -308,7 +307,7 @@ TEST(Window, MissingPageImageLeavesTheScreenAsItWas)
     EXPECT_FALSE(IsFillRed(after.At(60, kBarProbeY))) << "the bar of 12 percent stays";
 }
 
-TEST(Window, StatusLabelThroughTheNotifier)
+TEST(Window, StatusLabelThroughTheObserver)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
@@ -317,13 +316,12 @@ TEST(Window, StatusLabelThroughTheNotifier)
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
 
     // From a thread of its own, as the install run calls it.
-    std::thread([&dlg] { dlg.SetStatusText(L"正在下载 base.zip"); }).join();
+    std::thread([&dlg] { dlg.OnStatusText(L"正在下载 base.zip"); }).join();
     ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在下载 base.zip"; }));
     EXPECT_FALSE(::IsWindowVisible(hStatus)) << "a status text alone stays hidden";
 
-    std::thread([&dlg] { dlg.ShowError(L"下载base.zip失败"); }).join();
+    std::thread([&dlg] { dlg.OnErrorText(L"下载base.zip失败"); }).join();
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"下载base.zip失败"; }));
-    EXPECT_EQ(0, Probe(dlg).m_bConfirmClose);
     Screenshot shot = window.Capture();
     shot.Save(L"installing-error");
     EXPECT_GT(CountRed(shot, {34, 324, 494, 342}), 30);
@@ -331,7 +329,7 @@ TEST(Window, StatusLabelThroughTheNotifier)
     EXPECT_TRUE(IsColor(shot.At(492, 340), kWhite));
 
     // Once red, later texts are red too.
-    std::thread([&dlg] { dlg.SetStatusText(L"正在安装 base.zip"); }).join();
+    std::thread([&dlg] { dlg.OnStatusText(L"正在安装 base.zip"); }).join();
     ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装 base.zip"; }));
     EXPECT_GT(CountRed(window.Capture(), {34, 324, 494, 342}), 30);
 }
@@ -341,7 +339,7 @@ TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
-    window.Dlg().ShowErrorText(L"");
+    window.Dlg().OnErrorText(L"");
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) != FALSE; }));
     Screenshot shot = window.Capture();
     int nWhite = 0;
@@ -352,7 +350,7 @@ TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
     EXPECT_EQ(460 * 18, nWhite);
 }
 
-TEST(Window, NotifierNeverWaitsForTheWindowsThread)
+TEST(Window, ObserverNeverWaitsForTheWindowsThread)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
@@ -369,13 +367,11 @@ TEST(Window, NotifierNeverWaitsForTheWindowsThread)
         static DWORD WINAPI Run(LPVOID pParam)
         {
             CTestSetupDlg* pDlg = static_cast<CTestSetupDlg*>(pParam);
-            pDlg->SetStatusText(L"正在安装 a.zip");
-            pDlg->ShowErrorText(L"安装a.zip失败");
-            Probe(*pDlg).m_nProgress = 42;
-            pDlg->PostProgress();
-            Probe(*pDlg).m_nProgress = 100;
-            pDlg->UpdateProgressText();
-            pDlg->StartLaunchTimer();
+            pDlg->OnStatusText(L"正在安装 a.zip");
+            pDlg->OnErrorText(L"安装a.zip失败");
+            pDlg->OnProgress(42);
+            pDlg->OnProgress(100);
+            pDlg->OnFinished(true);
             return pDlg->PromptOwner() ? 0 : 1;
         }
     };
@@ -401,7 +397,7 @@ TEST(Window, LaunchTimerTicksOnceAfterASecond)
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
     DWORD dwStart = ::GetTickCount();
-    std::thread([&dlg] { dlg.StartLaunchTimer(); }).join();
+    std::thread([&dlg] { dlg.OnFinished(true); }).join();
     ASSERT_TRUE(WaitFor([&] { return dlg.m_nLaunchTimerTicks == 1; }, 3000));
     EXPECT_GE(::GetTickCount() - dwStart, 900u);
     ::Sleep(1500);
@@ -419,12 +415,11 @@ TEST(Window, DestroyReleasesImagesAndCutsOffTheInstallThreads)
         EXPECT_EQ(nullptr, pImage);
     EXPECT_EQ(nullptr, dlg.PromptOwner());
     EXPECT_EQ(nullptr, dlg.m_staticPercent.GetSafeHwnd());
-    // Late calls from an install thread find no window and do nothing.
+    // Late calls from a session's thread find no window and do nothing.
     std::thread([&dlg] {
-        dlg.ShowErrorText(L"x");
-        dlg.PostProgress();
-        dlg.UpdateProgressText();
-        dlg.StartLaunchTimer();
+        dlg.OnErrorText(L"x");
+        dlg.OnProgress(5);
+        dlg.OnFinished(true);
     }).join();
 }
 
@@ -603,7 +598,7 @@ TEST(Input, CloseAsksNothingOnTheReadyPageOrAfterAnError)
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     window.EnterInstallingPage();
-    std::thread([&window] { window.Dlg().ShowError(L"校验失败"); }).join();
+    std::thread([&window] { window.Dlg().OnErrorText(L"校验失败"); }).join();
     window.Click({510, 10});
     ASSERT_TRUE(window.WaitEnded(5000));
     EXPECT_EQ(IDCANCEL, window.Result());
