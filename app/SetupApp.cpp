@@ -100,6 +100,7 @@ public:
     void OnErrorText(const wchar_t*) override {}
     void OnStatusHidden() override {}
     void OnProgress(int) override {}
+    void OnPackageDownload(const PackageDownloadState&) override {}
     void OnFinished(bool) override {}
     HWND PromptOwner() const override { return nullptr; }
 };

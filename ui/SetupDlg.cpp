@@ -296,6 +296,10 @@ void CSetupDlg::OnProgress(int nPercent)
         ::PostMessageW(hWnd, WM_INSTALL_PROGRESS, 0, 0);
 }
 
+void CSetupDlg::OnPackageDownload(const PackageDownloadState&)
+{
+}
+
 void CSetupDlg::UpdateProgressText()
 {
     wchar_t szPercent[kPercentTextUnits];

@@ -48,6 +48,7 @@ public:
     void OnErrorText(const wchar_t* pszText) override;
     void OnStatusHidden() override;
     void OnProgress(int nPercent) override;
+    void OnPackageDownload(const PackageDownloadState& state) override;
     void OnFinished(bool bSucceeded) override;
     HWND PromptOwner() const override;
 

@@ -18,12 +18,14 @@ public:
     void OnErrorText(const wchar_t* pszText) override { m_vecErrors.push_back(pszText); }
     void OnStatusHidden() override { ++m_nHides; }
     void OnProgress(int nPercent) override { m_vecProgress.push_back(nPercent); }
+    void OnPackageDownload(const PackageDownloadState& state) override { m_vecDownloads.push_back(state); }
     void OnFinished(bool bSucceeded) override { m_nFinished = bSucceeded ? 1 : 0; }
     HWND PromptOwner() const override { return nullptr; }
 
     std::vector<std::wstring> m_vecErrors;
     std::vector<std::wstring> m_vecStatus;
     std::vector<int> m_vecProgress;
+    std::vector<PackageDownloadState> m_vecDownloads;
     int m_nHides = 0;
     // -1 until the session reports its end.
     int m_nFinished = -1;
