@@ -1,6 +1,7 @@
 #include "engine/BufferFile.h"
 #include "engine/FileVerify.h"
 #include "engine/InstallSession.h"
+#include "engine/PackageFile.h"
 #include "framework/SafeFile.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
@@ -51,6 +52,9 @@ DWORD InstallSession::InstallRun()
     if (!SecureRunFolders())
         return 1;
 
+    // Kept across the tries of one package: a try after a cut continues it.
+    PackageFile archive(m_bReleaseRequired,
+                        [this](uint64_t nHave, uint64_t nTotal) { ReportDownloadBytes(nHave, nTotal); });
     int nFailures = 0;
     for (int i = 0; i < nCount;) {
         if (StopRequested())
@@ -61,13 +65,16 @@ DWORD InstallSession::InstallRun()
             nFailures = 0;
             continue;
         }
-        const PackageTry result = TryPackage(entry.szName);
+        const PackageTry result = TryPackage(entry.szName, &archive);
         if (result.fault != PackageTry::kNone) {
             // A try the stop cut short is no failure of the package.
             if (StopRequested())
                 return 1;
-            if (ReportFailedTry(result, ++nFailures))
+            if (ReportFailedTry(result, ++nFailures)) {
+                // What a failed download left is of no use to the next run.
+                archive.Close(result.fault == PackageTry::kDownload);
                 return 1;
+            }
             continue;
         }
         ++i;
@@ -127,9 +134,9 @@ bool InstallSession::FetchUninstaller()
     }
 }
 
-// Fetches the package into the temp folder, unpacks it into the install
-// folder and deletes the archive.
-InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName)
+// Fetches the package into its temp file, or the rest of it after a cut,
+// unpacks it into the install folder and deletes the archive.
+InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName, PackageFile* pArchive)
 {
     PackageTry result;
     result.pszName = pszName;
@@ -138,35 +145,47 @@ InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName)
         m_pObserver->OnStatusText(szText);
 
     // A base URL or temp folder too long for the name fails the download
-    // like any other, without composing a cut path. The archive is held
-    // open from its creation to the end of its unpack, so that nobody can
-    // swap it meanwhile.
-    ScopedFile archive;
-    SaveResult saved = {SaveResult::kSaved, ERROR_SUCCESS};
+    // like any other, without composing a cut path.
     if (!FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), pszName) ||
-        !FormatPath(result.szArchive, L"%ls\\%ls", m_location.szTempPath, pszName) ||
-        !FetchIntoBuffer(result.szUrl, [&](const BodyView& body) {
-            LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%ld", result.szUrl,
-                      static_cast<long>(body.Size()));
-            saved = SaveBufferToFile(result.szArchive, body.Data(), body.Size(), &archive);
-            return true;
-        })) {
+        !FormatPath(result.szArchive, L"%ls\\%ls", m_location.szTempPath, pszName)) {
         result.fault = PackageTry::kDownload;
         return result;
     }
-    if (saved.outcome != SaveResult::kSaved) {
-        if (saved.outcome == SaveResult::kWriteFailed)
-            LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive,
-                     static_cast<int>(saved.dwError));
+    // Held open from its creation to the end of its unpack, so that nobody
+    // can swap it meanwhile.
+    if (!pArchive->IsOpen()) {
+        result.dwError = pArchive->Create(result.szArchive);
+        if (result.dwError != ERROR_SUCCESS) {
+            result.fault = PackageTry::kSave;
+            return result;
+        }
+    }
+
+    m_download = PackageDownloadState();
+    m_download.strName = pszName;
+    m_bDownloadBegun = false;
+    const bool bFetched = FetchPackage(result.szUrl, pArchive, &result.dwError);
+    m_download.bEnded = true;
+    if (m_pObserver)
+        m_pObserver->OnPackageDownload(m_download);
+    if (result.dwError != ERROR_SUCCESS) {
+        LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive, static_cast<int>(result.dwError));
+        pArchive->Close(true);
         result.fault = PackageTry::kSave;
-        result.dwError = saved.dwError;
         return result;
     }
-    if (!UnZip(result.szArchive, m_location.szSetupPath, archive.Get())) {
+    if (!bFetched) {
+        result.fault = PackageTry::kDownload;
+        return result;
+    }
+    LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%llu", result.szUrl,
+              static_cast<unsigned long long>(pArchive->Size()));
+
+    // The next try fetches it again, whether this unpack got far or not.
+    const bool bUnpacked = UnZip(result.szArchive, m_location.szSetupPath, pArchive->Handle()) != FALSE;
+    pArchive->Close(bUnpacked);
+    if (!bUnpacked)
         result.fault = PackageTry::kUnpack;
-        return result;
-    }
-    DeleteOnClose(archive.Get());
     return result;
 }
 

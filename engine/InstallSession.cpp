@@ -2,6 +2,7 @@
 
 #include "engine/BaseUrl.h"
 #include "log/Log.h"
+#include "engine/PackageFile.h"
 #include "net/HttpDownload.h"
 
 #include <cstring>
@@ -19,6 +20,9 @@ public:
 
 CSilentProxyAuthUi g_silentProxyUi;
 
+// A package download is reported at most this often.
+constexpr DWORD kDownloadReportMs = 250;
+
 }  // namespace
 
 InstallSettings ProgramInstallSettings(const InstallLocation& location, std::set<int> setPackageGroups, bool bSilent)
@@ -26,6 +30,7 @@ InstallSettings ProgramInstallSettings(const InstallLocation& location, std::set
     InstallSettings settings;
     settings.location = location;
     settings.strBaseUrl = g_strBaseUrl;
+    settings.vecMirrorHosts = BuildMirrorHosts();
     settings.setPackageGroups = std::move(setPackageGroups);
     settings.bReleaseRequired = LoadReleaseKey(&settings.releaseKey);
     settings.bSilent = bSilent;
@@ -37,6 +42,7 @@ InstallSettings ProgramInstallSettings(const InstallLocation& location, std::set
 InstallSession::InstallSession(InstallSettings settings, IInstallObserver* pObserver)
     : m_location(settings.location),
       m_strBaseUrl(std::move(settings.strBaseUrl)),
+      m_vecMirrorHosts(std::move(settings.vecMirrorHosts)),
       m_setPackageGroups(std::move(settings.setPackageGroups)),
       m_bReleaseRequired(settings.bReleaseRequired),
       m_releaseKey(settings.releaseKey),
@@ -132,18 +138,90 @@ bool InstallSession::FetchServerList(const wchar_t* pszUrl, int32_t* pnSize, std
 // that stops at the first zero instead.
 bool InstallSession::FetchBody(const wchar_t* pszUrl, int32_t nMaxBody, const BodyUse& use)
 {
-    DiscardBufferPages();
-    m_nDownloadSize = 0;
-    const HWND hWndPromptOwner = m_pObserver ? m_pObserver->PromptOwner() : nullptr;
-    const bool bFetched = HttpDownload(pszUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity,
-                                       m_szProxyUser, m_szProxyPassword, hWndPromptOwner, nMaxBody,
-                                       m_runStop.Get()) != 0;
-    if (m_pDownloadBuffer && m_nDownloadSize < m_nDownloadCapacity) {
-        const int32_t cbRoom = m_nDownloadCapacity - m_nDownloadSize;
-        std::memset(m_pDownloadBuffer + m_nDownloadSize, 0,
-                    static_cast<size_t>(kDownloadTerminatorBytes < cbRoom ? kDownloadTerminatorBytes : cbRoom));
+    return FromEachHost(pszUrl, [&](const wchar_t* pszHostUrl) {
+        DiscardBufferPages();
+        m_nDownloadSize = 0;
+        const HWND hWndPromptOwner = m_pObserver ? m_pObserver->PromptOwner() : nullptr;
+        const bool bFetched = HttpDownload(pszHostUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity,
+                                           m_szProxyUser, m_szProxyPassword, hWndPromptOwner, nMaxBody,
+                                           m_runStop.Get()) != 0;
+        if (m_pDownloadBuffer && m_nDownloadSize < m_nDownloadCapacity) {
+            const int32_t cbRoom = m_nDownloadCapacity - m_nDownloadSize;
+            std::memset(m_pDownloadBuffer + m_nDownloadSize, 0,
+                        static_cast<size_t>(kDownloadTerminatorBytes < cbRoom ? kDownloadTerminatorBytes : cbRoom));
+        }
+        return bFetched && use(BodyView(m_pDownloadBuffer, m_nDownloadSize)) ? HostTry::Served : HostTry::Failed;
+    });
+}
+
+bool InstallSession::FromEachHost(const wchar_t* pszUrl, const std::function<HostTry(const wchar_t*)>& fetch)
+{
+    std::wstring strUrl = pszUrl;
+    for (size_t nMirror = 0;; ++nMirror) {
+        const HostTry result = fetch(strUrl.c_str());
+        if (result == HostTry::Served && !m_vecMirrorHosts.empty())
+            LogNormal(L"[CSetupDlg::Execute] %ls served by %ls", pszUrl, HostOfUrl(strUrl).c_str());
+        if (result != HostTry::Failed || nMirror == m_vecMirrorHosts.size() || StopRequested())
+            return result == HostTry::Served;
+        strUrl = UrlOnHost(pszUrl, m_vecMirrorHosts[nMirror]);
+        if (strUrl.empty())
+            return false;
+        LogNormal(L"[CSetupDlg::Execute] %ls failed, trying %ls", pszUrl, strUrl.c_str());
     }
-    return bFetched && use(BodyView(m_pDownloadBuffer, m_nDownloadSize));
+}
+
+bool InstallSession::FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, DWORD* pdwError)
+{
+    *pdwError = ERROR_SUCCESS;
+    DownloadRequest request;
+    request.szProxyUser = m_szProxyUser;
+    request.szProxyPassword = m_szProxyPassword;
+    request.hWndOwner = m_pObserver ? m_pObserver->PromptOwner() : nullptr;
+    request.hStop = m_runStop.Get();
+    // The size check comes first: a longer body is not read to its end.
+    const ReleaseFile* pListed = m_bReleaseRequired ? ListedFile(pszUrl) : nullptr;
+    if (m_bReleaseRequired && !pListed)
+        return false;
+    if (pListed)
+        request.nMaxBody = pListed->nSize;
+
+    return FromEachHost(pszUrl, [&](const wchar_t* pszHostUrl) {
+        request.lpUrl = pszHostUrl;
+        request.nResumeFrom = pArchive->Size();
+        request.strValidator = pArchive->m_strValidator;
+        const bool bFetched = HttpDownloadTo(request, pArchive, &pArchive->m_strValidator) != 0;
+        // What came stays in the file for the next try to continue.
+        if (!pArchive->Flush(pdwError))
+            return HostTry::GiveUp;
+        if (!bFetched)
+            return HostTry::Failed;
+        Sha256Digest digest = {};
+        if (pListed && !MatchesListed(pArchive->Size(), pArchive->Digest(&digest) ? &digest : nullptr, *pListed,
+                                      pszHostUrl)) {
+            // Not the release's file: the next try starts it again.
+            pArchive->Close(true);
+            return HostTry::GiveUp;
+        }
+        return HostTry::Served;
+    });
+}
+
+void InstallSession::ReportDownloadBytes(uint64_t nHave, uint64_t nTotal)
+{
+    const DWORD dwNow = ::GetTickCount();
+    const bool bFirst = !m_bDownloadBegun;
+    if (bFirst) {
+        m_bDownloadBegun = true;
+        m_dwDownloadStart = dwNow;
+        m_download.nResumedFrom = nHave;
+    }
+    m_download.nReceived = nHave;
+    m_download.nTotal = nTotal;
+    m_download.dwElapsedMs = dwNow - m_dwDownloadStart;
+    if (!m_pObserver || (!bFirst && dwNow - m_dwDownloadReported < kDownloadReportMs))
+        return;
+    m_dwDownloadReported = dwNow;
+    m_pObserver->OnPackageDownload(m_download);
 }
 
 // The previous body is no longer needed: its pages go back to the system

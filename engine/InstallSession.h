@@ -31,6 +31,9 @@ struct InstallSettings {
     InstallLocation location = {};
     // Every server file is this followed by its name.
     std::wstring strBaseUrl;
+    // Hosts that serve the same files at the same path, tried in order when
+    // the base URL's host fails a file.
+    std::vector<std::wstring> vecMirrorHosts;
     // The package groups this machine installs (PackageGroupsFor).
     std::set<int> setPackageGroups;
     // With a key every attempt needs a release it signed.
@@ -50,6 +53,8 @@ InstallSettings ProgramInstallSettings(const InstallLocation& location, std::set
 // A fetched body, lent to the code that fetched it for as long as that
 // code runs: it cannot be copied or kept, and the next fetch reuses its
 // bytes.
+class PackageFile;
+
 class BodyView {
 public:
     BodyView(const uint8_t* pData, int32_t nSize) : m_pData(pData), m_nSize(nSize) {}
@@ -122,7 +127,7 @@ private:
 
     // One try of one package: what failed, and what the failure texts name.
     struct PackageTry;
-    PackageTry TryPackage(const wchar_t* pszName);
+    PackageTry TryPackage(const wchar_t* pszName, PackageFile* pArchive);
     // Logs a failed try and, on the last one, shows the package's error.
     // Returns true when that was the last try.
     bool ReportFailedTry(const PackageTry& result, int nFailures);
@@ -136,6 +141,20 @@ private:
     bool StopRequested() const;
     void ShowError(const wchar_t* pszText);
     void ReportProgress(int nPercent);
+
+    // How one host's try at a file ended.
+    enum class HostTry { Served, Failed, GiveUp };
+    // Tries the file on the base URL's host, then on each mirror in order,
+    // until one serves it; logs which did when there are mirrors.
+    bool FromEachHost(const wchar_t* pszUrl, const std::function<HostTry(const wchar_t* pszHostUrl)>& fetch);
+    // Downloads a package into its file, or the rest of it after a cut; in
+    // a signed release checks the whole file against the release. False
+    // when it failed; *pdwError is the system's code when the file could
+    // not be written.
+    bool FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, DWORD* pdwError);
+    // The package download in progress, reported at most four times a
+    // second.
+    void ReportDownloadBytes(uint64_t nHave, uint64_t nTotal);
 
     using BodyUse = std::function<bool(const BodyView& body)>;
     // Downloads a server file into the download buffer, from its start, and
@@ -154,8 +173,10 @@ private:
     bool FetchRelease();
     // The release's entry for the file a URL names; null, logged, if none.
     const ReleaseFile* ListedFile(const wchar_t* pszUrl) const;
-    // Whether the body is exactly that file; logs the mismatch.
-    bool MatchesListed(const BodyView& body, const ReleaseFile& file, const wchar_t* pszUrl) const;
+    // Whether a file of that size and digest (null: none could be made) is
+    // exactly the listed one; logs the mismatch.
+    bool MatchesListed(uint64_t nSize, const Sha256Digest* pDigest, const ReleaseFile& file,
+                       const wchar_t* pszUrl) const;
     // After a success: the serial, so that an older release is refused.
     void RecordReleaseSerial();
     // Gives the pages of the buffer's contents back to the system.
@@ -163,6 +184,7 @@ private:
 
     const InstallLocation m_location;
     const std::wstring m_strBaseUrl;
+    const std::vector<std::wstring> m_vecMirrorHosts;
     const std::set<int> m_setPackageGroups;
     const bool m_bReleaseRequired;
     const ReleaseKey m_releaseKey;
@@ -181,6 +203,13 @@ private:
 
     std::vector<PackageEntry> m_vecPackages;
     Release m_release;  // of the current attempt
+
+    // The package download in progress, as last reported; the install
+    // run's thread only.
+    PackageDownloadState m_download;
+    bool m_bDownloadBegun = false;
+    DWORD m_dwDownloadStart = 0;
+    DWORD m_dwDownloadReported = 0;
 
     // The user's stop, kept for the attempt loop; the run's event ends the
     // download in progress, set by the user's stop and by the attempt loop

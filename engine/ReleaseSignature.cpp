@@ -114,6 +114,46 @@ bool Sha256Of(const uint8_t* pData, size_t cbData, Sha256Digest* pDigest)
     return true;
 }
 
+Sha256Stream::Sha256Stream()
+{
+    ScopedAlgorithm algorithm;
+    NTSTATUS status = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM, &algorithm);
+    BCRYPT_HASH_HANDLE hHash = nullptr;
+    if (Succeeded(status))
+        status = ::BCryptCreateHash(algorithm.Get(), &hHash, nullptr, 0, nullptr, 0, 0);
+    if (!Succeeded(status)) {
+        LogError(L"[CSetupDlg::CheckRelease] SHA-256 failed status=0x%08lx", static_cast<unsigned long>(status));
+        return;
+    }
+    m_hAlgorithm = algorithm.Release();
+    m_hHash = hHash;
+}
+
+Sha256Stream::~Sha256Stream()
+{
+    if (m_hHash)
+        ::BCryptDestroyHash(m_hHash);
+    if (m_hAlgorithm)
+        ::BCryptCloseAlgorithmProvider(m_hAlgorithm, 0);
+}
+
+bool Sha256Stream::Add(const uint8_t* pData, size_t cbData)
+{
+    m_bFailed = m_bFailed || !m_hHash ||
+                !Succeeded(::BCryptHashData(m_hHash, const_cast<PUCHAR>(pData), static_cast<ULONG>(cbData), 0));
+    return !m_bFailed;
+}
+
+bool Sha256Stream::Finish(Sha256Digest* pDigest)
+{
+    if (m_bFailed || !m_hHash)
+        return false;
+    const NTSTATUS status = ::BCryptFinishHash(m_hHash, pDigest->data(), static_cast<ULONG>(pDigest->size()), 0);
+    // A finished hash takes nothing more.
+    m_bFailed = true;
+    return Succeeded(status);
+}
+
 bool VerifyReleaseSignature(const ReleaseKey& key, const uint8_t* pText, size_t cbText, const uint8_t* pSignature,
                             size_t cbSignature, LONG* plStatus)
 {

@@ -26,23 +26,25 @@ bool InstallSession::FetchIntoBuffer(const wchar_t* pszUrl, const BodyUse& use)
         return false;
     // A body that is not the release's is never handed on.
     return FetchBody(pszUrl, static_cast<int32_t>(pListed->nSize), [&](const BodyView& body) {
-        return MatchesListed(body, *pListed, pszUrl) && use(body);
+        Sha256Digest digest = {};
+        const bool bHashed = Sha256Of(body.Data(), static_cast<size_t>(body.Size()), &digest);
+        return MatchesListed(static_cast<uint64_t>(body.Size()), bHashed ? &digest : nullptr, *pListed, pszUrl) &&
+               use(body);
     });
 }
 
-bool InstallSession::MatchesListed(const BodyView& body, const ReleaseFile& file, const wchar_t* pszUrl) const
+bool InstallSession::MatchesListed(uint64_t nSize, const Sha256Digest* pDigest, const ReleaseFile& file,
+                                   const wchar_t* pszUrl) const
 {
-    const uint8_t* pBody = body.Data();
-    const int32_t nSize = body.Size();
-    if (static_cast<uint32_t>(nSize) != file.nSize) {
-        LogError(L"[CSetupDlg::CheckRelease] %ls is %ld bytes, the release says %lu", pszUrl, static_cast<long>(nSize),
-                 static_cast<unsigned long>(file.nSize));
+    if (nSize != file.nSize) {
+        LogError(L"[CSetupDlg::CheckRelease] %ls is %llu bytes, the release says %lu", pszUrl,
+                 static_cast<unsigned long long>(nSize), static_cast<unsigned long>(file.nSize));
         return false;
     }
-    Sha256Digest digest = {};
-    if (!Sha256Of(pBody, static_cast<size_t>(nSize), &digest))
+    // Without a digest the hash could not be made, which was logged.
+    if (!pDigest)
         return false;
-    if (digest != file.sha256) {
+    if (*pDigest != file.sha256) {
         LogError(L"[CSetupDlg::CheckRelease] %ls differs from the release: SHA-256 mismatch", pszUrl);
         return false;
     }

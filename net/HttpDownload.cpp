@@ -4,6 +4,7 @@
 #include "log/Log.h"
 #include "net/DownloadBuffer.h"
 #include "net/ProxyAuthUi.h"
+#include "net/RangeRequest.h"
 
 #include <wininet.h>
 
@@ -139,8 +140,8 @@ Outcome AwaitCall(BOOL bDone, RequestContext* pContext, HANDLE hStop, DWORD* pdw
 // sent. Windows hands the Internet handle's time-outs down to its requests;
 // Wine does not, and a server that accepts and never answers would then
 // block the download for good. On Failed *pdwError is the platform error.
-Outcome OpenUrl(HINTERNET hInternet, const wchar_t* lpUrl, RequestContext* pContext, HANDLE hStop,
-                ScopedInternet* phConnect, ScopedInternet* phRequest, DWORD* pdwError)
+Outcome OpenUrl(HINTERNET hInternet, const wchar_t* lpUrl, const std::wstring& strHeaders, RequestContext* pContext,
+                HANDLE hStop, ScopedInternet* phConnect, ScopedInternet* phRequest, DWORD* pdwError)
 {
     // Zero-length fields with null pointers make the cracker point into lpUrl.
     URL_COMPONENTSW parts = {};
@@ -182,6 +183,14 @@ Outcome OpenUrl(HINTERNET hInternet, const wchar_t* lpUrl, RequestContext* pCont
         return Outcome::Failed;
     }
     SetTimeouts(phRequest->Get());
+    // Added to the request, so that a send again after a proxy demand keeps
+    // them.
+    if (!strHeaders.empty() &&
+        !::HttpAddRequestHeadersW(phRequest->Get(), strHeaders.c_str(), static_cast<DWORD>(strHeaders.size()),
+                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+        *pdwError = ::GetLastError();
+        return Outcome::Failed;
+    }
     return AwaitCall(::HttpSendRequestW(phRequest->Get(), nullptr, 0, nullptr, 0), pContext, hStop, pdwError);
 }
 
@@ -227,7 +236,7 @@ ProxyAuth AnswerProxyChallenge(HINTERNET hRequest, RequestContext* pContext, HAN
     wchar_t szStatus[32];
     if (!QueryStatus(hRequest, szStatus))
         return ProxyAuth::QueryFailed;
-    if (_wcsicmp(szStatus, L"200") != 0) {
+    if (_wcsicmp(szStatus, L"200") != 0 && _wcsicmp(szStatus, L"206") != 0) {
         GetProxyAuthUi().ShowCredentialsRefused(hWndOwner);
         LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and password failed");
         return ProxyAuth::Refused;
@@ -273,31 +282,45 @@ Outcome ReadChunk(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, DW
     }
 }
 
-// Appends the whole body; Failed after logging the failure.
-Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, uint8_t** ppBuffer, int32_t* pnSize,
-                 int32_t* pnCapacity, int32_t nMaxBody)
+// A header of the answer as text; empty when it has none.
+std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
+{
+    wchar_t szValue[256] = {};
+    DWORD cbValue = sizeof(szValue) - sizeof(wchar_t);
+    return ::HttpQueryInfoW(hRequest, dwInfo, szValue, &cbValue, nullptr) ? szValue : L"";
+}
+
+// Hands the whole body to the sink; Failed after logging the failure.
+// nStart is where the body begins in the file, nMaxBody (kAnyFileSize: no
+// limit) the most the whole file may hold.
+Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, IBodySink* pSink, uint64_t nStart,
+                 uint64_t nMaxBody)
 {
     // WinINet reports a connection closed early as the end of the body: only
     // the announced length tells a cut body from a whole one.
     wchar_t szLength[32];
     uint64_t nLength = 0;
     bool bKnownLength = QueryContentLength(hRequest, szLength, &nLength);
-    DWORD dwReceived = 0;
-    const bool bLimited = nMaxBody != kAnyBodySize;
-    if (bLimited && bKnownLength && nLength > static_cast<uint64_t>(nMaxBody)) {
-        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%ls max=%ld",
-                 szLength, static_cast<long>(nMaxBody));
+    const bool bLimited = nMaxBody != kAnyFileSize;
+    // What the file may still take from this body.
+    const uint64_t nRoom = bLimited ? (nMaxBody > nStart ? nMaxBody - nStart : 0) : UINT64_MAX;
+    if (bLimited && bKnownLength && nLength > nRoom) {
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%ls max=%llu",
+                 szLength, static_cast<unsigned long long>(nMaxBody));
         return Outcome::Failed;
     }
+    if (!pSink->Begin(nStart, bKnownLength ? nStart + nLength : 0))
+        return Outcome::Failed;
 
+    uint64_t nReceived = 0;
     for (DWORD nChunk = 1;; ++nChunk) {
         if (nChunk % kChunksPerStopCheck == 0 && IsStopped(hStop))
             return Outcome::Stopped;
         DWORD dwRecv = 0;
         // A limited read asks for one byte past the limit at most.
         DWORD cbAsk = kChunkSize;
-        if (bLimited && static_cast<uint64_t>(nMaxBody) + 1 - dwReceived < cbAsk)
-            cbAsk = static_cast<DWORD>(static_cast<uint64_t>(nMaxBody) + 1 - dwReceived);
+        if (bLimited && nRoom - nReceived < cbAsk)
+            cbAsk = static_cast<DWORD>(nRoom - nReceived + 1);
         DWORD dwError = 0;
         switch (ReadChunk(hRequest, pContext, hStop, cbAsk, &dwRecv, &dwError)) {
         case Outcome::Succeeded:
@@ -314,37 +337,28 @@ Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, uin
             return Outcome::Failed;
         }
         if (dwRecv == 0) {
-            if (bKnownLength && dwReceived != nLength) {
-                LogError(L"[HttpDownload  InternetReadFile]  body incomplete received=%lu Content-Length=%ls",
-                         dwReceived, szLength);
+            if (bKnownLength && nReceived != nLength) {
+                LogError(L"[HttpDownload  InternetReadFile]  body incomplete received=%llu Content-Length=%ls",
+                         static_cast<unsigned long long>(nReceived), szLength);
                 return Outcome::Failed;
             }
             return Outcome::Succeeded;
         }
-        switch (AppendChunk(ppBuffer, pnSize, pnCapacity, pContext->chunk, dwRecv)) {
-        case AppendResult::Appended:
-            dwReceived += dwRecv;
-            if (bLimited && dwReceived > static_cast<DWORD>(nMaxBody)) {
-                LogError(L"[HttpDownload  InternetReadFile]  body too large received=%lu max=%ld", dwReceived,
-                         static_cast<long>(nMaxBody));
-                return Outcome::Failed;
-            }
-            break;
-        case AppendResult::TooLarge:
-            LogError(L"[HttpDownload  InternetReadFile]  size too large size=%ld dwRecv=%lu", static_cast<long>(*pnSize),
-                     dwRecv);
-            return Outcome::Failed;
-        case AppendResult::NoMemory:
-            LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
+        nReceived += dwRecv;
+        if (bLimited && nReceived > nRoom) {
+            LogError(L"[HttpDownload  InternetReadFile]  body too large received=%llu max=%llu",
+                     static_cast<unsigned long long>(nStart + nReceived), static_cast<unsigned long long>(nMaxBody));
             return Outcome::Failed;
         }
+        if (!pSink->Write(pContext->chunk, dwRecv))
+            return Outcome::Failed;
     }
 }
 
 // The download after the checks of its arguments.
-Outcome Fetch(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity, wchar_t* szProxyUser,
-              wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody, HANDLE hStop)
+Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* pstrValidator)
 {
+    const HANDLE hStop = request.hStop;
     if (IsStopped(hStop))
         return Outcome::Stopped;
 
@@ -370,14 +384,17 @@ Outcome Fetch(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t
         return Outcome::Failed;
     }
 
+    // Only a file whose first answer named a validator is continued.
+    const uint64_t nFrom = request.strValidator.empty() ? 0 : request.nResumeFrom;
     ScopedInternet hConnect;
     ScopedInternet hRequest;
     DWORD dwError = 0;
-    switch (OpenUrl(hInternet.Get(), lpUrl, pContext.get(), hStop, &hConnect, &hRequest, &dwError)) {
+    switch (OpenUrl(hInternet.Get(), request.lpUrl, nFrom ? RangeHeaders(nFrom, request.strValidator) : L"",
+                    pContext.get(), hStop, &hConnect, &hRequest, &dwError)) {
     case Outcome::Succeeded:
         break;
     case Outcome::Failed:
-        LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%ls", dwError, lpUrl);
+        LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%ls", dwError, request.lpUrl);
         return Outcome::Failed;
     case Outcome::Stopped:
         return Outcome::Stopped;
@@ -388,13 +405,11 @@ Outcome Fetch(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t
         LogStatusFailure();
         return Outcome::Failed;
     }
-    if (_wcsicmp(szStatus, L"200") != 0) {
-        if (_wcsicmp(szStatus, L"407") != 0) {
-            LogStatusFailure();
-            return Outcome::Failed;
-        }
-        switch (AnswerProxyChallenge(hRequest.Get(), pContext.get(), hStop, szProxyUser, szProxyPassword, hWndOwner)) {
+    if (_wcsicmp(szStatus, L"407") == 0) {
+        switch (AnswerProxyChallenge(hRequest.Get(), pContext.get(), hStop, request.szProxyUser,
+                                     request.szProxyPassword, request.hWndOwner)) {
         case ProxyAuth::Accepted:
+            QueryStatus(hRequest.Get(), szStatus);
             break;
         case ProxyAuth::QueryFailed:
             LogStatusFailure();
@@ -406,33 +421,93 @@ Outcome Fetch(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t
             return Outcome::Stopped;
         }
     }
-
-    return ReadBody(hRequest.Get(), pContext.get(), hStop, ppBuffer, pnSize, pnCapacity, nMaxBody);
+    // Any status but 200, and 206 where a range was asked for, fails.
+    const int nStatus = _wcsicmp(szStatus, L"200") == 0 ? 200 : _wcsicmp(szStatus, L"206") == 0 ? 206 : 0;
+    if (!nStatus || (nStatus == 206 && !nFrom)) {
+        LogStatusFailure();
+        return Outcome::Failed;
+    }
+    const std::wstring strContentRange = QueryHeader(hRequest.Get(), HTTP_QUERY_CONTENT_RANGE);
+    uint64_t nTotal = 0;
+    const RangeAnswer answer = JudgeRangeAnswer(nFrom, nStatus, strContentRange, &nTotal);
+    if (answer == RangeAnswer::Refused) {
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_RANGE]]  not the rest from %llu: %ls",
+                 static_cast<unsigned long long>(nFrom), strContentRange.c_str());
+        return Outcome::Failed;
+    }
+    if (pstrValidator)
+        *pstrValidator = ResumeValidator(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
+                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
+    return ReadBody(hRequest.Get(), pContext.get(), hStop, pSink, answer == RangeAnswer::Continue ? nFrom : 0,
+                    request.nMaxBody);
 }
+
+// The body appended to the caller's growing buffer.
+class CBufferSink : public IBodySink {
+public:
+    CBufferSink(uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity)
+        : m_ppBuffer(ppBuffer), m_pnSize(pnSize), m_pnCapacity(pnCapacity)
+    {
+    }
+    bool Begin(uint64_t, uint64_t) override { return true; }
+    bool Write(const uint8_t* pData, DWORD cbData) override
+    {
+        switch (AppendChunk(m_ppBuffer, m_pnSize, m_pnCapacity, pData, cbData)) {
+        case AppendResult::Appended:
+            return true;
+        case AppendResult::TooLarge:
+            LogError(L"[HttpDownload  InternetReadFile]  size too large size=%ld dwRecv=%lu",
+                     static_cast<long>(*m_pnSize), cbData);
+            return false;
+        case AppendResult::NoMemory:
+            LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
+            return false;
+        }
+        return false;
+    }
+
+private:
+    uint8_t** m_ppBuffer;
+    int32_t* m_pnSize;
+    int32_t* m_pnCapacity;
+};
 
 }  // namespace
 
-int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity, wchar_t* szProxyUser,
-                 wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody, HANDLE hStop)
+int HttpDownloadTo(const DownloadRequest& request, IBodySink* pSink, std::wstring* pstrValidator)
 {
     HTTP_VERSION_INFO version = {1, 1};
     if (!::InternetSetOptionExW(nullptr, INTERNET_OPTION_HTTP_VERSION, &version, sizeof(version), 0)) {
         LogError(L"[HttpDownload  InternetSetOptionEx]  error=%lu", ::GetLastError());
         return 0;
     }
-    if (!lpUrl) {
+    if (!request.lpUrl) {
         LogError(L"[HttpDownload  lpUrl]  lpUrl is null");
         return 0;
     }
 
-    switch (Fetch(lpUrl, ppBuffer, pnSize, pnCapacity, szProxyUser, szProxyPassword, hWndOwner, nMaxBody, hStop)) {
+    switch (Fetch(request, pSink, pstrValidator)) {
     case Outcome::Succeeded:
         return 1;
     case Outcome::Failed:
         break;
     case Outcome::Stopped:
-        LogError(L"[HttpDownload] stopped lpUrl=%ls", lpUrl);
+        LogError(L"[HttpDownload] stopped lpUrl=%ls", request.lpUrl);
         break;
     }
     return 0;
+}
+
+int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity, wchar_t* szProxyUser,
+                 wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody, HANDLE hStop)
+{
+    DownloadRequest request;
+    request.lpUrl = lpUrl;
+    request.szProxyUser = szProxyUser;
+    request.szProxyPassword = szProxyPassword;
+    request.hWndOwner = hWndOwner;
+    request.nMaxBody = nMaxBody == kAnyBodySize ? kAnyFileSize : static_cast<uint64_t>(nMaxBody);
+    request.hStop = hStop;
+    CBufferSink sink(ppBuffer, pnSize, pnCapacity);
+    return HttpDownloadTo(request, &sink, nullptr);
 }

@@ -1,0 +1,117 @@
+#include "engine/PackageFile.h"
+
+#include "framework/SafeFile.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Bytes gathered before one write: few calls, little memory.
+constexpr DWORD kPendingBytes = 256 * 1024;
+
+// Writes the whole block; false on a failed write, with the system's error
+// code. A write may succeed short of the block (a disk that fills up): the
+// rest is written again, so that the failing call reports why.
+bool WriteAll(HANDLE hFile, const uint8_t* pData, DWORD cbData)
+{
+    while (cbData > 0) {
+        DWORD dwWritten = 0;
+        if (!::WriteFile(hFile, pData, cbData, &dwWritten, nullptr))
+            return false;
+        if (dwWritten == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        pData += dwWritten;
+        cbData -= dwWritten;
+    }
+    return true;
+}
+
+}  // namespace
+
+PackageFile::PackageFile(bool bHash, Progress progress) : m_bHash(bHash), m_progress(std::move(progress)) {}
+
+PackageFile::~PackageFile() = default;
+
+DWORD PackageFile::Create(const wchar_t* pszPath)
+{
+    Close(false);
+    m_pending.reset(new (std::nothrow) uint8_t[kPendingBytes]);
+    if (!m_pending)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    // Shared with readers only: nobody changes or deletes it meanwhile.
+    m_file.Reset(CreateFreshFile(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ));
+    return m_file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+bool PackageFile::Begin(uint64_t nStart, uint64_t nTotal)
+{
+    if (!m_file || nStart != (nStart ? m_nSize : 0))
+        return false;
+    m_nTotal = nTotal;
+    if (nStart == 0) {
+        // The whole file comes (again): what it held goes.
+        m_cbPending = 0;
+        m_nSize = 0;
+        m_dwWriteError = ERROR_SUCCESS;
+        LARGE_INTEGER zero = {};
+        if (!::SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(m_file.Get()))
+            return false;
+        m_hash.reset(m_bHash ? new (std::nothrow) Sha256Stream : nullptr);
+    }
+    if (m_progress)
+        m_progress(m_nSize, m_nTotal);
+    return true;
+}
+
+bool PackageFile::Write(const uint8_t* pData, DWORD cbData)
+{
+    if (m_hash)
+        m_hash->Add(pData, cbData);
+    while (cbData > 0) {
+        const DWORD cbTake = cbData < kPendingBytes - m_cbPending ? cbData : kPendingBytes - m_cbPending;
+        std::memcpy(m_pending.get() + m_cbPending, pData, cbTake);
+        m_cbPending += cbTake;
+        pData += cbTake;
+        cbData -= cbTake;
+        DWORD dwError = ERROR_SUCCESS;
+        if (m_cbPending == kPendingBytes && !Flush(&dwError))
+            return false;
+    }
+    if (m_progress)
+        m_progress(m_nSize + m_cbPending, m_nTotal);
+    return true;
+}
+
+bool PackageFile::Flush(DWORD* pdwError)
+{
+    if (m_dwWriteError == ERROR_SUCCESS && m_cbPending > 0) {
+        if (WriteAll(m_file.Get(), m_pending.get(), m_cbPending))
+            m_nSize += m_cbPending;
+        else
+            m_dwWriteError = ::GetLastError();
+        m_cbPending = 0;
+    }
+    *pdwError = m_dwWriteError;
+    return m_dwWriteError == ERROR_SUCCESS;
+}
+
+bool PackageFile::Digest(Sha256Digest* pDigest)
+{
+    return m_hash && m_dwWriteError == ERROR_SUCCESS && m_cbPending == 0 && m_hash->Finish(pDigest);
+}
+
+void PackageFile::Close(bool bDelete)
+{
+    if (m_file && bDelete)
+        DeleteOnClose(m_file.Get());
+    m_file.Reset();
+    m_strValidator.clear();
+    m_cbPending = 0;
+    m_nSize = 0;
+    m_nTotal = 0;
+    m_dwWriteError = ERROR_SUCCESS;
+    m_hash.reset();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "engine/ReleaseFormat.h"
+#include "engine/ReleaseSignature.h"
+#include "framework/ScopedHandle.h"
+#include "net/HttpDownload.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+// A package's temp file as it downloads: written piece by piece, so that
+// memory does not grow with the package, and kept across the tries of one
+// package, so that a try after a cut continues from what it holds. Counted,
+// and hashed when a release lists the package, as it grows.
+class PackageFile : public IBodySink {
+public:
+    // Told the bytes the file holds and its whole size (0: unknown) as
+    // they come.
+    using Progress = std::function<void(uint64_t nHave, uint64_t nTotal)>;
+
+    PackageFile(bool bHash, Progress progress);
+    ~PackageFile() override;
+    PackageFile(const PackageFile&) = delete;
+    PackageFile& operator=(const PackageFile&) = delete;
+
+    // Makes the file new at the path (CreateFreshFile: whatever holds the
+    // name is replaced, never written through); ERROR_SUCCESS or the
+    // system's code.
+    DWORD Create(const wchar_t* pszPath);
+    bool IsOpen() const { return static_cast<bool>(m_file); }
+    HANDLE Handle() const { return m_file.Get(); }
+    // Bytes in the file, once Flush has run.
+    uint64_t Size() const { return m_nSize; }
+    // The validator of the answer that began the file (net/RangeRequest.h).
+    std::wstring m_strValidator;
+
+    bool Begin(uint64_t nStart, uint64_t nTotal) override;
+    bool Write(const uint8_t* pData, DWORD cbData) override;
+    // Writes what is still buffered; false, with the system's code in
+    // *pdwError, when the file could not take it.
+    bool Flush(DWORD* pdwError);
+    // The SHA-256 of the whole file; false unless hashing and all went in.
+    bool Digest(Sha256Digest* pDigest);
+    // Closes the file; with bDelete it goes too.
+    void Close(bool bDelete);
+
+private:
+    const bool m_bHash;
+    const Progress m_progress;
+    ScopedFile m_file;
+    std::unique_ptr<uint8_t[]> m_pending;
+    DWORD m_cbPending = 0;
+    uint64_t m_nSize = 0;  // written to the file
+    uint64_t m_nTotal = 0;
+    DWORD m_dwWriteError = ERROR_SUCCESS;
+    std::unique_ptr<Sha256Stream> m_hash;
+};
