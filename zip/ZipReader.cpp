@@ -198,6 +198,8 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
                          pInfo->szName))
         return ZIPERR_ARGS;
     CleanItemName(pInfo->szName);
+    if (IsNamelessData(pInfo->szName, fileInfo.uncompressed_size))
+        return ZIPERR_ARGS;
 
     pInfo->dwAttributes = MapZipAttributes(fileInfo.version, fileInfo.external_fa);
     // Some tools store folders without the folder bit, by name only.

@@ -894,24 +894,27 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
 
 TEST_F(ZipArchive, RecordsThatCannotBeReadAreNotActedOn)
 {
-    std::vector<TestZipEntry> entries(4);
+    std::vector<TestZipEntry> entries(6);
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].strName = "f" + std::to_string(i) + ".txt";
         entries[i].strData = Pattern(3000);
     }
+    // 3 and 4: data under a name that is empty or cleans to nothing.
+    entries[3].strName = "";
+    entries[4].strName = "C:/";
     std::vector<uint8_t> bytes = ReadFileBytes(Write(entries));
     ASSERT_FALSE(bytes.empty());
-    // 0: local CRC differs. 1: method 12 in both headers. 3 (last): a local
+    // 0: local CRC differs. 1: method 12 in both headers. 5 (last): a local
     // extra field that runs past the end of the file.
     const long nLocal0 = LocalHeaderOffset(bytes, 0);
     const long nLocal1 = LocalHeaderOffset(bytes, 1);
     const long nCentral1 = CentralHeaderOffset(bytes, 1);
-    const long nLocal3 = LocalHeaderOffset(bytes, 3);
-    ASSERT_TRUE(nLocal0 >= 0 && nLocal1 > 0 && nCentral1 > 0 && nLocal3 > 0);
+    const long nLocal5 = LocalHeaderOffset(bytes, 5);
+    ASSERT_TRUE(nLocal0 >= 0 && nLocal1 > 0 && nCentral1 > 0 && nLocal5 > 0);
     PutLe32(&bytes, static_cast<size_t>(nLocal0) + 14, 0xDEADBEEF);
     PutLe16(&bytes, static_cast<size_t>(nLocal1) + 8, 12);
     PutLe16(&bytes, static_cast<size_t>(nCentral1) + 10, 12);
-    PutLe16(&bytes, static_cast<size_t>(nLocal3) + 28, 0xFFFF);
+    PutLe16(&bytes, static_cast<size_t>(nLocal5) + 28, 0xFFFF);
     const std::wstring strArchive = m_dir / L"damaged.zip";
     ASSERT_TRUE(WriteFileBytes(strArchive, bytes.data(), bytes.size()));
 
@@ -923,7 +926,8 @@ TEST_F(ZipArchive, RecordsThatCannotBeReadAreNotActedOn)
         int nIndex;
         int nResult;
     };
-    for (const Case& c : {Case{0, ZIPERR_CORRUPT}, Case{1, ZIPERR_CORRUPT}, Case{3, ZIPERR_READ}}) {
+    for (const Case& c : {Case{0, ZIPERR_CORRUPT}, Case{1, ZIPERR_CORRUPT}, Case{3, ZIPERR_ARGS}, Case{4, ZIPERR_ARGS},
+                          Case{5, ZIPERR_READ}}) {
         ZipItemInfo info;
         std::memset(&info, 0x7F, sizeof(info));
         EXPECT_EQ(QueryZipItem(zip.Get(), c.nIndex, &info), c.nResult) << c.nIndex;
