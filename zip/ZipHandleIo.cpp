@@ -25,15 +25,17 @@ struct Window {
 
 struct HandleStream {
     HANDLE hFile;
+    // The file's bytes end here for minizip; the view's tail follows.
+    uint64_t nEnd;
+    const uint8_t* pTail;
     int nError = 0;
     // Where minizip reads next, and where the handle's file pointer is.
     uint64_t nPos = 0;
     uint64_t nFilePos = kUnknown;
-    uint64_t nFileSize = kUnknown;
     uint64_t nUses = 0;
     Window windows[2];
 
-    explicit HandleStream(HANDLE h) : hFile(h) {}
+    explicit HandleStream(const ArchiveView& view) : hFile(view.hArchive), nEnd(view.nEnd), pTail(view.tail) {}
 };
 
 // Reads at the stream's position from the file itself.
@@ -63,16 +65,17 @@ voidpf ZCALLBACK OpenStream(voidpf opaque, const void*, int nMode)
 {
     if ((nMode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
         return nullptr;
-    return new (std::nothrow) HandleStream(static_cast<HANDLE>(opaque));
+    return new (std::nothrow) HandleStream(*static_cast<const ArchiveView*>(opaque));
 }
 
-uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* pBuffer, uLong cb)
+// Reads what the view takes from the file, up to its end.
+uLong ReadFromFile(HandleStream* pStream, uint8_t* pOut, uLong cb)
 {
-    auto* pStream = static_cast<HandleStream*>(stream);
-    auto* pOut = static_cast<uint8_t*>(pBuffer);
     uLong cbDone = 0;
-    while (cbDone < cb) {
-        const uLong cbLeft = cb - cbDone;
+    while (cbDone < cb && pStream->nPos < pStream->nEnd) {
+        uLong cbLeft = cb - cbDone;
+        if (cbLeft > pStream->nEnd - pStream->nPos)
+            cbLeft = static_cast<uLong>(pStream->nEnd - pStream->nPos);
         Window* pHit = nullptr;
         for (Window& w : pStream->windows)
             if (w.Holds(pStream->nPos))
@@ -80,7 +83,10 @@ uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* pBuffer, uLong cb)
         if (!pHit && cbLeft >= kWindowSize) {
             const DWORD cbRead = ReadAt(pStream, pStream->nPos, pOut + cbDone, cbLeft);
             pStream->nPos += cbRead;
-            return cbDone + cbRead;
+            cbDone += cbRead;
+            if (cbRead < cbLeft)
+                break;
+            continue;
         }
         if (!pHit) {
             Window* pOld = &pStream->windows[0];
@@ -88,7 +94,10 @@ uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* pBuffer, uLong cb)
                 pOld = &pStream->windows[1];
             pOld->cbValid = 0;
             pOld->nStart = pStream->nPos;
-            pOld->cbValid = ReadAt(pStream, pStream->nPos, pOld->data, kWindowSize);
+            const DWORD cbWanted = pStream->nEnd - pStream->nPos < kWindowSize
+                                       ? static_cast<DWORD>(pStream->nEnd - pStream->nPos)
+                                       : kWindowSize;
+            pOld->cbValid = ReadAt(pStream, pStream->nPos, pOld->data, cbWanted);
             if (pOld->cbValid == 0)
                 break;
             pHit = pOld;
@@ -103,6 +112,22 @@ uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* pBuffer, uLong cb)
         cbDone += cbCopy;
     }
     return cbDone;
+}
+
+uLong ZCALLBACK ReadStream(voidpf, voidpf stream, void* pBuffer, uLong cb)
+{
+    auto* pStream = static_cast<HandleStream*>(stream);
+    auto* pOut = static_cast<uint8_t*>(pBuffer);
+    uLong cbDone = ReadFromFile(pStream, pOut, cb);
+    if (cbDone == cb || pStream->nPos < pStream->nEnd || pStream->nPos - pStream->nEnd >= kZip64LocatorSize)
+        return cbDone;
+    const size_t nOffset = static_cast<size_t>(pStream->nPos - pStream->nEnd);
+    uLong cbCopy = static_cast<uLong>(kZip64LocatorSize - nOffset);
+    if (cbCopy > cb - cbDone)
+        cbCopy = cb - cbDone;
+    std::memcpy(pOut + cbDone, pStream->pTail + nOffset, cbCopy);
+    pStream->nPos += cbCopy;
+    return cbDone + cbCopy;
 }
 
 uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong)
@@ -122,15 +147,7 @@ long ZCALLBACK SeekStream(voidpf, voidpf stream, ZPOS64_T nOffset, int nOrigin)
     if (nOrigin == ZLIB_FILEFUNC_SEEK_CUR) {
         nBase = pStream->nPos;
     } else if (nOrigin == ZLIB_FILEFUNC_SEEK_END) {
-        if (pStream->nFileSize == kUnknown) {
-            LARGE_INTEGER size;
-            if (!::GetFileSizeEx(pStream->hFile, &size)) {
-                pStream->nError = static_cast<int>(::GetLastError());
-                return -1;
-            }
-            pStream->nFileSize = static_cast<uint64_t>(size.QuadPart);
-        }
-        nBase = pStream->nFileSize;
+        nBase = pStream->nEnd + kZip64LocatorSize;
     } else if (nOrigin != ZLIB_FILEFUNC_SEEK_SET) {
         return -1;
     }
@@ -156,7 +173,7 @@ int ZCALLBACK StreamError(voidpf, voidpf stream)
 
 }  // namespace
 
-void FillHandleFileFuncs(HANDLE hArchive, zlib_filefunc64_def* pFuncs)
+void FillHandleFileFuncs(const ArchiveView* pView, zlib_filefunc64_def* pFuncs)
 {
     pFuncs->zopen64_file = OpenStream;
     pFuncs->zread_file = ReadStream;
@@ -165,5 +182,5 @@ void FillHandleFileFuncs(HANDLE hArchive, zlib_filefunc64_def* pFuncs)
     pFuncs->zseek64_file = SeekStream;
     pFuncs->zclose_file = CloseStream;
     pFuncs->zerror_file = StreamError;
-    pFuncs->opaque = hArchive;
+    pFuncs->opaque = const_cast<ArchiveView*>(pView);
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 // The longest stored name that can still fit MAX_PATH - 1 UTF-16 units:
 // no code page gives fewer than one unit per three bytes.
@@ -16,6 +17,14 @@ bool ConvertItemName(const char* pName, size_t cbName, bool bUtf8, UINT nAnsiCod
 // Drops drive prefixes, leading separators and everything up to a
 // "\..\"-style step, until none is left. Works in place.
 void CleanItemName(wchar_t* pszName);
+
+// A name that cleans to nothing can only stand for the target folder
+// itself: harmless for an entry that holds nothing, but data under it
+// would have no file to go to.
+inline bool IsNamelessData(const wchar_t* pszCleanedName, uint64_t cbUncompressed)
+{
+    return pszCleanedName[0] == L'\0' && cbUncompressed > 0;
+}
 
 enum class ItemPathKind { Relative, Absolute, Refused };
 

@@ -1,17 +1,8 @@
 #include "zip/ZipItemRecord.h"
 
+#include "zip/LittleEndian.h"
+
 namespace {
-
-uint16_t ReadLe16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t ReadLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 FILETIME ToFileTime(uint64_t n)
 {

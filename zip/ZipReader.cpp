@@ -1,6 +1,7 @@
 #include "zip/ZipReader.h"
 
 #include "framework/SafeFile.h"
+#include "zip/ZipEndRecords.h"
 #include "zip/ZipFolder.h"
 #include "zip/ZipHandleIo.h"
 #include "zip/ZipItemName.h"
@@ -58,17 +59,28 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE
             return false;
         hArchive = m_ownArchive.Get();
     }
+    ZipEndRecords records;
+    if (!ReadEndRecords(hArchive, &records))
+        return false;
+    // minizip takes the first zip64 locator it meets scanning back from the
+    // end, in the comment too. It reads the archive up to its end record,
+    // followed by the locator that leads to the zip64 end record checked
+    // here, or by one it refuses when there is none.
+    m_view.hArchive = hArchive;
+    m_view.nEnd = records.nEndRecord + kZipEndRecordSize;
+    MakeZip64Locator(records, m_view.tail);
     zlib_filefunc64_def fileFuncs;
-    FillHandleFileFuncs(hArchive, &fileFuncs);
+    FillHandleFileFuncs(&m_view, &fileFuncs);
     m_archive = unzOpen2_64(pszArchive, &fileFuncs);
     if (!m_archive)
         return false;
     unz_global_info64 globalInfo;
-    if (unzGetGlobalInfo64(m_archive, &globalInfo) != UNZ_OK || globalInfo.number_entry > INT32_MAX)
+    if (unzGetGlobalInfo64(m_archive, &globalInfo) != UNZ_OK || globalInfo.number_entry != records.nEntries ||
+        globalInfo.number_entry > INT32_MAX)
         return false;
     m_nEntryCount = static_cast<int32_t>(globalInfo.number_entry);
-    // minizip reads missing end-record fields as zeros; the first central
-    // record is then not where they point, which tells a cut archive.
+    // A first central record minizip cannot read fails the open, not the
+    // first query.
     if (m_nEntryCount > 0 && !GoTo(0))
         return false;
     return true;
@@ -186,6 +198,8 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
                          pInfo->szName))
         return ZIPERR_ARGS;
     CleanItemName(pInfo->szName);
+    if (IsNamelessData(pInfo->szName, fileInfo.uncompressed_size))
+        return ZIPERR_ARGS;
 
     pInfo->dwAttributes = MapZipAttributes(fileInfo.version, fileInfo.external_fa);
     // Some tools store folders without the folder bit, by name only.

@@ -2,6 +2,7 @@
 
 #include "zip/Zip.h"
 #include "zip/ZipFolder.h"
+#include "zip/ZipHandleIo.h"
 
 #include <unzip.h>
 
@@ -46,6 +47,7 @@ private:
 
     // The archive when it was opened by name; closed after m_archive.
     ScopedFile m_ownArchive;
+    ArchiveView m_view;
     unzFile m_archive = nullptr;
     int32_t m_nEntryCount = 0;
     // Entry minizip is positioned on; -1 after a failed step.

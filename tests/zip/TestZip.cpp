@@ -98,3 +98,39 @@ void PutLe32(std::vector<uint8_t>* pBytes, size_t nOffset, uint32_t n)
     for (int i = 0; i < 4; ++i)
         (*pBytes)[nOffset + i] = static_cast<uint8_t>(n >> (8 * i));
 }
+
+std::vector<uint8_t> Zip64EndRecords(uint64_t nOffset, uint64_t nEntries, uint64_t cbDirectory, uint64_t nDirectory)
+{
+    std::vector<uint8_t> bytes(56 + 20, 0);
+    auto put64 = [&bytes](size_t n, uint64_t v) {
+        PutLe32(&bytes, n, static_cast<uint32_t>(v));
+        PutLe32(&bytes, n + 4, static_cast<uint32_t>(v >> 32));
+    };
+    PutLe32(&bytes, 0, 0x06064b50);
+    put64(4, 44);
+    PutLe16(&bytes, 12, 45);
+    PutLe16(&bytes, 14, 45);
+    put64(24, nEntries);
+    put64(32, nEntries);
+    put64(40, cbDirectory);
+    put64(48, nDirectory);
+    PutLe32(&bytes, 56, 0x07064b50);
+    put64(64, nOffset);
+    PutLe32(&bytes, 72, 1);
+    return bytes;
+}
+
+std::vector<uint8_t> WithZip64EndRecords(std::vector<uint8_t> archive, uint64_t nZip64Entries, uint16_t nEndEntries)
+{
+    const size_t nEnd = archive.size() - 22;
+    const uint32_t cbDirectory = GetLe(archive, nEnd + 12, 4);
+    const uint32_t nDirectory = GetLe(archive, nEnd + 16, 4);
+    const std::vector<uint8_t> records = Zip64EndRecords(nEnd, nZip64Entries, cbDirectory, nDirectory);
+    archive.insert(archive.begin() + static_cast<long>(nEnd), records.begin(), records.end());
+    const size_t nMoved = nEnd + records.size();
+    PutLe16(&archive, nMoved + 8, nEndEntries);
+    PutLe16(&archive, nMoved + 10, nEndEntries);
+    PutLe32(&archive, nMoved + 12, 0xFFFFFFFF);
+    PutLe32(&archive, nMoved + 16, 0xFFFFFFFF);
+    return archive;
+}

@@ -34,3 +34,11 @@ long LocalHeaderOffset(const std::vector<uint8_t>& archive, int nIndex);
 long CentralHeaderOffset(const std::vector<uint8_t>& archive, int nIndex);
 void PutLe16(std::vector<uint8_t>* pBytes, size_t nOffset, uint16_t n);
 void PutLe32(std::vector<uint8_t>* pBytes, size_t nOffset, uint32_t n);
+
+// A zip64 end record placed at nOffset, for nEntries entries in cbDirectory
+// bytes at nDirectory, and the locator after it that points to it.
+std::vector<uint8_t> Zip64EndRecords(uint64_t nOffset, uint64_t nEntries, uint64_t cbDirectory, uint64_t nDirectory);
+// An archive without a comment in zip64 form: its directory described by
+// zip64 end records counting nZip64Entries, and its end record counting
+// nEndEntries, with size and offset escaped.
+std::vector<uint8_t> WithZip64EndRecords(std::vector<uint8_t> archive, uint64_t nZip64Entries, uint16_t nEndEntries);

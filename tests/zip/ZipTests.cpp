@@ -385,6 +385,28 @@ TEST_F(ZipArchive, OpenRefusesWhatIsNoArchive)
         EXPECT_EQ(hZip, nullptr) << "cut by " << nCut;
         ReleaseZip(hZip);
     }
+
+    // End records that disagree with the directory they describe, or with
+    // each other: read as they say, some entries would be left out.
+    auto counting = [&bytes](uint16_t nEntries) {
+        std::vector<uint8_t> b = bytes;
+        PutLe16(&b, b.size() - 22 + 8, nEntries);
+        PutLe16(&b, b.size() - 22 + 10, nEntries);
+        return b;
+    };
+    const std::pair<const char*, std::vector<uint8_t>> disagreeing[] = {
+        {"end record counts one entry fewer", counting(2)},
+        {"end record counts one entry more", counting(4)},
+        {"zip64 end record counts one entry fewer", WithZip64EndRecords(bytes, 2, 0xFFFF)},
+        {"end record counts other than the zip64 end record", WithZip64EndRecords(bytes, 3, 2)},
+    };
+    for (const auto& c : disagreeing) {
+        std::wstring strPath = m_dir / L"disagreeing.zip";
+        ASSERT_TRUE(WriteFileBytes(strPath, c.second.data(), c.second.size()));
+        ZipHandle hZip = OpenZip(strPath.c_str(), nullptr);
+        EXPECT_EQ(hZip, nullptr) << c.first;
+        ReleaseZip(hZip);
+    }
     const char szText[] = "This is a text file, not an archive.\r\n";
     ASSERT_TRUE(WriteFileBytes(m_dir / L"text.zip", szText, sizeof(szText) - 1));
     EXPECT_EQ(OpenZip((m_dir / L"text.zip").c_str(), nullptr), nullptr);
@@ -414,6 +436,51 @@ TEST_F(ZipArchive, OpensThroughAHandleThatLocksTheArchive)
     ASSERT_EQ(SetZipTargetFolder(zip.Get(), strTarget.c_str()), ZIPERR_NONE);
     EXPECT_EQ(UnzipItem(zip.Get(), 0, L"a.txt"), ZIPERR_NONE);
     EXPECT_EQ(FileText(strTarget + L"\\a.txt"), "through the handle");
+}
+
+// A comment holds any bytes, those of zip64 end records too: only a locator
+// right before the end record leads to a zip64 end record.
+TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
+{
+    std::vector<TestZipEntry> entries(3);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i].strName = "f" + std::to_string(i) + ".txt";
+        entries[i].strData = Pattern(3000 + i);
+    }
+    const std::vector<uint8_t> bytes = ReadFileBytes(Write(entries));
+    ASSERT_FALSE(bytes.empty());
+    const long nDirectory = CentralHeaderOffset(bytes, 0);
+    ASSERT_GT(nDirectory, 0);
+    const uint64_t cbDirectory = bytes.size() - 22 - static_cast<uint64_t>(nDirectory);
+    // Records as a writer of zip64 archives puts them, here in the comment.
+    auto commented = [&](std::vector<uint8_t> b) {
+        const std::vector<uint8_t> comment =
+            Zip64EndRecords(b.size(), entries.size(), cbDirectory, static_cast<uint64_t>(nDirectory));
+        PutLe16(&b, b.size() - 2, static_cast<uint16_t>(comment.size()));
+        b.insert(b.end(), comment.begin(), comment.end());
+        return b;
+    };
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"archive", commented(bytes)},
+        {"zip64 archive", commented(WithZip64EndRecords(bytes, entries.size(), 0xFFFF))},
+    };
+    for (const auto& c : cases) {
+        const std::wstring strPath = m_dir / L"commented.zip";
+        ASSERT_TRUE(WriteFileBytes(strPath, c.second.data(), c.second.size()));
+        ScopedZip zip(OpenZip(strPath.c_str(), nullptr));
+        EXPECT_TRUE(zip) << c.first;
+        if (!zip)
+            continue;
+        ZipItemInfo info;
+        ASSERT_EQ(QueryZipItem(zip.Get(), -1, &info), ZIPERR_NONE);
+        EXPECT_EQ(info.nIndex, 3) << c.first;
+        const std::wstring strTarget = m_dir / L"t";
+        ASSERT_EQ(SetZipTargetFolder(zip.Get(), strTarget.c_str()), ZIPERR_NONE);
+        for (int i = 0; i < info.nIndex; ++i) {
+            ASSERT_EQ(UnzipItem(zip.Get(), i, L"f.txt"), ZIPERR_NONE) << c.first << " " << i;
+            EXPECT_EQ(FileText(strTarget + L"\\f.txt"), entries[static_cast<size_t>(i)].strData) << c.first;
+        }
+    }
 }
 
 TEST_F(ZipArchive, QueryDescribesEntries)
@@ -827,24 +894,27 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
 
 TEST_F(ZipArchive, RecordsThatCannotBeReadAreNotActedOn)
 {
-    std::vector<TestZipEntry> entries(4);
+    std::vector<TestZipEntry> entries(6);
     for (size_t i = 0; i < entries.size(); ++i) {
         entries[i].strName = "f" + std::to_string(i) + ".txt";
         entries[i].strData = Pattern(3000);
     }
+    // 3 and 4: data under a name that is empty or cleans to nothing.
+    entries[3].strName = "";
+    entries[4].strName = "C:/";
     std::vector<uint8_t> bytes = ReadFileBytes(Write(entries));
     ASSERT_FALSE(bytes.empty());
-    // 0: local CRC differs. 1: method 12 in both headers. 3 (last): a local
+    // 0: local CRC differs. 1: method 12 in both headers. 5 (last): a local
     // extra field that runs past the end of the file.
     const long nLocal0 = LocalHeaderOffset(bytes, 0);
     const long nLocal1 = LocalHeaderOffset(bytes, 1);
     const long nCentral1 = CentralHeaderOffset(bytes, 1);
-    const long nLocal3 = LocalHeaderOffset(bytes, 3);
-    ASSERT_TRUE(nLocal0 >= 0 && nLocal1 > 0 && nCentral1 > 0 && nLocal3 > 0);
+    const long nLocal5 = LocalHeaderOffset(bytes, 5);
+    ASSERT_TRUE(nLocal0 >= 0 && nLocal1 > 0 && nCentral1 > 0 && nLocal5 > 0);
     PutLe32(&bytes, static_cast<size_t>(nLocal0) + 14, 0xDEADBEEF);
     PutLe16(&bytes, static_cast<size_t>(nLocal1) + 8, 12);
     PutLe16(&bytes, static_cast<size_t>(nCentral1) + 10, 12);
-    PutLe16(&bytes, static_cast<size_t>(nLocal3) + 28, 0xFFFF);
+    PutLe16(&bytes, static_cast<size_t>(nLocal5) + 28, 0xFFFF);
     const std::wstring strArchive = m_dir / L"damaged.zip";
     ASSERT_TRUE(WriteFileBytes(strArchive, bytes.data(), bytes.size()));
 
@@ -856,7 +926,8 @@ TEST_F(ZipArchive, RecordsThatCannotBeReadAreNotActedOn)
         int nIndex;
         int nResult;
     };
-    for (const Case& c : {Case{0, ZIPERR_CORRUPT}, Case{1, ZIPERR_CORRUPT}, Case{3, ZIPERR_READ}}) {
+    for (const Case& c : {Case{0, ZIPERR_CORRUPT}, Case{1, ZIPERR_CORRUPT}, Case{3, ZIPERR_ARGS}, Case{4, ZIPERR_ARGS},
+                          Case{5, ZIPERR_READ}}) {
         ZipItemInfo info;
         std::memset(&info, 0x7F, sizeof(info));
         EXPECT_EQ(QueryZipItem(zip.Get(), c.nIndex, &info), c.nResult) << c.nIndex;
