@@ -76,13 +76,9 @@ uint32_t ReadListUnsigned(const std::wstring& strField)
 
 bool IsPlainFileName(const std::wstring& strName)
 {
-    if (strName.empty() || strName == L"." || strName == L".." || strName.back() == L'.' || strName.back() == L' ')
-        return false;
-    for (wchar_t ch : strName) {
-        if (ch < 0x20 || ch == 0x7F || ch == L'\\' || ch == L'/' || ch == L':')
-            return false;
-    }
-    return !IsRefusedComponent(strName.c_str(), strName.size());
+    return !strName.empty() && strName.back() != L'.' &&
+           std::all_of(strName.begin(), strName.end(), IsPackageNameUnit) &&
+           !IsDeviceName(strName.c_str(), strName.size());
 }
 
 int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages)
