@@ -85,9 +85,9 @@ int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pve
 {
     pvecPackages->clear();
     for (const std::vector<std::wstring>& fields : ServerListLines(strText)) {
-        // A longer name would be cut into the name of another file.
-        // A name that is no plain file name would be fetched and written
-        // as a path.
+        // A longer name would be cut into the name of another file. A name
+        // that is no plain file name would ask the server for another
+        // resource, or be written as a path.
         if (fields.size() != 3 || fields[0].size() >= kPackageNameUnits || !IsPlainFileName(fields[0]))
             continue;
         PackageEntry entry = {};
