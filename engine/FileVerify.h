@@ -1,7 +1,5 @@
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,16 +14,6 @@ struct CrcListEntry {
 // no component the zip layer refuses (drive or stream colon, "..", dots and
 // blanks only, device name).
 bool IsNameInsideFolder(const std::wstring& strName);
-
-// The CRC-32 of a file below the folder, read in pieces; 0, logged, when
-// the name leaves the folder or the file cannot be opened, is empty, larger
-// than 2 GiB or cannot be read whole.
-uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName);
-
-// Checks the files the CRC list text names below the folder, in list
-// order, up to the first that fails; logs each. 1 when all match, 0 for an
-// empty text, a failed file or a stop (hStop, when given, signalled).
-int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop = nullptr);
 
 // The lines of exactly two fields whose value is not 0, in list order.
 std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText);

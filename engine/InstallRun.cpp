@@ -1,5 +1,6 @@
 #include "engine/BufferFile.h"
 #include "engine/FileVerify.h"
+#include "engine/InstalledFiles.h"
 #include "engine/InstallSession.h"
 #include "engine/PackageFile.h"
 #include "framework/SafeFile.h"

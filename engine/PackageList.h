@@ -33,9 +33,19 @@ std::vector<std::vector<std::wstring>> ServerListLines(const std::wstring& strTe
 int32_t ReadListInt(const std::wstring& strField);
 uint32_t ReadListUnsigned(const std::wstring& strField);
 
-// Whether a package name can only name a file in the temp folder and on
-// the server: no separator, drive or stream, not "." or "..", no dot or
-// blank at its end, no control character, no device name.
+// The units a package name may hold: ASCII letters, digits and "-._~", the
+// characters a URL takes as they are. Anything else would have to be
+// escaped, or would ask the server for another resource (as "?", "#" and
+// "%" do). The publishing tool takes the same.
+constexpr bool IsPackageNameUnit(char32_t ch)
+{
+    return (ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z') || (ch >= U'0' && ch <= U'9') || ch == U'-' ||
+           ch == U'.' || ch == U'_' || ch == U'~';
+}
+
+// Whether a package name can only name the same file in the temp folder
+// and on the server: only package-name units, no dot at its end (which
+// Windows drops), no device name.
 bool IsPlainFileName(const std::wstring& strName);
 
 // Refills the vector from the list text: one entry for every line of

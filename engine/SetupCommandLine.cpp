@@ -1,6 +1,5 @@
 #include "engine/SetupCommandLine.h"
 
-#include "framework/StringCompare.h"
 #include "system/CommandLineArgs.h"
 
 #include <cwctype>
@@ -55,17 +54,6 @@ bool ParseSetupCommandLine(const wchar_t* pszArgs, SetupCommandLine* pCommandLin
         pCommandLine->bSilent = true;
         i = nEnd;
     }
-}
-
-bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder)
-{
-    std::wstring strBase = strWindowsFolder;
-    while (!strBase.empty() && strBase.back() == L'\\')
-        strBase.pop_back();
-    if (strBase.empty() || strFolder.size() < strBase.size() ||
-        !EqualIgnoringCase(strFolder.c_str(), strBase.c_str(), strBase.size()))
-        return false;
-    return strFolder.size() == strBase.size() || strFolder[strBase.size()] == L'\\';
 }
 
 int ExitCodeFor(const InstallOutcome& outcome, bool bSilent)

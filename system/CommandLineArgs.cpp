@@ -2,7 +2,41 @@
 
 #include "zip/ItemNameRule.h"
 
-#include <cwctype>
+#include <algorithm>
+
+namespace {
+
+bool IsAsciiLetter(wchar_t ch)
+{
+    return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
+}
+
+// Marks that turn the direction of text: the folder would read otherwise
+// than it is wherever it is shown.
+bool IsDirectionControl(wchar_t ch)
+{
+    return ch == 0x061C || ch == 0x200E || ch == 0x200F || (ch >= 0x202A && ch <= 0x202E) ||
+           (ch >= 0x2066 && ch <= 0x2069);
+}
+
+// A server as a host name or an IPv4 address spells it. This leaves out
+// what the redirector reads otherwise, as a provider (";Name") or a name
+// with blanks.
+bool IsServerName(const std::wstring& strName)
+{
+    return std::all_of(strName.begin(), strName.end(), [](wchar_t ch) {
+        return IsAsciiLetter(ch) || (ch >= L'0' && ch <= L'9') || ch == L'-' || ch == L'_' || ch == L'.';
+    });
+}
+
+// The shares through which a server's pipes and mailslots are reached.
+bool IsPipeOrMailslotShare(const std::wstring& strName)
+{
+    return EqualsAsciiIgnoringCase(strName.c_str(), strName.size(), "PIPE") ||
+           EqualsAsciiIgnoringCase(strName.c_str(), strName.size(), "MAILSLOT");
+}
+
+}  // namespace
 
 bool IsSwitchStart(wchar_t ch)
 {
@@ -20,10 +54,11 @@ bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
     for (wchar_t& ch : str) {
         if (ch == L'/')
             ch = L'\\';
-        if (ch < 0x20 || ch == L'<' || ch == L'>' || ch == L'"' || ch == L'|' || ch == L'?' || ch == L'*')
+        if (ch < 0x20 || ch == L'<' || ch == L'>' || ch == L'"' || ch == L'|' || ch == L'?' || ch == L'*' ||
+            IsDirectionControl(ch))
             return false;
     }
-    const bool bDrive = str.size() >= 3 && std::iswalpha(str[0]) && str[1] == L':' && str[2] == L'\\';
+    const bool bDrive = str.size() >= 3 && IsAsciiLetter(str[0]) && str[1] == L':' && str[2] == L'\\';
     const bool bShare = str.size() >= 5 && str[0] == L'\\' && str[1] == L'\\' && str[2] != L'\\' &&
                         str[2] != L'?' && str[2] != L'.';
     if (!bDrive && !bShare)
@@ -46,6 +81,9 @@ bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
             continue;
         if (strPart.find_first_not_of(L". ") == std::wstring::npos || strPart.back() == L' ' ||
             strPart.back() == L'.' || IsDeviceName(strPart.c_str(), strPart.size()))
+            return false;
+        if (bShare && ((nComponents == 0 && !IsServerName(strPart)) ||
+                       (nComponents == 1 && IsPipeOrMailslotShare(strPart))))
             return false;
         if (strOut.back() != L'\\')
             strOut += L'\\';

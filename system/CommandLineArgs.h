@@ -12,7 +12,9 @@ bool IsSwitchStart(wchar_t ch);
 bool IsSilentSwitch(const std::wstring& strArg);
 
 // Checks a folder given by name and makes it a full path without trailing
-// separator (a drive root keeps its "\"): it must be absolute ("X:\..." or
-// a share), hold no characters a path cannot hold nor a device name, and
-// stay a folder below its root. The file system is not asked.
+// separator (a drive root keeps its "\"): it must be absolute ("X:\..." with
+// an ASCII drive letter, or a share on a plainly named server other than
+// its pipe and mailslot shares), hold no characters a path cannot hold, no
+// direction marks nor a device name, and stay a folder below its root. The
+// file system is not asked.
 bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder);

@@ -4,9 +4,11 @@
 set -eu
 
 # libgnutls30:i386: Wine's bcrypt verifies the installer's release signature
-# through GnuTLS, which 32-bit Wine only recommends.
+# through GnuTLS, which 32-bit Wine only recommends. libclang-rt-14-dev: the
+# libFuzzer and sanitizer runtimes of the fuzz targets, which clang-14
+# brings only as a recommendation.
 PACKAGES="cmake ninja-build make dpkg-dev curl python3 ca-certificates
-gcc g++
+gcc g++ clang-14 libclang-rt-14-dev
 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
 mingw-w64-i686-dev libz-mingw-w64-dev googletest zlib1g-dev
 wine wine32:i386 xvfb xdotool x11-utils fonts-wqy-zenhei

@@ -1,9 +1,11 @@
 #!/bin/bash
-# The whole test suite: prepares the machine, builds, and runs every test
-# executable under Wine. Extra arguments go to ctest.
+# The whole test suite: prepares the machine, builds, runs the fuzz targets
+# for 30 s each (fuzz/run.sh) and every test executable under Wine. Extra
+# arguments go to ctest.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/build.sh"
+"$root/fuzz/run.sh"
 cd "$root/build"
 
 failed_log=Testing/Temporary/LastTestsFailed.log

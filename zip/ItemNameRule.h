@@ -37,8 +37,9 @@ bool IsDeviceName(const Unit* pComponent, size_t cch)
     for (const char* pszDevice : kDevices)
         if (EqualsAsciiIgnoringCase(pComponent, cchBase, pszDevice))
             return true;
-    const bool bPort = EqualsAsciiIgnoringCase(pComponent, 3, "COM") || EqualsAsciiIgnoringCase(pComponent, 3, "LPT");
-    if (cchBase != 4 || !bPort)
+    // The length first: the prefix is compared only where it is there.
+    if (cchBase != 4 ||
+        !(EqualsAsciiIgnoringCase(pComponent, 3, "COM") || EqualsAsciiIgnoringCase(pComponent, 3, "LPT")))
         return false;
     const char32_t ch = pComponent[3];
     return (ch >= U'1' && ch <= U'9') || ch == U'\u00B9' || ch == U'\u00B2' || ch == U'\u00B3';

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "zip/ItemPath.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -14,10 +16,6 @@ constexpr size_t kMaxStoredNameBytes = 3 * (MAX_PATH - 1);
 // ends at its first zero byte. False when it does not fit MAX_PATH units.
 bool ConvertItemName(const char* pName, size_t cbName, bool bUtf8, UINT nAnsiCodePage, wchar_t* pszOut);
 
-// Drops drive prefixes, leading separators and everything up to a
-// "\..\"-style step, until none is left. Works in place.
-void CleanItemName(wchar_t* pszName);
-
 // A name that cleans to nothing can only stand for the target folder
 // itself: harmless for an entry that holds nothing, but data under it
 // would have no file to go to.
@@ -25,18 +23,3 @@ inline bool IsNamelessData(const wchar_t* pszCleanedName, uint64_t cbUncompresse
 {
     return pszCleanedName[0] == L'\0' && cbUncompressed > 0;
 }
-
-enum class ItemPathKind { Relative, Absolute, Refused };
-
-// How a target name may be used. Absolute: a rooted path ("\x", "/x",
-// "C:\x", "C:/x"). Refused: empty, drive-relative ("C:x"), or with a
-// component ItemNameRule.h refuses: one that climbs ("..", or dots and
-// blanks only), names a stream (any further ":") or a device ("CON",
-// "nul.txt", "COM1").
-ItemPathKind ClassifyItemPath(const wchar_t* pszPath);
-
-inline bool IsPathSeparator(wchar_t ch)
-{
-    return ch == L'/' || ch == L'\\';
-}
-

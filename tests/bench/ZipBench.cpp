@@ -2,7 +2,7 @@
 // judged: tools/zip-bench.sh runs it beside native tools on the same data.
 //   zip_bench extract ARCHIVE FOLDER   unpacks every entry as the installer does
 //   zip_bench crc FOLDER NAME          GetFileCRC of FOLDER\NAME, three times
-#include "engine/FileVerify.h"
+#include "engine/InstalledFiles.h"
 #include "zip/Zip.h"
 
 #include <windows.h>

@@ -1,4 +1,5 @@
 #include "engine/FileVerify.h"
+#include "engine/InstalledFiles.h"
 #include "engine/PackageList.h"
 #include "framework/ScopedHandle.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -121,7 +122,7 @@ TEST_F(InstalledFiles, GetFileCRC)
     for (const wchar_t* pszName :
          {L"..\\outside.txt", L"config\\..\\..\\outside.txt", L"../outside.txt", L"\\outside.txt", L"C:outside.txt",
           L"check.txt:ads", L"config\\.. \\.. \\outside.txt", L"x/.. /a.txt", L".../outside.txt", L"con.txt",
-          L"logs\\Aux.log"}) {
+          L"logs\\Aux.log", L"CON", L"a\\NUL", L"COM1", L"...", L".. ", L"a\\.. "}) {
         EXPECT_FALSE(IsNameInsideFolder(pszName)) << static_cast<int>(std::wcslen(pszName));
         EXPECT_EQ(FileCrc(pszName), 0u) << static_cast<int>(std::wcslen(pszName));
     }

@@ -164,12 +164,16 @@ TEST(PackageList, ParsePackageList)
         {"four fields", L"a.zip;1;1;1\r\n", {}},
         {"numbers with trailing letters", L"a.zip;3x;2b\r\nb.zip;1;b2\r\n", {{L"a.zip", 3, 2}, {L"b.zip", 1, 0}}},
         {"duplicates", L"a.zip;1;1\r\na.zip;1;1\r\n", {{L"a.zip", 1, 1}, {L"a.zip", 1, 1}}},
-        {"leading blank kept in the name", L" a.zip;1;1\r\n", {{L" a.zip", 1, 1}}},
         // Names that are no plain file name are never fetched nor written.
         {"not plain file names",
          L"..\\evil.txt;1;1\r\n../e;1;1\r\nd/e.zip;1;1\r\nC:e.zip;1;1\r\ne.zip:s;1;1\r\n.;1;1\r\n..;1;1\r\n"
          L"e.zip.;1;1\r\ne.zip ;1;1\r\ne\x01.zip;1;1\r\n a.zip \t;1;1\r\nCOM1.zip;1;1\r\nlpt\u00b9;1;1\r\n"
-         L"nul .txt;1;1\r\nok.zip;1;1\r\n",
+         L"nul .txt;1;1\r\n a.zip;1;1\r\nok~1_-.zip;1;1\r\n",
+         {{L"ok~1_-.zip", 1, 1}}},
+        // The name is pasted into the URL as it is.
+        {"characters a URL escapes or reads",
+         L"a.zip?x=1;1;1\r\nx#.zip;1;1\r\n%2e%2e%2fother.zip;1;1\r\na*b.zip;1;1\r\na<b>.zip;1;1\r\n"
+         L"a\"b|c.zip;1;1\r\na b.zip;1;1\r\n\u76ae\u80a4.zip;1;1\r\nok.zip;1;1\r\n",
          {{L"ok.zip", 1, 1}}},
         {"31-unit name", std::wstring(31, L'n') + L";1;1", {{std::wstring(31, L'n'), 1, 1}}},
         {"32-unit name rejected", std::wstring(32, L'n') + L";1;1\rok.zip;1;1", {{L"ok.zip", 1, 1}}},

@@ -64,6 +64,16 @@ TEST(CommandLineArgs, Folder)
         {L"R:\\CONIN$", nullptr},
         {L"\\\\server\\aux\\dir", nullptr},
         {L"C:\\console\\COM10\\nul_", L"C:\\console\\COM10\\nul_"},
+        {L"C:\\x\\COM\u00B9", nullptr},
+        {L"\u00E9:\\x", nullptr},
+        {L"\uFF21:\\x", nullptr},
+        {L"\\\\localhost\\pipe\\x", nullptr},
+        {L"\\\\localhost\\MailSlot\\x", nullptr},
+        {L"\\\\;LanmanRedirector\\srv\\sh", nullptr},
+        {L"\\\\ srv\\sh", nullptr},
+        {L"C:\\Apps\\\u202Eexe.txt", nullptr},
+        {L"C:\\Apps\\a\u2067b", nullptr},
+        {L"\\\\fs-01.corp_x\\pipeline\\x", L"\\\\fs-01.corp_x\\pipeline\\x"},
     };
     for (const auto& c : cases) {
         std::wstring strFolder;

@@ -1,6 +1,7 @@
 #include "Plan.h"
 
 #include "Utf.h"
+#include "engine/PackageList.h"
 #include "zip/ItemNameRule.h"
 
 #include <zlib.h>
@@ -187,7 +188,7 @@ std::string PackageNameProblem(const std::string& strName)
         return "package name " + Quoted(strName) + " has " + std::to_string(strUnits.size()) +
                " UTF-16 units; the installer takes at most 31";
     for (char ch : strName)
-        if (!std::isalnum(static_cast<unsigned char>(ch)) && std::string("-_.~").find(ch) == std::string::npos)
+        if (!IsPackageNameUnit(static_cast<unsigned char>(ch)))
             return "package name " + Quoted(strName) +
                    " may hold only letters, digits, '-', '_', '.' and '~': it is a URL, a file in the installer's "
                    "temp folder and a field of divozira.txt";

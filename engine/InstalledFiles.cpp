@@ -1,13 +1,12 @@
-#include "engine/FileVerify.h"
+#include "engine/InstalledFiles.h"
 
+#include "engine/FileVerify.h"
 #include "engine/PackageList.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
-#include "zip/ItemNameRule.h"
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -16,19 +15,6 @@ namespace {
 constexpr int32_t kCrcPieceBytes = 256 * 1024;
 
 }  // namespace
-
-std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
-{
-    std::vector<CrcListEntry> entries;
-    for (const std::vector<std::wstring>& fields : ServerListLines(strText)) {
-        if (fields.size() != 2 || fields[0].empty())
-            continue;
-        uint32_t nCrc = ReadListUnsigned(fields[1]);
-        if (nCrc != 0)
-            entries.push_back({fields[0], nCrc});
-    }
-    return entries;
-}
 
 int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop)
 {
@@ -54,21 +40,6 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
         }
     }
     return 1;
-}
-
-bool IsNameInsideFolder(const std::wstring& strName)
-{
-    if (strName.empty() || strName[0] == L'\\' || strName[0] == L'/')
-        return false;
-    size_t nStart = 0;
-    for (;;) {
-        const size_t nEnd = std::min(strName.find_first_of(L"\\/", nStart), strName.size());
-        if (IsRefusedComponent(strName.c_str() + nStart, nEnd - nStart))
-            return false;
-        if (nEnd == strName.size())
-            return true;
-        nStart = nEnd + 1;
-    }
 }
 
 uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName)
