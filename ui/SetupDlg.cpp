@@ -108,7 +108,7 @@ BOOL CSetupDlg::OnInitDialog()
                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体"));
     WPARAM wpFont = reinterpret_cast<WPARAM>(m_font.Get());
 
-    // Both labels start hidden.
+    // The labels start hidden.
     if (m_staticPercent.Create(L"", SS_RIGHT, {490, 341, 525, 359}, m_hWnd, IDC_PERCENT_LABEL)) {
         HWND hLabel = m_staticPercent.GetSafeHwnd();
         ::MoveWindow(hLabel, 490, 341, 35, 18, TRUE);
@@ -117,6 +117,11 @@ BOOL CSetupDlg::OnInitDialog()
     }
     if (m_staticStatus.Create(L"", SS_CENTER, {34, 324, 494, 342}, m_hWnd, IDC_STATUS_LABEL))
         ::SendMessageW(m_staticStatus.GetSafeHwnd(), WM_SETFONT, wpFont, TRUE);
+    // A package name is shown as it is, an "&" included.
+    if (m_staticDownload.Create(L"", SS_CENTER | SS_NOPREFIX, kDownloadLineRect, m_hWnd, IDC_DOWNLOAD_LABEL)) {
+        m_staticDownload.SetTextColor(m_staticPercent.GetTextColor());
+        ::SendMessageW(m_staticDownload.GetSafeHwnd(), WM_SETFONT, wpFont, TRUE);
+    }
 
     ::SetPropW(m_hWnd, kSetupWindowProp, reinterpret_cast<HANDLE>(1));
     m_hWndNotify = m_hWnd;
@@ -171,6 +176,10 @@ bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
         ApplyStatusChanges();
         *pResult = 0;
         return true;
+    case WM_APPLY_DOWNLOAD:
+        ApplyDownload();
+        *pResult = 0;
+        return true;
     case WM_START_LAUNCH_TIMER:
         ::SetTimer(m_hWnd, kLaunchTimerId, kLaunchTimerPeriodMs, nullptr);
         *pResult = 0;
@@ -182,7 +191,7 @@ bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
 
 HBRUSH CSetupDlg::OnCtlColorStatic(HDC hdc, HWND hWndControl)
 {
-    for (MsgStatic* pLabel : {&m_staticPercent, &m_staticStatus}) {
+    for (MsgStatic* pLabel : {&m_staticPercent, &m_staticStatus, &m_staticDownload}) {
         if (hWndControl && pLabel->GetSafeHwnd() == hWndControl)
             return pLabel->CtlColor(hdc, CTLCOLOR_STATIC);
     }
@@ -194,6 +203,7 @@ void CSetupDlg::EnterInstallingPage()
     m_nSetupState = PAGE_INSTALLING;
     if (HWND hLabel = m_staticPercent.GetSafeHwnd())
         ::ShowWindow(hLabel, SW_SHOW);
+    UpdateDownloadLineVisibility();
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
@@ -226,6 +236,7 @@ void CSetupDlg::OnDestroy()
         m_pSession->Wait();
     m_staticPercent.Detach();
     m_staticStatus.Detach();
+    m_staticDownload.Detach();
 }
 
 void CSetupDlg::ReleaseImages()
@@ -287,6 +298,7 @@ void CSetupDlg::ApplyStatusChanges()
         }
         ::SetWindowTextW(hLabel, change.strText.c_str());
     }
+    UpdateDownloadLineVisibility();
 }
 
 void CSetupDlg::OnProgress(int nPercent)
@@ -296,8 +308,51 @@ void CSetupDlg::OnProgress(int nPercent)
         ::PostMessageW(hWnd, WM_INSTALL_PROGRESS, 0, 0);
 }
 
-void CSetupDlg::OnPackageDownload(const PackageDownloadState&)
+void CSetupDlg::OnPackageDownload(const PackageDownloadState& state)
 {
+    HWND hWnd = m_hWndNotify;
+    if (!hWnd)
+        return;
+    bool bPost = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexStatus);
+        m_download = state;
+        bPost = !m_bDownloadPosted;
+        m_bDownloadPosted = true;
+    }
+    // The message on its way reads the latest report when it is handled, so
+    // a burst of reports queues one message, not one each.
+    if (bPost && !::PostMessageW(hWnd, WM_APPLY_DOWNLOAD, 0, 0)) {
+        std::lock_guard<std::mutex> lock(m_mutexStatus);
+        m_bDownloadPosted = false;
+    }
+}
+
+void CSetupDlg::ApplyDownload()
+{
+    PackageDownloadState state;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexStatus);
+        state = m_download;
+        m_bDownloadPosted = false;
+    }
+    m_bDownloading = !state.bEnded;
+    if (HWND hLabel = m_staticDownload.GetSafeHwnd(); hLabel && m_bDownloading)
+        ::SetWindowTextW(hLabel, DownloadLineText(state).c_str());
+    UpdateDownloadLineVisibility();
+}
+
+// The line shares its row with the status label, which shows only errors:
+// an error hides the line until the status label is hidden again.
+void CSetupDlg::UpdateDownloadLineVisibility()
+{
+    HWND hLabel = m_staticDownload.GetSafeHwnd();
+    if (!hLabel)
+        return;
+    HWND hStatus = m_staticStatus.GetSafeHwnd();
+    bool bErrorShown = hStatus && (::GetWindowLongW(hStatus, GWL_STYLE) & WS_VISIBLE);
+    bool bShow = m_nSetupState == PAGE_INSTALLING && m_bDownloading && !bErrorShown;
+    ::ShowWindow(hLabel, bShow ? SW_SHOWNA : SW_HIDE);
 }
 
 void CSetupDlg::UpdateProgressText()

@@ -78,6 +78,9 @@ public:
 
     MsgStatic m_staticPercent;
     MsgStatic m_staticStatus;
+    // The package download in progress, in the status label's row while
+    // that shows no error.
+    MsgStatic m_staticDownload;
     ScopedGdiObject m_font;
 
     HCURSOR m_hHandCursor = nullptr;
@@ -112,6 +115,8 @@ private:
     void UpdateProgressText();
     void ApplyStatusChanges();
     void QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText);
+    void ApplyDownload();
+    void UpdateDownloadLineVisibility();
     HotAreas GetHotAreas() const;
     HBRUSH OnCtlColorStatic(HDC hdc, HWND hWndControl);
     void ReleaseImages();
@@ -121,6 +126,13 @@ private:
     std::atomic<HWND> m_hWndNotify{nullptr};
     std::mutex m_mutexStatus;
     std::vector<StatusChange> m_vecStatusChanges;
+    // The latest download report, and whether a WM_APPLY_DOWNLOAD that will
+    // read it is on its way; both under m_mutexStatus.
+    PackageDownloadState m_download;
+    bool m_bDownloadPosted = false;
+    // The window's thread's own: a package is downloading, by the last
+    // report it applied.
+    bool m_bDownloading = false;
     // Cleared by the first error: closing the window then asks nothing.
     std::atomic<bool> m_bAsksBeforeClose{true};
     std::unique_ptr<InstallSession> m_pSession;

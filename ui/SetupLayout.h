@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/InstallObserver.h"
+
 #include <windows.h>
 
 #include <string>
@@ -77,3 +79,20 @@ int SlideForProgress(int nProgress);
 std::wstring FolderText(const wchar_t* pszInstallRoot);
 // "所需空间：38.7MB（当前空间12.50G）" for 12.5 GiB free.
 std::wstring DiskSpaceText(double dFreeGB);
+
+// The download line of the installing page. Below the bar the window has
+// 6 pixels left, so the line takes the status label's row above it, over
+// the bar's width; the status label shows only errors, and while it does
+// the line is hidden.
+constexpr RECT kDownloadLineRect = {kBarX, 324, kBarX + kBarWidth, 342};
+// A longer package name is cut, with an ellipsis, so that the line fits
+// that width in the label's font whatever the name's script.
+constexpr size_t kDownloadNameUnits = 16;
+// A mean rate over less time than this tells more about the connection's
+// start than about the download, and is left out.
+constexpr DWORD kDownloadRateMinMs = 1000;
+
+// "core.zip 12.3 / 480.0 MB · 2.1 MB/s": the package, its bytes so far and
+// in all, and the mean rate of this download; "core.zip 12.3 MB · 2.1 MB/s"
+// while the total is unknown.
+std::wstring DownloadLineText(const PackageDownloadState& state);

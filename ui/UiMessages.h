@@ -9,6 +9,9 @@ enum : UINT {
     WM_APPLY_STATUS = WM_USER + 101,
     // Posted by the worker after a successful install: arm the launch timer.
     WM_START_LAUNCH_TIMER = WM_USER + 102,
+    // Posted by an install thread after it kept a new package download
+    // report, unless one is posted and not yet handled.
+    WM_APPLY_DOWNLOAD = WM_USER + 103,
 };
 
 enum : UINT_PTR {

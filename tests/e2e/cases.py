@@ -633,6 +633,36 @@ def run_escape_installing(m, case):
     return "window gone at once; install finished behind it, no launch"
 
 
+SLOW_RATE = 60_000  # bytes a second: media.zip takes about five seconds
+
+
+def run_download_line(m, case):
+    """While the slow package downloads, the line above the bar names it with
+    its bytes so far, its size and a rate near the server's; the install
+    still succeeds."""
+    inst = install(m)
+    media = next(p for p in case.repo.packages if p.name == "media.zip")
+    total = len(media.data) / 1048576
+    line = re.compile(r"^media\.zip (\d+\.\d) / %s MB · (\d+) KB/s$" % re.escape("%.1f" % total))
+    seen = []
+
+    def line_with_rate():
+        shown = inst.download_line()
+        if shown and shown[0] and shown[1] not in seen:
+            seen.append(shown[1])
+        return shown and shown[0] and line.match(shown[1])
+
+    match = poll(line_with_rate, 30, 0.1)
+    check(match, "no download line with a rate for media.zip; the visible lines: %r" % seen)
+    check(float(match.group(1)) <= float("%.1f" % total), "more received than the whole: %r" % match.group(0))
+    rate = int(match.group(2)) * 1024
+    check(SLOW_RATE / 2 <= rate <= SLOW_RATE * 3 / 2,
+          "the line shows %d KB/s, the server sends %d KB/s" % (rate // 1024, SLOW_RATE // 1024))
+    m.s.screenshot(case.name + "-line")
+    note = expect_success(m, case, inst, machine_groups(case.fonts))
+    return "%r; %s" % (match.group(0), note)
+
+
 slow_yahei = faults({"ui-yahei.zip": "delay 3000"})
 group("closing",
       Case("close-question-cancel", run_close_cancel, server="scripted", prepare=slow_yahei),
@@ -640,6 +670,8 @@ group("closing",
       Case("close-ready-page", run_close_ready, server="scripted"),
       Case("escape-ready-page", run_escape_ready, server="scripted"),
       Case("escape-installing", run_escape_installing, server="scripted", prepare=slow_yahei),
+      Case("download-line-appears-during-slow-package", run_download_line, server="scripted",
+           prepare=faults({"media.zip": "slow %d 1" % SLOW_RATE})),
       )
 
 

@@ -208,6 +208,14 @@ class Installer:
                 return c["visible"], c["text"]
         return None
 
+    def download_line(self):
+        """(visible, text) of the package download line."""
+        w = self.setup_window()
+        for c in (w["children"] if w else []):
+            if c["id"] == 1002:
+                return c["visible"], c["text"]
+        return None
+
     def red_pixels(self):
         """Red text pixels inside the status label's rectangle on screen."""
         l, t, r, b = STATUS_RECT

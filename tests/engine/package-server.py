@@ -11,6 +11,8 @@ A fault is a file ROOT/.faults/<file name> holding one line:
   drop <count>            announce the whole file, send half, close
   trickle <count>         announce the whole file, send half, then hold the
                           connection silent until the client gives up
+  slow <bytes/s> <count>  serve the whole file at about that many bytes a
+                          second, in tenths of a second's worth
 Every request is appended to ROOT/.requests as "<path>\n".
 Usage: package-server.py PORT ROOT PIDFILE
 """
@@ -23,7 +25,7 @@ import threading
 import time
 
 lock = threading.Lock()
-COUNTED = ("fail", "truncate", "html", "stall", "drop", "trickle")
+COUNTED = ("fail", "truncate", "html", "stall", "drop", "trickle", "slow")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -92,7 +94,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 select.select([self.connection], [], [], 120)
             self.close_connection = True
             return
+        if kind == "slow":
+            self.send_slowly(body, int(arg))
+            return
         self.answer(200, body)
+
+    def send_slowly(self, body, rate):
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        step = max(1, rate // 10)
+        start = time.monotonic()
+        sent = 0
+        try:
+            while sent < len(body):
+                self.wfile.write(body[sent:sent + step])
+                sent = min(len(body), sent + step)
+                # Paced by the whole so far, so the rate holds however long
+                # each write took.
+                wait = start + sent / rate - time.monotonic()
+                if wait > 0:
+                    time.sleep(wait)
+        except OSError:
+            # The client gave up.
+            self.close_connection = True
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

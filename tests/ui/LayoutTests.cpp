@@ -143,3 +143,51 @@ TEST(Layout, FolderAndDiskSpaceTexts)
     EXPECT_EQ(L"所需空间：38.7MB（当前空间0.00G）", DiskSpaceText(0.0));
     EXPECT_EQ(L"所需空间：38.7MB（当前空间1.00G）", DiskSpaceText(1.0));
 }
+
+TEST(Layout, DownloadLineTexts)
+{
+    constexpr uint64_t kMiB = 1048576;
+    constexpr uint64_t kGiB = 1024 * kMiB;
+    struct Case {
+        const wchar_t* pszName;
+        uint64_t nReceived;
+        uint64_t nTotal;
+        uint64_t nResumedFrom;
+        DWORD dwElapsedMs;
+        const wchar_t* pszLine;
+    };
+    const Case cases[] = {
+        {L"core.zip", 12897485, 480 * kMiB, 0, 5857, L"core.zip 12.3 / 480.0 MB · 2.1 MB/s"},
+        {L"core.zip", 12897485, 0, 0, 5857, L"core.zip 12.3 MB · 2.1 MB/s"},
+        // No rate until a second of the download has passed.
+        {L"core.zip", 0, 480 * kMiB, 0, 0, L"core.zip 0.0 / 480.0 MB"},
+        {L"core.zip", kMiB, 480 * kMiB, 0, 999, L"core.zip 1.0 / 480.0 MB"},
+        {L"core.zip", kMiB, 480 * kMiB, 0, 1000, L"core.zip 1.0 / 480.0 MB · 1.0 MB/s"},
+        // Only the bytes of this download count for the rate.
+        {L"core.zip", 300 * kMiB, 480 * kMiB, 290 * kMiB, 10000, L"core.zip 300.0 / 480.0 MB · 1.0 MB/s"},
+        {L"core.zip", 100, 0, 200, 2000, L"core.zip 0.0 MB · 0 KB/s"},
+        // Slow lines in KB/s, below 1000 KB/s.
+        {L"media.zip", 500 * 1024, 2 * kMiB, 0, 5000, L"media.zip 0.5 / 2.0 MB · 100 KB/s"},
+        {L"media.zip", 999 * 1024, 2 * kMiB, 0, 1000, L"media.zip 1.0 / 2.0 MB · 999 KB/s"},
+        {L"media.zip", 1000 * 1024, 2 * kMiB, 0, 1000, L"media.zip 1.0 / 2.0 MB · 1.0 MB/s"},
+        // GB from 1000 MB of the total, or of the bytes while it is unknown.
+        {L"a.zip", 0, 999 * kMiB, 0, 0, L"a.zip 0.0 / 999.0 MB"},
+        {L"a.zip", 0, 1000 * kMiB, 0, 0, L"a.zip 0.00 / 0.98 GB"},
+        {L"client.zip", kGiB + kGiB / 4, 4 * kGiB + kGiB / 2, 0, 100000, L"client.zip 1.25 / 4.50 GB · 12.8 MB/s"},
+        {L"a.zip", 2 * kGiB, 0, 0, 0, L"a.zip 2.00 GB"},
+        // Names past 16 units are cut; a surrogate pair stays whole.
+        {L"abcdefghijkl.zip", 0, 0, 0, 0, L"abcdefghijkl.zip 0.0 MB"},
+        {L"abcdefghijklm.zip", 0, 0, 0, 0, L"abcdefghijklm.z… 0.0 MB"},
+        {L"界面资源包界面资源包界面资源包界面.zip", 0, 0, 0, 0, L"界面资源包界面资源包界面资源包… 0.0 MB"},
+        {L"aaaaaaaaaaaaaa\U0001F600bb.zip", 0, 0, 0, 0, L"aaaaaaaaaaaaaa… 0.0 MB"},
+    };
+    for (const Case& c : cases) {
+        PackageDownloadState state;
+        state.strName = c.pszName;
+        state.nReceived = c.nReceived;
+        state.nTotal = c.nTotal;
+        state.nResumedFrom = c.nResumedFrom;
+        state.dwElapsedMs = c.dwElapsedMs;
+        EXPECT_EQ(c.pszLine, DownloadLineText(state)) << c.pszLine;
+    }
+}

@@ -82,6 +82,13 @@ bool CTestSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* 
     }
     if (uMsg == WM_TIMER && wParam == kLaunchTimerId)
         ++m_nLaunchTimerTicks;
+    if (uMsg == WM_APPLY_DOWNLOAD) {
+        // Counted once handled, so that a test that sees the count sees
+        // the labels as the report left them.
+        bool bHandled = CSetupDlg::OnMessage(uMsg, wParam, lParam, pResult);
+        ++m_nDownloadMessages;
+        return bHandled;
+    }
     // The dialog manager shows the window after its initialisation.
     if (uMsg == WM_SHOWWINDOW && wParam && m_hOpenedEvent)
         ::SetEvent(m_hOpenedEvent);

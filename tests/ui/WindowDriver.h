@@ -26,6 +26,8 @@ public:
     HANDLE m_hOpenedEvent = nullptr;
     // Ticks of the launch timer the window has received.
     std::atomic<int> m_nLaunchTimerTicks{0};
+    // Download reports the window has handled (WM_APPLY_DOWNLOAD).
+    std::atomic<int> m_nDownloadMessages{0};
 
 protected:
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;

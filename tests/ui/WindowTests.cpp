@@ -9,6 +9,7 @@
 #include <gdiplus.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -116,6 +117,27 @@ int CountRed(const Screenshot& shot, const RECT& rc)
     return nCount;
 }
 
+int CountDifferent(const Screenshot& a, const Screenshot& b, const RECT& rc)
+{
+    int nCount = 0;
+    for (int y = rc.top; y < rc.bottom; ++y) {
+        for (int x = rc.left; x < rc.right; ++x)
+            nCount += a.At(x, y) != b.At(x, y) ? 1 : 0;
+    }
+    return nCount;
+}
+
+// 12.3 of 480.0 MB after 5.857 s: 2.1 MB/s.
+PackageDownloadState CoreDownload()
+{
+    PackageDownloadState state;
+    state.strName = L"core.zip";
+    state.nReceived = 12897485;
+    state.nTotal = 480ull * 1048576;
+    state.dwElapsedMs = 5857;
+    return state;
+}
+
 bool IsHandCursorOnUiThread(CWindowUnderTest& window)
 {
     HCURSOR hCursor = nullptr;
@@ -170,6 +192,7 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
     const Label labels[] = {
         {IDC_PERCENT_LABEL, SS_RIGHT, {490, 341, 525, 359}, L"0%"},
         {IDC_STATUS_LABEL, SS_CENTER, {34, 324, 494, 342}, L""},
+        {IDC_DOWNLOAD_LABEL, SS_CENTER, {0, 324, 490, 342}, L""},
     };
     for (const Label& label : labels) {
         HWND hLabel = ::GetDlgItem(hWnd, label.nId);
@@ -334,6 +357,70 @@ TEST(Window, StatusLabelThroughTheObserver)
     EXPECT_GT(CountRed(window.Capture(), {34, 324, 494, 342}), 30);
 }
 
+TEST(Window, DownloadLineThroughTheObserver)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hLine = ::GetDlgItem(window.Hwnd(), IDC_DOWNLOAD_LABEL);
+    HWND hPercent = ::GetDlgItem(window.Hwnd(), IDC_PERCENT_LABEL);
+    const RECT rcLine = {0, 324, 490, 342};
+    const RECT rcBar = {0, 346, 490, 354};
+    const RECT rcPercent = {490, 341, 525, 359};
+    window.EnterInstallingPage();
+    window.SendProgress(50);
+    Screenshot before = window.Capture();
+    ASSERT_EQ(0, before.CountDark(rcLine));
+
+    std::thread([&dlg] { dlg.OnPackageDownload(CoreDownload()); }).join();
+    const wchar_t kLine[] = L"core.zip 12.3 / 480.0 MB · 2.1 MB/s";
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hLine) && WindowText(hLine) == kLine; }));
+    Screenshot shown = window.Capture();
+    shown.Save(L"installing-download-line");
+    EXPECT_GT(shown.CountDark(rcLine), 100);
+    // In the percentage's colour, RGB(51, 47, 46).
+    int nTextColour = 0;
+    for (int y = rcLine.top; y < rcLine.bottom; ++y) {
+        for (int x = rcLine.left; x < rcLine.right; ++x)
+            nTextColour += IsColor(shown.At(x, y), 0x332F2E, 6) ? 1 : 0;
+    }
+    EXPECT_GT(nTextColour, 50);
+    // The bar and the percentage stay as they were, pixel for pixel.
+    EXPECT_EQ(0, CountDifferent(before, shown, rcBar));
+    EXPECT_EQ(0, CountDifferent(before, shown, rcPercent));
+    EXPECT_EQ(L"50%", WindowText(hPercent));
+
+    PackageDownloadState ended = CoreDownload();
+    ended.bEnded = true;
+    std::thread([&dlg, &ended] { dlg.OnPackageDownload(ended); }).join();
+    ASSERT_TRUE(WaitFor([&] { return !::IsWindowVisible(hLine); }));
+    Screenshot after = window.Capture();
+    EXPECT_EQ(0, CountDifferent(before, after, {0, 324, kClientWidth, kClientHeight}));
+}
+
+TEST(Window, DownloadLineHiddenOnTheReadyPageAndUnderAnError)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hLine = ::GetDlgItem(window.Hwnd(), IDC_DOWNLOAD_LABEL);
+    HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
+
+    std::thread([&dlg] { dlg.OnPackageDownload(CoreDownload()); }).join();
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nDownloadMessages == 1; }));
+    EXPECT_FALSE(::IsWindowVisible(hLine)) << "on the ready page";
+    window.EnterInstallingPage();
+    EXPECT_TRUE(::IsWindowVisible(hLine));
+
+    // The error takes the row while it shows.
+    std::thread([&dlg] { dlg.OnErrorText(L"下载core.zip失败"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && !::IsWindowVisible(hLine); }));
+    EXPECT_GT(CountRed(window.Capture(), {34, 324, 494, 342}), 30);
+    std::thread([&dlg] { dlg.OnStatusHidden(); }).join();
+    EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hLine) && !::IsWindowVisible(hStatus); }));
+    EXPECT_EQ(L"core.zip 12.3 / 480.0 MB · 2.1 MB/s", WindowText(hLine));
+}
+
 TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
 {
     CWindowUnderTest window;
@@ -370,6 +457,12 @@ TEST(Window, ObserverNeverWaitsForTheWindowsThread)
             pDlg->OnStatusText(L"正在安装 a.zip");
             pDlg->OnErrorText(L"安装a.zip失败");
             pDlg->OnProgress(42);
+            // A burst of download reports, each a MB on.
+            PackageDownloadState state = CoreDownload();
+            for (int i = 1; i <= 200; ++i) {
+                state.nReceived = static_cast<uint64_t>(i) * 1048576;
+                pDlg->OnPackageDownload(state);
+            }
             pDlg->OnProgress(100);
             pDlg->OnFinished(true);
             return pDlg->PromptOwner() ? 0 : 1;
@@ -388,6 +481,13 @@ TEST(Window, ObserverNeverWaitsForTheWindowsThread)
     EXPECT_TRUE(WaitFor([&] { return WindowText(hPercent) == L"100%"; }));
     EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"安装a.zip失败"; }));
     EXPECT_EQ(RGB(255, 0, 0), dlg.m_staticStatus.GetTextColor());
+    // The burst came to one message, which applied the last report; a
+    // function posted now runs after every message posted before.
+    std::atomic<bool> bQueueDone{false};
+    dlg.PostToUiThread([&bQueueDone] { bQueueDone = true; });
+    ASSERT_TRUE(WaitFor([&] { return bQueueDone.load(); }));
+    EXPECT_EQ(1, dlg.m_nDownloadMessages);
+    EXPECT_EQ(L"core.zip 200.0 / 480.0 MB · 34.1 MB/s", WindowText(::GetDlgItem(hWnd, IDC_DOWNLOAD_LABEL)));
     EXPECT_TRUE(WaitFor([&] { return dlg.m_nLaunchTimerTicks == 1; }, 3000)) << "launch timer";
 }
 
