@@ -2,10 +2,6 @@
 
 #include <cwctype>
 
-// SETUP_BASE_URL comes from the build: the package server host followed by
-// the fixed path "/EX3/".
-const std::wstring g_strBaseUrl = L"" SETUP_BASE_URL;
-
 namespace {
 
 // Where the host[:port] of an http or https URL starts; npos without one.
@@ -25,11 +21,6 @@ bool IsHostUnit(wchar_t ch)
 }
 
 }  // namespace
-
-std::vector<std::wstring> BuildMirrorHosts()
-{
-    return ParseMirrorHosts(L"" SETUP_MIRROR_HOSTS);
-}
 
 std::vector<std::wstring> ParseMirrorHosts(const std::wstring& strList)
 {

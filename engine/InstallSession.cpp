@@ -189,6 +189,9 @@ bool InstallSession::FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, 
         request.lpUrl = pszHostUrl;
         request.nResumeFrom = pArchive->Size();
         request.strValidator = pArchive->m_strValidator;
+        if (request.nResumeFrom && !request.strValidator.empty())
+            LogNormal(L"[CSetupDlg::Execute] %ls continues from byte %llu", pszHostUrl,
+                      static_cast<unsigned long long>(request.nResumeFrom));
         const bool bFetched = HttpDownloadTo(request, pArchive, &pArchive->m_strValidator) != 0;
         // What came stays in the file for the next try to continue.
         if (!pArchive->Flush(pdwError))

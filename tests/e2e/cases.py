@@ -4,7 +4,9 @@ import datetime
 import os
 import re
 import shutil
+import socket
 import subprocess
+import sys
 import time
 
 import repo as repolib
@@ -461,6 +463,43 @@ def core_fails_then(count):
     return requests
 
 
+def media_twice(repo, groups):
+    want = expected_requests(repo, groups)
+    return want[:want.index("media.zip") + 1] + want[want.index("media.zip"):]
+
+
+def run_resumed(m, case):
+    """A package cut half-way continues with a range request on the next
+    try and installs byte for byte."""
+    note = run_recovers(m, case)
+    path = os.path.join(m.servers.www, ".ranges")
+    ranges = open(path).read().split() if os.path.exists(path) else []
+    check(len(ranges) == 2 and ranges[0] == "/EX3/media.zip" and int(ranges[1]) > 0,
+          "the second try of media.zip asked for no range: %r" % ranges)
+    return (note + "; " if note else "") + "continued from byte %s" % ranges[1]
+
+
+def mirror_prepare(m, case):
+    """The installer built with a mirror ten ports up, a plain static server
+    there serving the same tree, and the package server refusing core.zip."""
+    m.exe = m.mirror_exe
+    m.mirror = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory",
+                                 m.servers.www, str(m.servers.port + 10)],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    check(poll(lambda: port_open(m.servers.port + 10), 10, 0.1), "the mirror did not start")
+    m.servers.fault("core.zip", "fail 403 99")
+
+
+def mirror_cleanup(m, case):
+    m.mirror.terminate()
+    m.mirror.wait(10)
+
+
+def port_open(port):
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
 def next_attempt_requests(repo, groups):
     want = expected_requests(repo, groups)
     return want[:1] + ["core.zip"] * 5 + want
@@ -505,6 +544,17 @@ group("faults",
            text="安装core.zip失败", lines=package_unzip_failed("core.zip")),
       Case("package-is-html", run_fault, server="scripted", prepare=faults({"core.zip": "html 99"}),
            text="安装core.zip失败", lines=package_unzip_failed("core.zip")),
+      Case("package-cut-then-resumed", run_resumed, server="scripted", prepare=faults({"media.zip": "drop 1"}),
+           requests=media_twice,
+           lines=[BODY_CUT, ("Error", r"^\[CSetupDlg::Execute\] 1 download %smedia\.zip failed$" % URL),
+                  ("Normal", r"^\[CSetupDlg::Execute\] %smedia\.zip continues from byte \d+$" % URL),
+                  ("Normal", r"^\[CSetupDlg::Execute\] download %smedia\.zip sccuss filesize=300\d\d\d$" % URL)]),
+      Case("mirror-serves-a-refused-package", run_recovers, server="scripted", prepare=mirror_prepare,
+           cleanup=mirror_cleanup, requests=expected_requests,
+           lines=[("Normal", r"^\[CSetupDlg::Execute\] %score\.zip failed, trying http://127\.0\.0\.1:\d+/EX3/core\.zip$"
+                   % URL),
+                  ("Normal", r"^\[CSetupDlg::Execute\] %score\.zip served by 127\.0\.0\.1:\d+$" % URL),
+                  ("Normal", r"^\[CSetupDlg::Execute\] %sui-yahei\.zip served by 127\.0\.0\.1:\d+$" % URL)]),
       Case("package-connection-dropped", run_fault, server="scripted", prepare=faults({"media.zip": "drop 99"}),
            text="下载media.zip失败", lines=package_download_failed("media.zip", BODY_CUT)),
       Case("crc-mismatch", run_fault, server="scripted", repo=crc_mismatch_repo,

@@ -51,6 +51,8 @@ def main():
     m.uninstaller_exe = os.path.join(build, "uninstall", "UnInstall.exe")
     # The installer built with the demo key, that key, and one it does not know.
     m.signed_exe = os.path.join(build, "app", "signed-demo", "FenmoraSetup.exe")
+    # The installer built with a mirror on the package port + 10.
+    m.mirror_exe = os.path.join(build, "app", "mirror-demo", "FenmoraSetup.exe")
     m.release_key = os.path.join(build, "demo-key", "release-private.pem")
     m.other_key = os.path.join(state, "other-key", "release-private.pem")
     if not os.path.exists(m.other_key):

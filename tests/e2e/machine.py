@@ -45,7 +45,8 @@ class Servers:
         """Serves with "nginx" or "scripted"; clears faults and request logs."""
         shutil.rmtree(os.path.join(self.www, ".faults"), ignore_errors=True)
         os.makedirs(os.path.join(self.www, ".faults"))
-        for log in (os.path.join(self.www, ".requests"), os.path.join(self.state, "nginx", "access.log")):
+        for log in (os.path.join(self.www, ".requests"), os.path.join(self.www, ".ranges"),
+                    os.path.join(self.state, "nginx", "access.log")):
             if os.path.exists(log):
                 open(log, "w").close()
         if self.kind == kind:

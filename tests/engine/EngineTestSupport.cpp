@@ -62,3 +62,13 @@ std::vector<uint8_t> ListBytes(const std::wstring& strText, bool bByteOrderMark)
     }
     return bytes;
 }
+
+std::string Noise(size_t cb, uint32_t nSeed)
+{
+    std::string str(cb, '\0');
+    for (char& ch : str) {
+        nSeed = nSeed * 1103515245u + 12345u;
+        ch = static_cast<char>(nSeed >> 24);
+    }
+    return str;
+}

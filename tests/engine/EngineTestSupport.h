@@ -70,5 +70,8 @@ InstallSettings TestInstallSettings(const std::wstring& strRoot);
 bool ServeFile(const std::wstring& strName, const std::vector<uint8_t>& data);
 bool RemoveServedFile(const std::wstring& strName);
 
+// Seeded bytes that do not compress.
+std::string Noise(size_t cb, uint32_t nSeed);
+
 // A server list as UTF-16LE, with the byte-order mark unless told not to.
 std::vector<uint8_t> ListBytes(const std::wstring& strText, bool bByteOrderMark = true);

@@ -26,16 +26,6 @@ bool ContainsPart(const std::vector<std::wstring>& lines, const std::wstring& st
                        [&](const std::wstring& strLine) { return strLine.find(strPart) != std::wstring::npos; });
 }
 
-std::string Noise(size_t cb, uint32_t nSeed)
-{
-    std::string str(cb, '\0');
-    for (char& ch : str) {
-        nSeed = nSeed * 1103515245u + 12345u;
-        ch = static_cast<char>(nSeed >> 24);
-    }
-    return str;
-}
-
 uint32_t Crc(const std::string& str)
 {
     return static_cast<uint32_t>(

@@ -52,6 +52,7 @@ protected:
         RemoveTree(TestServerFolder() + L"\\EX3");
         RemoveTree(TestServerFolder() + L"\\.faults");
         ::DeleteFileW((TestServerFolder() + L"\\.requests").c_str());
+        ::DeleteFileW((TestServerFolder() + L"\\.ranges").c_str());
         ::CreateDirectoryW((TestServerFolder() + L"\\.faults").c_str(), nullptr);
 
         m_settings = TestInstallSettings(m_root.Path());
@@ -290,6 +291,31 @@ TEST_F(InstallRun, CrcListNotOnTheServerFailsVerification)
     EXPECT_EQ(RunSession(), 1u);
     EXPECT_EQ(m_observer.m_vecErrors, (std::vector<std::wstring>{L"校验失败"}));
     EXPECT_EQ(LinesWith(L"[Error][CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed").size(), 1u);
+}
+
+// A package cut half-way is continued by the next try with a range request
+// and installs byte for byte.
+TEST_F(InstallRun, CutPackageContinuesWhereItStopped)
+{
+    const std::string strBig = Noise(400000, 3);
+    ServePackage(L"a.zip", {{"big.bin", strBig}});
+    ServeLists(L"a.zip;1;1\r");
+    SetFault(L"a.zip", "drop 1");
+
+    EXPECT_EQ(RunSession(), 0u);
+    EXPECT_EQ(ReadFileBytes(Path(m_strSetup, L"big.bin")), Bytes(strBig));
+    EXPECT_EQ(Requests("/EX3/a.zip"), 2);
+    const std::vector<uint8_t> ranges = ReadFileBytes(TestServerFolder() + L"\\.ranges");
+    const std::string strRanges(ranges.begin(), ranges.end());
+    EXPECT_EQ(strRanges.rfind("/EX3/a.zip ", 0), 0u) << strRanges;
+    ASSERT_EQ(LinesWith(L"a.zip continues from byte").size(), 1u);
+    // The second download reports the part the file already held.
+    ASSERT_FALSE(m_observer.m_vecDownloads.empty());
+    const PackageDownloadState& last = m_observer.m_vecDownloads.back();
+    EXPECT_TRUE(last.bEnded);
+    EXPECT_GT(last.nResumedFrom, 0u);
+    EXPECT_EQ(last.nReceived, last.nTotal);
+    EXPECT_EQ(last.strName, L"a.zip");
 }
 
 TEST_F(InstallRun, UninstallerLandsInTheFallbackInstallFolder)

@@ -1,3 +1,4 @@
+#include "engine/BaseUrl.h"
 #include "engine/PackageList.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -291,4 +292,18 @@ TEST_F(PackageListDownload, WithoutByteOrderMarkTheFirstCharacterIsLost)
     RunSession(&m_observer);
     EXPECT_EQ(m_observer.m_vecErrors, std::vector<std::wstring>{L"下载ore.zip失败"});
     EXPECT_TRUE(Contains(m_log.Messages(), L"[Error][CSetupDlg::Execute] download ore.zip failed"));
+}
+
+TEST(BaseUrl, MirrorHostsAndTheirUrls)
+{
+    EXPECT_EQ(ParseMirrorHosts(L""), std::vector<std::wstring>{});
+    EXPECT_EQ(ParseMirrorHosts(L" a.example:8080 ,127.0.0.1,, b-2.example "),
+              (std::vector<std::wstring>{L"a.example:8080", L"127.0.0.1", L"b-2.example"}));
+    // Anything that would change more than the host is left out.
+    EXPECT_EQ(ParseMirrorHosts(L"a/b,user@c,:80,d:,e f,g?x,h#,ü.example,ok"), std::vector<std::wstring>{L"ok"});
+
+    EXPECT_EQ(UrlOnHost(L"http://127.0.0.1:8380/EX3/core.zip", L"m.example:81"), L"http://m.example:81/EX3/core.zip");
+    EXPECT_EQ(UrlOnHost(L"https://s.example/EX3/a.zip", L"m.example"), L"https://m.example/EX3/a.zip");
+    EXPECT_EQ(UrlOnHost(L"ftp://s.example/EX3/a.zip", L"m.example"), L"");
+    EXPECT_EQ(HostOfUrl(L"http://127.0.0.1:8380/EX3/core.zip"), L"127.0.0.1:8380");
 }

@@ -13,7 +13,10 @@ A fault is a file ROOT/.faults/<file name> holding one line:
                           connection silent until the client gives up
   slow <bytes/s> <count>  serve the whole file at about that many bytes a
                           second, in tenths of a second's worth
-Every request is appended to ROOT/.requests as "<path>\n".
+Every request is appended to ROOT/.requests as "<path>\n". A file answers
+with an ETag; a request for "Range: bytes=<n>-" whose If-Range names that
+tag gets the rest from byte n as a 206 (the faults apply to that rest),
+and is also appended to ROOT/.ranges as "<path> <n>\n".
 Usage: package-server.py PORT ROOT PIDFILE
 """
 import http.server
@@ -35,11 +38,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def answer(self, status, body, content_type="application/octet-stream"):
-        self.send_response(status)
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Content-Type", content_type)
-        self.end_headers()
+        self.send_head(status, len(body), content_type)
         self.wfile.write(body)
+
+    def send_head(self, status, length, content_type="application/octet-stream", extra=()):
+        self.send_response(status)
+        self.send_header("Content-Length", str(length))
+        self.send_header("Content-Type", content_type)
+        for header in extra:
+            self.send_header(*header)
+        self.end_headers()
+
+    def file_part(self, root, path, local, body):
+        """The status, body and headers of a file's answer: the whole file,
+        or the rest a range asks for while If-Range names its tag."""
+        stat = os.stat(local)
+        tag = '"%x-%x"' % (stat.st_size, stat.st_mtime_ns)
+        extra = [("ETag", tag), ("Accept-Ranges", "bytes")]
+        asked = self.headers.get("Range", "")
+        if asked.startswith("bytes=") and asked.endswith("-") and self.headers.get("If-Range") == tag:
+            start = int(asked[len("bytes="):-1])
+            if 0 < start < len(body):
+                with lock:
+                    with open(os.path.join(root, ".ranges"), "a") as f:
+                        f.write("%s %d\n" % (path, start))
+                extra.append(("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body))))
+                return 206, body[start:], extra
+        return 200, body, extra
 
     def do_GET(self):
         root = self.server.root
@@ -83,11 +108,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = f.read()
         if kind == "truncate":
             body = body[:int(arg)]
+        status, body, extra = self.file_part(root, path, local, body)
         if kind in ("drop", "trickle"):
-            self.send_response(200)
-            self.send_header("Content-Length", str(len(body)))
-            self.send_header("Content-Type", "application/octet-stream")
-            self.end_headers()
+            self.send_head(status, len(body), extra=extra)
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
             if kind == "trickle":
@@ -95,15 +118,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         if kind == "slow":
-            self.send_slowly(body, int(arg))
+            self.send_slowly(status, body, extra, int(arg))
             return
-        self.answer(200, body)
+        self.send_head(status, len(body), extra=extra)
+        self.wfile.write(body)
 
-    def send_slowly(self, body, rate):
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Content-Type", "application/octet-stream")
-        self.end_headers()
+    def send_slowly(self, status, body, extra, rate):
+        self.send_head(status, len(body), extra=extra)
         step = max(1, rate // 10)
         start = time.monotonic()
         sent = 0

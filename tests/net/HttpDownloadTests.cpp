@@ -1,6 +1,7 @@
 #include "framework/ScopedHandle.h"
 #include "net/DownloadBuffer.h"
 #include "net/HttpDownload.h"
+#include "net/RangeRequest.h"
 #include "tests/net/NetTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -389,4 +390,96 @@ TEST_F(HttpDownloadTest, BodyLongerThanItsLimitFailsBeforeItsEnd)
             EXPECT_TRUE(m_log.Messages().empty()) << Narrow(JoinLines(m_log.Messages()));
         }
     }
+}
+
+TEST(RangeRequest, Decisions)
+{
+    EXPECT_EQ(ResumeValidator(L"\"5f-a1\"", L"Mon, 07 Dec 2026 10:00:00 GMT"), L"\"5f-a1\"");
+    EXPECT_EQ(ResumeValidator(L"W/\"5f-a1\"", L"Mon, 07 Dec 2026 10:00:00 GMT"), L"Mon, 07 Dec 2026 10:00:00 GMT")
+        << "a weak tag cannot name the bytes";
+    EXPECT_EQ(ResumeValidator(L"", L""), L"");
+    EXPECT_EQ(RangeHeaders(500, L"\"t\""), L"Range: bytes=500-\r\nIf-Range: \"t\"\r\n");
+
+    struct Case {
+        uint64_t nFrom;
+        int nStatus;
+        const wchar_t* pszContentRange;
+        RangeAnswer want;
+        uint64_t nTotal;
+    };
+    const Case cases[] = {
+        {0, 200, L"", RangeAnswer::Whole, 0},
+        {500, 200, L"", RangeAnswer::Whole, 0},  // range ignored, or the file changed
+        {500, 206, L"bytes 500-999/1000", RangeAnswer::Continue, 1000},
+        {500, 206, L"bytes 0-999/1000", RangeAnswer::Refused, 0},     // another start
+        {500, 206, L"bytes 500-799/1000", RangeAnswer::Refused, 0},   // not to the end
+        {500, 206, L"bytes 500-999/*", RangeAnswer::Refused, 0},
+        {500, 206, L"bytes 500-999/999", RangeAnswer::Refused, 0},    // past the end
+        {500, 206, L"", RangeAnswer::Refused, 0},
+        {500, 206, L"bytes 500-999/1000 ", RangeAnswer::Refused, 0},
+        {500, 206, L"items 500-999/1000", RangeAnswer::Refused, 0},
+        {500, 206, L"bytes 500-18446744073709551616/1000", RangeAnswer::Refused, 0},
+        {0, 206, L"bytes 0-999/1000", RangeAnswer::Refused, 0},       // nothing was asked
+        {500, 416, L"bytes */1000", RangeAnswer::Refused, 0},
+    };
+    for (const Case& c : cases) {
+        uint64_t nTotal = 0;
+        EXPECT_EQ(JudgeRangeAnswer(c.nFrom, c.nStatus, c.pszContentRange, &nTotal), c.want) << Narrow(c.pszContentRange);
+        EXPECT_EQ(nTotal, c.nTotal) << Narrow(c.pszContentRange);
+    }
+}
+
+namespace {
+
+// Keeps a body and where it began.
+class CRecordingSink : public IBodySink {
+public:
+    bool Begin(uint64_t nStart, uint64_t nTotal) override
+    {
+        m_nStart = nStart;
+        m_nTotal = nTotal;
+        return true;
+    }
+    bool Write(const uint8_t* pData, DWORD cbData) override
+    {
+        m_body.insert(m_body.end(), pData, pData + cbData);
+        return true;
+    }
+
+    uint64_t m_nStart = UINT64_MAX;
+    uint64_t m_nTotal = 0;
+    std::vector<uint8_t> m_body;
+};
+
+}  // namespace
+
+// nginx serves ranges: the rest comes while the validator still names the
+// file, the whole file once it does not.
+TEST_F(HttpDownloadTest, RestOfAFileWhileItsValidatorHolds)
+{
+    const std::vector<uint8_t> file = ServedFile(L"random-777k.bin");
+    const std::wstring strUrl = NginxUrl(L"random-777k.bin");
+    DownloadRequest request;
+    request.lpUrl = strUrl.c_str();
+    CRecordingSink first;
+    std::wstring strValidator;
+    ASSERT_EQ(HttpDownloadTo(request, &first, &strValidator), 1);
+    ASSERT_FALSE(strValidator.empty());
+    EXPECT_EQ(first.m_nStart, 0u);
+    EXPECT_TRUE(first.m_body == file);
+
+    request.nResumeFrom = 300000;
+    request.strValidator = strValidator;
+    CRecordingSink rest;
+    ASSERT_EQ(HttpDownloadTo(request, &rest, nullptr), 1);
+    EXPECT_EQ(rest.m_nStart, 300000u);
+    EXPECT_EQ(rest.m_nTotal, file.size());
+    EXPECT_TRUE(rest.m_body == std::vector<uint8_t>(file.begin() + 300000, file.end()));
+
+    request.strValidator = L"\"another-file\"";
+    CRecordingSink whole;
+    ASSERT_EQ(HttpDownloadTo(request, &whole, nullptr), 1);
+    EXPECT_EQ(whole.m_nStart, 0u);
+    EXPECT_TRUE(whole.m_body == file);
+    EXPECT_TRUE(m_log.Messages().empty()) << Narrow(JoinLines(m_log.Messages()));
 }
