@@ -61,20 +61,7 @@ add_custom_command(OUTPUT ${SETUP_DEMO_KEY_DIR}/release-public.der ${SETUP_DEMO_
     COMMENT "Demo release key in ${SETUP_DEMO_KEY_DIR}")
 add_release_key_resource(setup_demo_key ${SETUP_DEMO_KEY_DIR}/release-public.der)
 
-get_target_property(release_key_sources setup SOURCES)
-add_executable(setup_signed_demo WIN32 ${release_key_sources} $<TARGET_OBJECTS:setup_demo_key>)
-foreach(property LINK_OPTIONS LINK_LIBRARIES LINK_DIRECTORIES LINK_DEPENDS SETUP_DELAYLOAD_DLLS)
-    get_target_property(value setup ${property})
-    if(value)
-        set_target_properties(setup_signed_demo PROPERTIES ${property} "${value}")
-    endif()
-endforeach()
-get_target_property(value setup MANUALLY_ADDED_DEPENDENCIES)
-if(value)
-    add_dependencies(setup_signed_demo ${value})
-endif()
-set_target_properties(setup_signed_demo PROPERTIES OUTPUT_NAME FenmoraSetup
-                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/signed-demo)
+add_setup_variant(setup_signed_demo signed-demo $<TARGET_OBJECTS:setup_demo_key>)
 
 # The shipped exe carries the publisher's key only when the setting names it.
 if(SETUP_RELEASE_KEY)

@@ -1,5 +1,6 @@
 #include "engine/PackageFile.h"
 
+#include "engine/BufferFile.h"
 #include "framework/SafeFile.h"
 
 #include <cstring>
@@ -9,25 +10,6 @@ namespace {
 
 // Bytes gathered before one write: few calls, little memory.
 constexpr DWORD kPendingBytes = 256 * 1024;
-
-// Writes the whole block; false on a failed write, with the system's error
-// code. A write may succeed short of the block (a disk that fills up): the
-// rest is written again, so that the failing call reports why.
-bool WriteAll(HANDLE hFile, const uint8_t* pData, DWORD cbData)
-{
-    while (cbData > 0) {
-        DWORD dwWritten = 0;
-        if (!::WriteFile(hFile, pData, cbData, &dwWritten, nullptr))
-            return false;
-        if (dwWritten == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        pData += dwWritten;
-        cbData -= dwWritten;
-    }
-    return true;
-}
 
 }  // namespace
 
