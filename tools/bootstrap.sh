@@ -1,6 +1,9 @@
 #!/bin/sh
 # Makes a fresh Debian 12 machine ready to build and test the installer.
 # Run as root; quick when everything is already there.
+#   bootstrap.sh [bench]
+# "bench" adds what only the benchmarks need (tools/bench-install.sh calls
+# it so); the build, the tests and CI never ask for it.
 set -eu
 
 # libgnutls30:i386: Wine's bcrypt verifies the installer's release signature
@@ -14,6 +17,10 @@ mingw-w64-i686-dev libz-mingw-w64-dev googletest zlib1g-dev
 wine wine32:i386 xvfb xdotool x11-utils fonts-wqy-zenhei
 nginx-light squid apache2-utils imagemagick unzip zip fonts-dejavu-core
 osslsigncode libssl-dev openssl libgnutls30:i386"
+# nsis: makensis builds the peer installer the install benchmark times.
+if [ "${1:-}" = bench ]; then
+    PACKAGES="$PACKAGES nsis"
+fi
 
 missing=""
 for p in $PACKAGES; do

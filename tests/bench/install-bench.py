@@ -4,9 +4,15 @@
   install-bench.py client SEED CLIENT_EXE DIR
       writes the reference client (a seeded generator) and its package
       description into DIR
+  install-bench.py large-client SEED CLIENT_EXE DIR
+      writes a client of one 1.25 GiB package and its description into DIR
   install-bench.py runs RUNS STATE BUILD PORT
-      runs the bare steps and then the installer RUNS times in the Wine
-      session of STATE and prints the figures of each run
+      runs the bare steps, the installer and the peer installer
+      (STATE/peer-setup.exe) RUNS times in the Wine session of STATE and
+      prints the figures of each run
+  install-bench.py large STATE BUILD
+      runs the installer once on the large client (served in place of the
+      reference client) and prints its exit code, time and peak memory
 
 Figures only; nothing is judged."""
 import os
@@ -17,6 +23,8 @@ import subprocess
 import sys
 import threading
 import time
+import zipfile
+from collections import namedtuple
 
 # -- the reference client ------------------------------------------------------
 
@@ -77,6 +85,53 @@ def make_client(seed, client_exe, out):
             f.write("\n")
 
 
+LARGE_FILES = 10
+LARGE_FILE_BYTES = 128 << 20  # ten of them: 1.25 GiB, incompressible
+
+
+def make_large_client(seed, client_exe, out):
+    """iKVLRemote.exe and ten files of random bytes in one package of group
+    1 (1.25 GiB deflated), every file verified."""
+    rnd = random.Random(seed)
+    client = os.path.join(out, "client")
+    shutil.rmtree(client, ignore_errors=True)
+    os.makedirs(os.path.join(client, "data"))
+    names = ["data/large%02d.pak" % i for i in range(LARGE_FILES)]
+    for i, name in enumerate(names):
+        with open(os.path.join(client, name), "wb") as f:
+            for _ in range(LARGE_FILE_BYTES >> 23):
+                f.write(rnd.randbytes(1 << 23))
+        os.utime(os.path.join(client, name), (1700000000 + i, 1700000000 + i))
+    shutil.copyfile(client_exe, os.path.join(client, "iKVLRemote.exe"))
+    os.utime(os.path.join(client, "iKVLRemote.exe"), (1700000000, 1700000000))
+    with open(os.path.join(out, "publish.ini"), "w") as f:
+        f.write("[pack1.zip]\ngroup = 1\nparam = 1\nverify = iKVLRemote.exe\n")
+        f.writelines("verify = %s\n" % name for name in names)
+
+
+def zip64_records(path):
+    """The zip64 records an archive holds: its end record and locator, and
+    the entries whose central record has a zip64 extra field."""
+    with open(path, "rb") as f:
+        f.seek(max(0, os.path.getsize(path) - 65536))
+        tail = f.read()
+    found = [name for sig, name in ((b"PK\x06\x06", "end record"), (b"PK\x06\x07", "end locator")) if sig in tail]
+    with zipfile.ZipFile(path) as z:
+        entries = sum(1 for i in z.infolist() if extra_ids(i.extra) & {1})
+    if entries:
+        found.append("%d entries with a zip64 extra field" % entries)
+    return ", ".join(found) or "none"
+
+
+def extra_ids(extra):
+    ids = set()
+    i = 0
+    while i + 4 <= len(extra):
+        ids.add(extra[i] | extra[i + 1] << 8)
+        i += 4 + (extra[i + 2] | extra[i + 3] << 8)
+    return ids
+
+
 # -- running programs under Wine ---------------------------------------------------
 
 
@@ -98,13 +153,14 @@ class Session:
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
     def run(self, *args, during=None):
-        """Output, exit code (low 8 bits, as wine passes it on) and the peak
-        resident memory of the process in MiB. during(hwm), when given, is
-        called once the program has started; hwm[0] is its peak so far in
-        KiB."""
+        """Output, exit code (low 8 bits, as wine passes it on), the peak
+        resident memory of the process in MiB, and the times (time.time())
+        it was started and had ended. during(hwm), when given, is called
+        once the program has started; hwm[0] is its peak so far in KiB."""
         # The previous step's written data is flushed first, so that its
         # write-back does not run into this step's time.
         os.sync()
+        started = time.time()
         proc = subprocess.Popen(["wine"] + list(args), env=self.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         out = []
@@ -126,11 +182,19 @@ class Session:
                 proc.wait()
                 raise
         _, status, usage = os.wait4(proc.pid, 0)
+        ended = time.time()
         done.set()
         poller.join()
         proc.returncode = os.waitstatus_to_exitcode(status)
         reader.join()
-        return out[0].decode("utf-8", "replace"), proc.returncode, max(hwm[0], usage.ru_maxrss) / 1024.0
+        return Ran(out[0].decode("utf-8", "replace"), proc.returncode, max(hwm[0], usage.ru_maxrss) / 1024.0, started,
+                   ended)
+
+
+class Ran(namedtuple("Ran", "out code peak started ended")):
+    @property
+    def seconds(self):
+        return self.ended - self.started
 
 
 def poll_hwm(pid, hwm, done):
@@ -179,6 +243,12 @@ def seconds_of(out, what):
 
 # -- the installer's log -------------------------------------------------------------
 
+def day_seconds(t):
+    """A time.time() as seconds of the local day, as the log writes it."""
+    lt = time.localtime(t)
+    return lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec + t % 1
+
+
 LINE = re.compile(r"^\[(\w+)\]\[\S+ (\d+):(\d+):(\d+)(?: ?([AP]M))?:\s*(\d+) [0-9a-f]+:[0-9a-f]+\](.*)$")
 
 
@@ -211,7 +281,16 @@ def phases(records):
     end = first(records, r"^\[CAutoSetupDlg::CheckFileCRC\] .* loacalCRC=", last=True)
     span = lambda a, b: (b - a) % 86400
     return {"total": span(start, end), "packages": span(start, uninstaller), "uninstaller": span(uninstaller, crc_list),
-            "verify": span(crc_list, end)}
+            "verify": span(crc_list, end), "first": start, "last": end}
+
+
+def outside(ran, records, installer):
+    """Seconds of the whole process before its log's first line, from there
+    to the package-list request, and after the last CRC line (registration,
+    shortcuts, exit)."""
+    started, ended = day_seconds(ran.started), day_seconds(ran.ended)
+    return ((records[0][0] - started) % 86400, (installer["first"] - records[0][0]) % 86400,
+            (ended - installer["last"]) % 86400)
 
 
 def package_downloads(records, access_log):
@@ -222,9 +301,7 @@ def package_downloads(records, access_log):
     for line in open(access_log):
         f = line.split()
         if len(f) >= 4 and f[3].endswith(".zip"):
-            begin = float(f[0]) - float(f[1])
-            lt = time.localtime(begin)
-            starts[os.path.basename(f[3])] = lt.tm_hour * 3600 + lt.tm_min * 60 + lt.tm_sec + begin % 1
+            starts[os.path.basename(f[3])] = day_seconds(float(f[0]) - float(f[1]))
     total = 0.0
     for t, msg in records:
         m = re.match(r"^\[CSetupDlg::Execute\] download \S*/([^/\s]+\.zip) sccuss", msg)
@@ -236,11 +313,16 @@ def package_downloads(records, access_log):
 # -- one run -----------------------------------------------------------------------
 
 
-def one_run(n, session, build, port, www, access_log):
+def count_files(folder):
+    return sum(len(files) for _, _, files in os.walk(folder))
+
+
+def one_run(n, session, build, state, port, access_log):
     bench = os.path.join(build, "tests", "bare_steps.exe")
     setup = os.environ.get("BENCH_INSTALLER") or os.path.join(build, "app", "FenmoraSetup.exe")
+    peer = os.path.join(state, "peer-setup.exe")
     window = os.path.join(build, "tests", "minimal_window.exe")
-    ex3 = os.path.join(www, "EX3")
+    ex3 = os.path.join(state, "www", "EX3")
     packages = sorted((f for f in os.listdir(ex3) if f.endswith(".zip")), key=lambda f: int(re.sub(r"\D", "", f)))
     fetched = session.unix(r"R:\bare\fetched")
     unpacked = r"R:\bare\Brivex Client"
@@ -248,40 +330,50 @@ def one_run(n, session, build, port, www, access_log):
     os.makedirs(fetched)
 
     figures = {}
-    out, code, _ = session.run(bench, "download", "http://127.0.0.1:%d/EX3/" % port, Session.windows(fetched),
-                               "divozira.txt", *packages, "UnInstall.exe", "filecrc.txt")
-    figures["bare download"] = seconds_of(out, "download")
-    out, code, _ = session.run(bench, "extract", unpacked, *[Session.windows(os.path.join(fetched, p)) for p in packages])
-    figures["bare extract"] = seconds_of(out, "extract")
-    out, code, _ = session.run(bench, "crc", unpacked, Session.windows(os.path.join(fetched, "filecrc.txt")))
-    figures["bare crc"] = seconds_of(out, "crc")
-    if code != 0:
-        raise SystemExit("the bare CRC loop found files that do not match: %s" % out)
+    ran = session.run(bench, "download", "http://127.0.0.1:%d/EX3/" % port, Session.windows(fetched),
+                      "divozira.txt", *packages, "UnInstall.exe", "filecrc.txt")
+    figures["bare download"] = seconds_of(ran.out, "download")
+    ran = session.run(bench, "extract", unpacked, *[Session.windows(os.path.join(fetched, p)) for p in packages])
+    figures["bare extract"] = seconds_of(ran.out, "extract")
+    ran = session.run(bench, "crc", unpacked, Session.windows(os.path.join(fetched, "filecrc.txt")))
+    figures["bare crc"] = seconds_of(ran.out, "crc")
+    if ran.code != 0:
+        raise SystemExit("the bare CRC loop found files that do not match: %s" % ran.out)
     bare = figures["bare download"] + figures["bare extract"] + figures["bare crc"]
 
     root = r"R:\bench"
     shutil.rmtree(session.unix(root), ignore_errors=True)
     open(access_log, "w").close()
-    _, code, peak = session.run(setup, "/S", "/D=" + root)
-    if code != 0:
-        raise SystemExit("the installer exited with %d (low 8 bits)" % code)
+    ours = session.run(setup, "/S", "/D=" + root)
+    if ours.code != 0:
+        raise SystemExit("the installer exited with %d (low 8 bits)" % ours.code)
     records = log_records(session.unix(root + r"\temp\log.txt"))
     installer = phases(records)
     downloads = package_downloads(records, access_log)
-    _, _, window_peak = session.run(window)
+    to_log, to_request, after = outside(ours, records, installer)
+
+    # The peer installer, its files embedded, silent into the same drive.
+    peer_root = r"R:\peer"
+    shutil.rmtree(session.unix(peer_root), ignore_errors=True)
+    theirs = session.run(peer, "/S", "/D=" + peer_root)
+    peer_files = count_files(session.unix(peer_root))
+    if theirs.code != 0 or peer_files != count_files(os.path.join(state, "client")):
+        raise SystemExit("the peer installer exited with %d and installed %d files" % (theirs.code, peer_files))
+    window_peak = session.run(window).peak
+    # Wine's start and exit of a program that does nothing (prints its usage).
+    empty = session.run(bench).seconds
 
     # The same install through the window, clicked as a user clicks it.
     root = r"R:\bench-window"
     shutil.rmtree(session.unix(root), ignore_errors=True)
     ready_peak = []
-    _, code, window_mode_peak = session.run(setup, "/D=" + root,
-                                            during=lambda hwm: click_install(session, setup, hwm, ready_peak))
+    ran = session.run(setup, "/D=" + root, during=lambda hwm: click_install(session, setup, hwm, ready_peak))
     # The window started the installed client on its way out; the next run
     # would find it running.
     subprocess.run(["wine", "taskkill", "/F", "/IM", "iKVLRemote.exe"], env=session.env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if code != 0:
-        raise SystemExit("the installer's window exited with %d (low 8 bits)" % code)
+    if ran.code != 0:
+        raise SystemExit("the installer's window exited with %d (low 8 bits)" % ran.code)
 
     print("run %d" % n)
     print("  bare steps: download %.2f s + extraction %.2f s + CRC %.2f s = %.2f s" %
@@ -292,36 +384,96 @@ def one_run(n, session, build, port, www, access_log):
                                    installer["uninstaller"], installer["verify"]))
     print("  ratio %.2f; verification / bare CRC loop %.2f s / %.2f s" %
           (installer["total"] / bare, installer["verify"], figures["bare crc"]))
-    print("  peak resident: installer %.1f MiB, minimal window program %.1f MiB" % (peak, window_peak))
-    print("  peak resident through the window: %.1f MiB (%.1f MiB on the ready page)" %
-          (window_mode_peak, ready_peak[0]))
+    print("  whole silent install, process start to exit: installer %.2f s, peer %.2f s; ratio %.2f" %
+          (ours.seconds, theirs.seconds, ours.seconds / theirs.seconds))
+    print("    installer: %.2f s to its log's first line, %.2f s on to the package-list request, %.2f s after the last "
+          "CRC line; an empty console program under Wine %.2f s" % (to_log, to_request, after, empty))
+    print("  peak resident: installer %.1f MiB, peer %.1f MiB, minimal window program %.1f MiB" %
+          (ours.peak, theirs.peak, window_peak))
+    print("  peak resident through the window: %.1f MiB (%.1f MiB on the ready page)" % (ran.peak, ready_peak[0]))
     sys.stdout.flush()
-    return bare, installer["total"], installer["verify"], figures["bare crc"], peak, window_peak, window_mode_peak
+    return {"bare": bare, "installer": installer["total"], "verify": installer["verify"], "bare crc": figures["bare crc"],
+            "ours": ours.seconds, "theirs": theirs.seconds, "to log": to_log, "after": after, "empty": empty,
+            "peak": ours.peak,
+            "peer peak": theirs.peak, "window peak": window_peak, "window mode peak": ran.peak}
+
+
+def median_spread(values):
+    values = sorted(values)
+    middle = (values[(len(values) - 1) // 2] + values[len(values) // 2]) / 2
+    return "median %.2f, %.2f–%.2f" % (middle, values[0], values[-1])
 
 
 def runs(count, state, build, port):
     session = Session(state)
-    www = os.path.join(state, "www")
     access_log = os.path.join(state, "nginx", "access.log")
-    rows = [one_run(n + 1, session, build, port, www, access_log) for n in range(count)]
-    cols = range(1, len(rows) + 1)
+    rows = [one_run(n + 1, session, build, state, port, access_log) for n in range(count)]
+    table = [
+        ("bare steps under Wine (download + extraction + CRC)", lambda r: "%.1f s" % r["bare"]),
+        ("installer, package-list request to last CRC line", lambda r: "%.1f s" % r["installer"]),
+        ("ratio (goal: at most 1.2)", lambda r: "%.2f" % (r["installer"] / r["bare"])),
+        ("installer's verification phase / bare CRC loop", lambda r: "%.2f s / %.2f s" % (r["verify"], r["bare crc"])),
+        ("whole silent install, process start to exit: installer / peer",
+         lambda r: "%.1f s / %.1f s" % (r["ours"], r["theirs"])),
+        ("ratio installer / peer (goal: at most 0.8)", lambda r: "%.2f" % (r["ours"] / r["theirs"])),
+        ("installer before its log's first line / after the last CRC line; empty program",
+         lambda r: "%.2f s / %.2f s; %.2f s" % (r["to log"], r["after"], r["empty"])),
+        ("peak resident: installer / peer / minimal window program",
+         lambda r: "%.1f / %.1f / %.1f MiB" % (r["peak"], r["peer peak"], r["window peak"])),
+        ("peak resident: installer through its window", lambda r: "%.1f MiB" % r["window mode peak"]),
+    ]
     print()
-    print("| | " + " | ".join("run %d" % i for i in cols) + " |")
+    print("| | " + " | ".join("run %d" % (i + 1) for i in range(len(rows))) + " |")
     print("|---|" + "---|" * len(rows))
-    print("| bare steps under Wine (download + extraction + CRC) | " + " | ".join("%.1f s" % r[0] for r in rows) + " |")
-    print("| installer, package-list request to last CRC line | " + " | ".join("%.1f s" % r[1] for r in rows) + " |")
-    print("| ratio (goal: at most 1.2) | " + " | ".join("%.2f" % (r[1] / r[0]) for r in rows) + " |")
-    print("| installer's verification phase / bare CRC loop | " +
-          " | ".join("%.2f s / %.2f s" % (r[2], r[3]) for r in rows) + " |")
-    print("| peak resident: installer / minimal window program | " +
-          " | ".join("%.1f / %.1f MiB" % (r[4], r[5]) for r in rows) + " |")
-    print("| peak resident: installer through its window | " + " | ".join("%.1f MiB" % r[6] for r in rows) + " |")
+    for label, cell in table:
+        print("| %s | %s |" % (label, " | ".join(cell(r) for r in rows)))
+    print()
+    print("ratio installer / peer, whole silent install: %s" % median_spread([r["ours"] / r["theirs"] for r in rows]))
+    print("ratio installer / bare steps: %s" % median_spread([r["installer"] / r["bare"] for r in rows]))
+
+
+# -- the large client ----------------------------------------------------------------
+
+
+def large(state, build):
+    """One silent install of the large client: its exit code, time and peak
+    memory, and what its log says when it fails."""
+    session = Session(state)
+    access_log = os.path.join(state, "nginx", "access.log")
+    setup = os.environ.get("BENCH_INSTALLER") or os.path.join(build, "app", "FenmoraSetup.exe")
+    package = os.path.join(state, "large", "www", "EX3", "pack1.zip")
+    print("large client: one package of %.2f GiB (%d entries), zip64 records: %s" %
+          (os.path.getsize(package) / 2**30, len(zipfile.ZipFile(package).infolist()), zip64_records(package)))
+    sys.stdout.flush()
+    root = r"R:\large"
+    shutil.rmtree(session.unix(root), ignore_errors=True)
+    open(access_log, "w").close()
+    ran = session.run(setup, "/S", "/D=" + root)
+    requests = sum(1 for line in open(access_log) if line.split()[3].endswith(".zip"))
+    print("  installer /S: exit code %d (low 8 bits), %.1f s process start to exit, peak resident %.1f MiB, "
+          "%d package requests" % (ran.code, ran.seconds, ran.peak, requests))
+    log = session.unix(root + r"\temp\log.txt")
+    records = log_records(log) if os.path.exists(log) else []
+    if ran.code == 0:
+        installer = phases(records)
+        print("  package-list request to last CRC line %.1f s: packages %.1f s, verification %.1f s" %
+              (installer["total"], installer["packages"], installer["verify"]))
+    else:
+        print("  the log's last lines:")
+        for _, msg in records[-8:]:
+            print("    " + msg)
+    # 2.5 GiB or more of installed and fetched files.
+    shutil.rmtree(session.unix(root), ignore_errors=True)
 
 
 if __name__ == "__main__":
     if len(sys.argv) == 5 and sys.argv[1] == "client":
         make_client(int(sys.argv[2]), sys.argv[3], sys.argv[4])
+    elif len(sys.argv) == 5 and sys.argv[1] == "large-client":
+        make_large_client(int(sys.argv[2]), sys.argv[3], sys.argv[4])
     elif len(sys.argv) == 6 and sys.argv[1] == "runs":
         runs(int(sys.argv[2]), sys.argv[3], sys.argv[4], int(sys.argv[5]))
+    elif len(sys.argv) == 4 and sys.argv[1] == "large":
+        large(sys.argv[2], sys.argv[3])
     else:
         sys.exit(__doc__)
