@@ -54,6 +54,7 @@ DWORD InstallSession::InstallRun()
         return 1;
 
     // Kept across the tries of one package: a try after a cut continues it.
+    // What a run that ends meanwhile leaves of it goes with it.
     PackageFile archive(m_bReleaseRequired,
                         [this](uint64_t nHave, uint64_t nTotal) { ReportDownloadBytes(nHave, nTotal); });
     int nFailures = 0;
@@ -71,11 +72,8 @@ DWORD InstallSession::InstallRun()
             // A try the stop cut short is no failure of the package.
             if (StopRequested())
                 return 1;
-            if (ReportFailedTry(result, ++nFailures)) {
-                // What a failed download left is of no use to the next run.
-                archive.Close(result.fault == PackageTry::kDownload);
+            if (ReportFailedTry(result, ++nFailures))
                 return 1;
-            }
             continue;
         }
         ++i;

@@ -15,7 +15,10 @@ constexpr DWORD kPendingBytes = 256 * 1024;
 
 PackageFile::PackageFile(bool bHash, Progress progress) : m_bHash(bHash), m_progress(std::move(progress)) {}
 
-PackageFile::~PackageFile() = default;
+PackageFile::~PackageFile()
+{
+    Close(true);
+}
 
 DWORD PackageFile::Create(const wchar_t* pszPath)
 {

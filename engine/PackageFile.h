@@ -23,6 +23,7 @@ public:
     using Progress = std::function<void(uint64_t nHave, uint64_t nTotal)>;
 
     PackageFile(bool bHash, Progress progress);
+    // A file still open is an unfinished download: it is deleted.
     ~PackageFile() override;
     PackageFile(const PackageFile&) = delete;
     PackageFile& operator=(const PackageFile&) = delete;
