@@ -1,6 +1,7 @@
 #include "engine/BufferFile.h"
 
 #include "framework/SafeFile.h"
+#include "framework/ScopedHandle.h"
 
 bool WriteAll(HANDLE hFile, const uint8_t* pData, DWORD cbData)
 {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "framework/ScopedHandle.h"
-
 #include <windows.h>
 
 #include <cstdint>
