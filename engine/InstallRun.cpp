@@ -3,13 +3,20 @@
 #include "engine/InstalledFiles.h"
 #include "engine/InstallSession.h"
 #include "engine/PackageFile.h"
+#include "engine/WorkerThread.h"
 #include "framework/SafeFile.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/DeleteFolder.h"
 #include "system/FolderSecurity.h"
 #include "system/PathFormat.h"
+#include "zip/ItemPath.h"
 #include "zip/Zip.h"
+
+#include <atomic>
+#include <climits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -17,6 +24,8 @@ constexpr int kPackageTries = 5;
 constexpr int kPackageShare = 95;
 constexpr int kProgressAfterUninstaller = 97;
 constexpr int kTextUnits = 64;
+// A package of fewer entries is unpacked by one reader.
+constexpr size_t kSharedUnzipEntries = 8;
 
 }  // namespace
 
@@ -277,27 +286,67 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     }
     SetZipTargetFolder(zip.Get(), pszDestFolder);
 
+    // The names first, up to the first entry that cannot be read: an entry
+    // left out would otherwise let the package count as installed.
     ZipItemInfo info = {};
     QueryZipItem(zip.Get(), -1, &info);
     const int nItems = info.nIndex;
+    std::vector<std::wstring> names;
+    names.reserve(static_cast<size_t>(nItems));
+    int nUnreadable = -1;
     for (int i = 0; i < nItems; ++i) {
         if (StopRequested())
             return FALSE;
         info = {};
-        // An entry that cannot be read would otherwise be left out while the
-        // package counts as installed.
         if (QueryZipItem(zip.Get(), i, &info) != ZIPERR_NONE) {
-            LogError(L"[CSetupDlg::UnZip] QueryZipItem %d failed", i);
-            return FALSE;
+            nUnreadable = i;
+            break;
         }
-        // Folder entries make their folder; any other entry is a file, an
-        // empty one included.
-        if (info.szName[0] == L'\0')
-            continue;
-        if (UnzipItem(zip.Get(), i, info.szName) != ZIPERR_NONE) {
-            LogError(L"[CSetupDlg::UnZip] UnzipItem %ls failed", info.szName);
-            return FALSE;
+        names.emplace_back(info.szName);
+    }
+
+    // Folder entries make their folder; any other entry is a file, an empty
+    // one included. Entries that cannot meet are written by two readers at
+    // once: under Wine each file's creation waits on the server, and the
+    // second reader inflates meanwhile.
+    std::vector<ScopedZip> readers;
+    readers.push_back(std::move(zip));
+    if (names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
+        ScopedZip second(OpenZipFromHandle(hArchive, pszArchive, nullptr));
+        if (second && SetZipTargetFolder(second.Get(), pszDestFolder) == ZIPERR_NONE)
+            readers.push_back(std::move(second));
+    }
+    std::atomic<int> nNext{0};
+    std::atomic<int> nFirstFailed{INT_MAX};
+    std::atomic<bool> bStopped{false};
+    RunAlongside(static_cast<int>(readers.size()) - 1, [&](int nWorker) {
+        ZipHandle hZip = readers[static_cast<size_t>(nWorker)].Get();
+        for (;;) {
+            const int i = nNext++;
+            if (i >= static_cast<int>(names.size()) || i > nFirstFailed)
+                return;
+            if (StopRequested()) {
+                bStopped = true;
+                return;
+            }
+            if (names[static_cast<size_t>(i)].empty())
+                continue;
+            if (UnzipItem(hZip, i, names[static_cast<size_t>(i)].c_str()) != ZIPERR_NONE) {
+                for (int nSeen = nFirstFailed; i < nSeen && !nFirstFailed.compare_exchange_weak(nSeen, i);)
+                    ;
+                return;
+            }
         }
+    });
+    if (bStopped)
+        return FALSE;
+    if (nFirstFailed != INT_MAX) {
+        LogError(L"[CSetupDlg::UnZip] UnzipItem %ls failed", names[static_cast<size_t>(nFirstFailed.load())].c_str());
+        return FALSE;
+    }
+    if (nUnreadable >= 0) {
+        LogError(L"[CSetupDlg::UnZip] QueryZipItem %d failed", nUnreadable);
+        return FALSE;
     }
     return TRUE;
 }

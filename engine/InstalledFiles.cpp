@@ -2,17 +2,106 @@
 
 #include "engine/FileVerify.h"
 #include "engine/PackageList.h"
+#include "engine/WorkerThread.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
 
 #include <zlib.h>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
 constexpr int32_t kCrcPieceBytes = 256 * 1024;
+// Files are read by this many threads at once: under Wine each open waits
+// on the server, and the other thread reads and sums meanwhile.
+constexpr int kVerifyHelpers = 1;
+// A stop is looked at before every this many files a thread takes.
+constexpr int kFilesPerStopCheck = 8;
+
+// What reading one file gave: its CRC-32, or why there is none. The lines
+// that say why are logged by the caller, in list order.
+struct FileCrc {
+    enum Failure { kNone, kOpen, kSize, kMemory, kRead } failure = kNone;
+    uint32_t nCrc = 0;
+    int32_t nLength = 0;
+    bool bDone = false;
+};
+
+FileCrc ReadFileCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, uint8_t* pPiece)
+{
+    FileCrc result;
+    result.bDone = true;
+    const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszRelativeName;
+    // A path that does not fit MAX_PATH cannot be opened as the list names
+    // it; a name that leaves the install folder is not opened at all.
+    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName)
+                        ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE);
+    if (!file) {
+        result.failure = FileCrc::kOpen;
+        return result;
+    }
+
+    // Sizes beyond the signed 32-bit range count as not positive, also those
+    // that would wrap to a small positive number.
+    LARGE_INTEGER size = {};
+    result.nLength = -1;
+    if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart <= INT32_MAX)
+        result.nLength = static_cast<int32_t>(size.QuadPart);
+    if (result.nLength <= 0) {
+        result.failure = FileCrc::kSize;
+        return result;
+    }
+    if (!pPiece) {
+        result.failure = FileCrc::kMemory;
+        return result;
+    }
+
+    // Read in pieces: a file costs no more memory than the piece, whatever
+    // its size. Exactly the file's bytes are summed: a short read fails it.
+    uLong nCrc = crc32(0, nullptr, 0);
+    for (int32_t nLeft = result.nLength; nLeft > 0;) {
+        const DWORD cbAsk = static_cast<DWORD>(nLeft < kCrcPieceBytes ? nLeft : kCrcPieceBytes);
+        DWORD cbRead = 0;
+        if (!::ReadFile(file.Get(), pPiece, cbAsk, &cbRead, nullptr) || cbRead != cbAsk) {
+            result.failure = FileCrc::kRead;
+            return result;
+        }
+        nCrc = crc32(nCrc, pPiece, static_cast<uInt>(cbRead));
+        nLeft -= static_cast<int32_t>(cbRead);
+    }
+    result.nCrc = static_cast<uint32_t>(nCrc);
+    return result;
+}
+
+// The file's CRC-32, or 0 after logging why there is none.
+uint32_t LoggedCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, const FileCrc& result)
+{
+    const auto path = [&] { return std::wstring(pszFolder) + L"\\" + pszRelativeName; };
+    switch (result.failure) {
+    case FileCrc::kNone:
+        return result.nCrc;
+    case FileCrc::kOpen:
+        LogError(L"[CAutoSetupDlg::GetFileCRC] open %ls failed", path().c_str());
+        break;
+    case FileCrc::kSize:
+        LogError(L"[CAutoSetupDlg::GetFileCRC] %ls size=%d", path().c_str(), result.nLength);
+        break;
+    case FileCrc::kMemory:
+        LogError(L"[CAutoSetupDlg::GetFileCRC] new buffer failed");
+        break;
+    case FileCrc::kRead:
+        LogError(L"[CAutoSetupDlg::GetFileCRC] read %ls failed", path().c_str());
+        break;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -24,10 +113,36 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
         return 0;
     }
 
-    for (const CrcListEntry& entry : ParseCrcList(strText)) {
-        if (hStop && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
+    // The files are read by several threads, each taking the next file of
+    // the list, up to the first that fails; the lines are logged in list
+    // order afterwards, as if one thread had read them.
+    const std::vector<CrcListEntry> entries = ParseCrcList(strText);
+    std::vector<FileCrc> results(entries.size());
+    std::atomic<size_t> nNext{0};
+    std::atomic<size_t> nFirstFailed{SIZE_MAX};
+    RunAlongside(entries.size() > 1 ? kVerifyHelpers : 0, [&](int) {
+        std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
+        for (int nTaken = 0;; ++nTaken) {
+            const size_t i = nNext++;
+            if (i >= entries.size() || i > nFirstFailed)
+                return;
+            if (hStop && nTaken % kFilesPerStopCheck == 0 && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
+                return;
+            results[i] = ReadFileCrc(pszFolder, entries[i].strName.c_str(), piece.get());
+            if (results[i].failure != FileCrc::kNone || results[i].nCrc != entries[i].nCrc) {
+                for (size_t nSeen = nFirstFailed; i < nSeen && !nFirstFailed.compare_exchange_weak(nSeen, i);)
+                    ;
+                return;
+            }
+        }
+    });
+
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CrcListEntry& entry = entries[i];
+        // Not read: a stop came first.
+        if (!results[i].bDone)
             return 0;
-        const uint32_t nLocal = GetFileCRC(pszFolder, entry.strName.c_str());
+        const uint32_t nLocal = LoggedCrc(pszFolder, entry.strName.c_str(), results[i]);
         LogNormal(L"[CAutoSetupDlg::CheckFileCRC] %ls loacalCRC=%lu, netCRC=%lu", entry.strName.c_str(),
                   static_cast<unsigned long>(nLocal), static_cast<unsigned long>(entry.nCrc));
         if (nLocal == 0) {
@@ -46,47 +161,6 @@ uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName)
 {
     if (!pszRelativeName || pszRelativeName[0] == L'\0')
         return 0;
-    const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszRelativeName;
-    // A path that does not fit MAX_PATH cannot be opened as the list names
-    // it; a name that leaves the install folder is not opened at all.
-    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName)
-                        ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : INVALID_HANDLE_VALUE);
-    if (!file) {
-        LogError(L"[CAutoSetupDlg::GetFileCRC] open %ls failed", strPath.c_str());
-        return 0;
-    }
-
-    // Sizes beyond the signed 32-bit range count as not positive, also those
-    // that would wrap to a small positive number.
-    LARGE_INTEGER size = {};
-    int32_t nLength = -1;
-    if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart <= INT32_MAX)
-        nLength = static_cast<int32_t>(size.QuadPart);
-    if (nLength <= 0) {
-        LogError(L"[CAutoSetupDlg::GetFileCRC] %ls size=%d", strPath.c_str(), nLength);
-        return 0;
-    }
-
-    // Read in pieces of a buffer of its own: a file costs no more memory
-    // than the piece, whatever its size. Exactly the file's bytes are
-    // hashed: a short read fails the file.
     std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
-    if (!piece) {
-        LogError(L"[CAutoSetupDlg::GetFileCRC] new buffer failed");
-        return 0;
-    }
-    uLong nCrc = crc32(0, nullptr, 0);
-    for (int32_t nLeft = nLength; nLeft > 0;) {
-        const DWORD cbAsk = static_cast<DWORD>(nLeft < kCrcPieceBytes ? nLeft : kCrcPieceBytes);
-        DWORD cbRead = 0;
-        if (!::ReadFile(file.Get(), piece.get(), cbAsk, &cbRead, nullptr) || cbRead != cbAsk) {
-            LogError(L"[CAutoSetupDlg::GetFileCRC] read %ls failed", strPath.c_str());
-            return 0;
-        }
-        nCrc = crc32(nCrc, piece.get(), static_cast<uInt>(cbRead));
-        nLeft -= static_cast<int32_t>(cbRead);
-    }
-    return static_cast<uint32_t>(nCrc);
+    return LoggedCrc(pszFolder, pszRelativeName, ReadFileCrc(pszFolder, pszRelativeName, piece.get()));
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 // Owns one worker thread, started at most once. The thread runs Run(); its
 // return value is the thread's exit code.
 class CWorkerThread {
@@ -29,3 +31,10 @@ private:
     HANDLE m_hThread = nullptr;
     DWORD m_dwThreadId = 0;
 };
+
+// Runs work on the calling thread and on nHelpers threads of its own at the
+// same time, and returns when every run has returned. Each run is given its
+// number, 0 on the calling thread. A helper that cannot be started leaves
+// the work to the others, so work must take what is left from a shared
+// counter rather than a fixed share.
+void RunAlongside(int nHelpers, const std::function<void(int nWorker)>& work);

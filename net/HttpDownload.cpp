@@ -23,7 +23,11 @@ struct InternetHandleTraits {
 };
 using ScopedInternet = CScopedHandle<InternetHandleTraits>;
 
-constexpr DWORD kChunkSize = 5120;
+// One read of the body. Under Wine each read that finds WinINet's buffer
+// empty is a queued call and its completion, several trips to the server:
+// 64 KiB reads take a package off a fast link about four times faster than
+// 5 KiB reads, and cost no more on a slow one.
+constexpr DWORD kChunkSize = 65536;
 // While the bytes keep coming no read waits, so no wait sees a stop: it is
 // looked at once per this many chunks instead. Each look is a round trip to
 // the Wine server; one per chunk cost nearly a third of the throughput from

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cwchar>
+#include <unordered_set>
 
 void CleanItemName(wchar_t* pszName)
 {
@@ -58,4 +59,63 @@ ItemPathKind ClassifyItemPath(const wchar_t* pszPath)
             return kind;
         p = pEnd + 1;
     }
+}
+
+namespace {
+
+// Scripts without case: their characters name themselves.
+bool IsCaselessUnit(wchar_t ch)
+{
+    return (ch >= 0x3040 && ch <= 0x9FFF) || (ch >= 0xAC00 && ch <= 0xD7AF) || (ch >= 0xF900 && ch <= 0xFAFF);
+}
+
+// The name as the file system compares it, or false when that is not
+// certain here.
+bool TargetKey(const std::wstring& strName, std::wstring* pKey)
+{
+    if (ClassifyItemPath(strName.c_str()) != ItemPathKind::Relative)
+        return false;
+    pKey->clear();
+    for (wchar_t ch : strName) {
+        if (IsPathSeparator(ch)) {
+            // A component Windows would trim ends in a dot or a blank.
+            if (!pKey->empty() && (pKey->back() == L'.' || pKey->back() == L' '))
+                return false;
+            if (!pKey->empty() && pKey->back() != L'\\')
+                pKey->push_back(L'\\');
+            continue;
+        }
+        if (ch == L'~' || (ch >= 0x80 && !IsCaselessUnit(ch)))
+            return false;
+        pKey->push_back(ch >= L'a' && ch <= L'z' ? static_cast<wchar_t>(ch - L'a' + L'A') : ch);
+    }
+    if (!pKey->empty() && pKey->back() == L'\\')
+        pKey->pop_back();
+    return !pKey->empty() && pKey->back() != L'.' && pKey->back() != L' ';
+}
+
+}  // namespace
+
+bool AreSeparateTargets(const std::vector<std::wstring>& names)
+{
+    std::unordered_set<std::wstring> files;
+    std::unordered_set<std::wstring> folders;
+    std::wstring strKey;
+    for (const std::wstring& strName : names) {
+        if (strName.empty())
+            continue;
+        if (!TargetKey(strName, &strKey))
+            return false;
+        const bool bFolder = IsPathSeparator(strName.back());
+        for (size_t i = strKey.find(L'\\'); i != std::wstring::npos; i = strKey.find(L'\\', i + 1))
+            folders.insert(strKey.substr(0, i));
+        if (bFolder)
+            folders.insert(strKey);
+        else if (!files.insert(strKey).second)
+            return false;
+    }
+    for (const std::wstring& strFolder : folders)
+        if (files.count(strFolder))
+            return false;
+    return true;
 }

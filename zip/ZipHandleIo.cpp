@@ -12,7 +12,6 @@ namespace {
 // are, serve those reads from memory; a block as large as a window is read
 // straight into the caller's buffer.
 constexpr DWORD kWindowSize = 16384;
-constexpr uint64_t kUnknown = UINT64_MAX;
 
 struct Window {
     uint64_t nStart = 0;
@@ -29,35 +28,28 @@ struct HandleStream {
     uint64_t nEnd;
     const uint8_t* pTail;
     int nError = 0;
-    // Where minizip reads next, and where the handle's file pointer is.
+    // Where minizip reads next.
     uint64_t nPos = 0;
-    uint64_t nFilePos = kUnknown;
     uint64_t nUses = 0;
     Window windows[2];
 
     explicit HandleStream(const ArchiveView& view) : hFile(view.hArchive), nEnd(view.nEnd), pTail(view.tail) {}
 };
 
-// Reads at the stream's position from the file itself.
+// Reads at the stream's position from the file itself. The offset goes
+// with each read, so that readers on other threads may share the handle.
 DWORD ReadAt(HandleStream* pStream, uint64_t nPos, void* pBuffer, DWORD cb)
 {
-    if (pStream->nFilePos != nPos) {
-        LARGE_INTEGER distance;
-        distance.QuadPart = static_cast<LONGLONG>(nPos);
-        if (!::SetFilePointerEx(pStream->hFile, distance, nullptr, FILE_BEGIN)) {
-            pStream->nError = static_cast<int>(::GetLastError());
-            pStream->nFilePos = kUnknown;
-            return 0;
-        }
-        pStream->nFilePos = nPos;
-    }
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(nPos);
+    at.OffsetHigh = static_cast<DWORD>(nPos >> 32);
     DWORD cbRead = 0;
-    if (!::ReadFile(pStream->hFile, pBuffer, cb, &cbRead, nullptr)) {
-        pStream->nError = static_cast<int>(::GetLastError());
-        pStream->nFilePos = kUnknown;
+    if (!::ReadFile(pStream->hFile, pBuffer, cb, &cbRead, &at)) {
+        const DWORD dwError = ::GetLastError();
+        if (dwError != ERROR_HANDLE_EOF)
+            pStream->nError = static_cast<int>(dwError);
         return 0;
     }
-    pStream->nFilePos = nPos + cbRead;
     return cbRead;
 }
 
