@@ -332,8 +332,7 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
             if (names[static_cast<size_t>(i)].empty())
                 continue;
             if (UnzipItem(hZip, i, names[static_cast<size_t>(i)].c_str()) != ZIPERR_NONE) {
-                for (int nSeen = nFirstFailed; i < nSeen && !nFirstFailed.compare_exchange_weak(nSeen, i);)
-                    ;
+                LowerTo(nFirstFailed, i);
                 return;
             }
         }

@@ -130,8 +130,7 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
                 return;
             results[i] = ReadFileCrc(pszFolder, entries[i].strName.c_str(), piece.get());
             if (results[i].failure != FileCrc::kNone || results[i].nCrc != entries[i].nCrc) {
-                for (size_t nSeen = nFirstFailed; i < nSeen && !nFirstFailed.compare_exchange_weak(nSeen, i);)
-                    ;
+                LowerTo(nFirstFailed, i);
                 return;
             }
         }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 
 // Owns one worker thread, started at most once. The thread runs Run(); its
@@ -38,3 +39,12 @@ private:
 // the work to the others, so work must take what is left from a shared
 // counter rather than a fixed share.
 void RunAlongside(int nHelpers, const std::function<void(int nWorker)>& work);
+
+// Lowers the shared value to nValue unless it is already lower: the first
+// failure in list order among several threads.
+template <typename T>
+void LowerTo(std::atomic<T>& shared, T nValue)
+{
+    for (T nSeen = shared; nValue < nSeen && !shared.compare_exchange_weak(nSeen, nValue);) {
+    }
+}

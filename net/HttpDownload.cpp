@@ -25,8 +25,8 @@ using ScopedInternet = CScopedHandle<InternetHandleTraits>;
 
 // One read of the body. Under Wine each read that finds WinINet's buffer
 // empty is a queued call and its completion, several trips to the server:
-// 64 KiB reads take a package off a fast link about four times faster than
-// 5 KiB reads, and cost no more on a slow one.
+// with 64 KiB reads the benchmark's eight packages came from 127.0.0.1 in
+// a sixth of the time 5 KiB reads took, and a slow link costs no more.
 constexpr DWORD kChunkSize = 65536;
 // While the bytes keep coming no read waits, so no wait sees a stop: it is
 // looked at once per this many chunks instead. Each look is a round trip to

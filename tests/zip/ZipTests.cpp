@@ -198,6 +198,32 @@ TEST(ZipNames, ClassifyItemPath)
         EXPECT_EQ(ClassifyItemPath(c.pszPath), c.kind) << Narrow(c.pszPath);
 }
 
+TEST(ZipNames, AreSeparateTargets)
+{
+    struct Case {
+        std::vector<std::wstring> names;
+        bool bSeparate;
+    };
+    const Case cases[] = {
+        {{L"a.txt", L"dir/b.txt", L"dir/", L"dir\\sub\\c.txt", L""}, true},
+        {{L"\u76ae\u80a4/a.png", L"\u5e2e\u52a9.ini"}, true},
+        {{L"a.txt", L"A.TXT"}, false},
+        {{L"dir/a.txt", L"dir\\a.txt"}, false},
+        {{L"dir//a.txt", L"dir/a.txt"}, false},
+        {{L"dir", L"dir/a.txt"}, false},
+        {{L"dir/a.txt", L"dir"}, false},
+        {{L"./a.txt", L"a.txt"}, false},
+        {{L"a.txt.", L"b.txt"}, false},
+        {{L"dir /a.txt", L"b.txt"}, false},
+        {{L"\u00c4.txt", L"b.txt"}, false},
+        {{L"LONGFI~1.TXT", L"longfilename.txt"}, false},
+        {{L"C:\\a.txt", L"b.txt"}, false},
+        {{L"../a.txt", L"b.txt"}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(AreSeparateTargets(c.names), c.bSeparate) << Narrow(c.names.front().c_str());
+}
+
 TEST(ZipNames, ConvertItemName)
 {
     wchar_t sz[MAX_PATH];
