@@ -1,78 +1,84 @@
 #include "ui/ResourceImage.h"
 
-#include <gdiplus.h>
-#include <objbase.h>
+#include "framework/ScopedHandle.h"
+#include "system/ScopedCom.h"
 
-#include <cstring>
-#include <memory>
+#include <wincodec.h>
 
 namespace {
 
-// A bitmap that holds a copy of the decoded pixels and nothing else. The
-// decoded image may keep its stream and its decoder's own copy of the
-// pixels for as long as it lives; the copy lets both go at once.
-Gdiplus::Bitmap* CopyPixels(Gdiplus::Bitmap& decoded)
+// DIB rows are padded to four bytes.
+UINT StrideOf(int cx)
 {
-    const UINT cx = decoded.GetWidth();
-    const UINT cy = decoded.GetHeight();
-    auto copy = std::make_unique<Gdiplus::Bitmap>(static_cast<INT>(cx), static_cast<INT>(cy), PixelFormat24bppRGB);
-    if (copy->GetLastStatus() != Gdiplus::Ok)
-        return nullptr;
-    Gdiplus::Rect rc(0, 0, static_cast<INT>(cx), static_cast<INT>(cy));
-    Gdiplus::BitmapData source = {};
-    Gdiplus::BitmapData target = {};
-    if (decoded.LockBits(&rc, Gdiplus::ImageLockModeRead, PixelFormat24bppRGB, &source) != Gdiplus::Ok)
-        return nullptr;
-    const bool bLocked =
-        copy->LockBits(&rc, Gdiplus::ImageLockModeWrite, PixelFormat24bppRGB, &target) == Gdiplus::Ok;
-    if (bLocked) {
-        for (UINT y = 0; y < cy; ++y)
-            std::memcpy(static_cast<BYTE*>(target.Scan0) + static_cast<ptrdiff_t>(y) * target.Stride,
-                        static_cast<const BYTE*>(source.Scan0) + static_cast<ptrdiff_t>(y) * source.Stride, cx * 3);
-        copy->UnlockBits(&target);
-    }
-    decoded.UnlockBits(&source);
-    return bLocked ? copy.release() : nullptr;
+    return (static_cast<UINT>(cx) * 3 + 3) & ~3u;
 }
 
 }  // namespace
 
-void LoadImageFromResource(WORD nId, Gdiplus::Image** ppImage)
+HBITMAP CreateArtBitmap(int cx, int cy)
 {
-    HMODULE hModule = ::GetModuleHandleW(nullptr);
-    HRSRC hResource = ::FindResourceW(hModule, MAKEINTRESOURCEW(nId), L"JGP");
-    if (!hResource)
-        return;
-    DWORD cbData = ::SizeofResource(hModule, hResource);
-    HGLOBAL hData = ::LoadResource(hModule, hResource);
-    const void* pData = hData ? ::LockResource(hData) : nullptr;
-    if (!pData || cbData == 0)
-        return;
-
-    // The stream needs memory of its own; the image reads it until the
-    // pixels have been copied out.
-    HGLOBAL hBlock = ::GlobalAlloc(GMEM_FIXED, cbData);
-    if (!hBlock)
-        return;
-    std::memcpy(reinterpret_cast<void*>(hBlock), pData, cbData);
-
-    IStream* pStream = nullptr;
-    std::unique_ptr<Gdiplus::Bitmap> decoded;
-    if (SUCCEEDED(::CreateStreamOnHGlobal(hBlock, FALSE, &pStream)) && pStream) {
-        decoded.reset(Gdiplus::Bitmap::FromStream(pStream, FALSE));
-        pStream->Release();
-    }
-    Gdiplus::Image* pImage = nullptr;
-    if (decoded)
-        pImage = IsImageUsable(decoded.get()) ? CopyPixels(*decoded) : decoded.release();
-    decoded.reset();
-    ::GlobalFree(hBlock);
-    if (pImage)
-        *ppImage = pImage;
+    if (cx <= 0 || cy <= 0)
+        return nullptr;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = cx;
+    // Top-down, rows in the order the decoder writes them.
+    info.bmiHeader.biHeight = -cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pBits = nullptr;
+    return ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
 }
 
-bool IsImageUsable(Gdiplus::Image* pImage)
+bool DrawResourceInto(WORD nId, HBITMAP hBitmap)
 {
-    // An image that failed to decode reports no size.
-    return pImage && pImage->GetWidth() > 0 && pImage->GetHeight() > 0;
+    DIBSECTION dib = {};
+    if (!hBitmap || ::GetObjectW(hBitmap, sizeof(dib), &dib) != sizeof(dib) || !dib.dsBm.bmBits ||
+        dib.dsBm.bmBitsPixel != 24)
+        return false;
+    const int cx = dib.dsBm.bmWidth;
+    const int cy = dib.dsBm.bmHeight;
+
+    HMODULE hModule = ::GetModuleHandleW(nullptr);
+    HRSRC hResource = ::FindResourceW(hModule, MAKEINTRESOURCEW(nId), L"JGP");
+    const DWORD cbData = hResource ? ::SizeofResource(hModule, hResource) : 0;
+    HGLOBAL hData = cbData ? ::LoadResource(hModule, hResource) : nullptr;
+    BYTE* pData = hData ? static_cast<BYTE*>(::LockResource(hData)) : nullptr;
+    if (!pData)
+        return false;
+
+    // The decoder reads the resource where it is mapped. Scaler and
+    // converter hand rows on as the section asks for them.
+    ScopedComPtr<IWICImagingFactory> factory;
+    ScopedComPtr<IWICStream> stream;
+    ScopedComPtr<IWICBitmapDecoder> decoder;
+    ScopedComPtr<IWICBitmapFrameDecode> frame;
+    ScopedComPtr<IWICBitmapScaler> scaler;
+    ScopedComPtr<IWICFormatConverter> converter;
+    UINT nWidth = 0;
+    UINT nHeight = 0;
+    const UINT cbStride = StrideOf(cx);
+    ::GdiFlush();
+    return factory.Create(CLSID_WICImagingFactory) && SUCCEEDED(factory->CreateStream(stream.Put())) &&
+           SUCCEEDED(stream->InitializeFromMemory(pData, cbData)) &&
+           SUCCEEDED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                      decoder.Put())) &&
+           SUCCEEDED(decoder->GetFrame(0, frame.Put())) && SUCCEEDED(frame->GetSize(&nWidth, &nHeight)) &&
+           nWidth > 0 && nHeight > 0 && SUCCEEDED(factory->CreateBitmapScaler(scaler.Put())) &&
+           SUCCEEDED(scaler->Initialize(frame.Get(), static_cast<UINT>(cx), static_cast<UINT>(cy),
+                                        WICBitmapInterpolationModeLinear)) &&
+           SUCCEEDED(factory->CreateFormatConverter(converter.Put())) &&
+           SUCCEEDED(converter->Initialize(scaler.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
+                                           nullptr, 0.0, WICBitmapPaletteTypeCustom)) &&
+           SUCCEEDED(converter->CopyPixels(nullptr, cbStride, cbStride * static_cast<UINT>(cy),
+                                           static_cast<BYTE*>(dib.dsBm.bmBits)));
+}
+
+HBITMAP LoadBitmapFromResource(WORD nId, int cx, int cy)
+{
+    ScopedGdiObject bitmap(CreateArtBitmap(cx, cy));
+    if (!bitmap || !DrawResourceInto(nId, static_cast<HBITMAP>(bitmap.Get())))
+        return nullptr;
+    return static_cast<HBITMAP>(bitmap.Release());
 }

@@ -7,7 +7,6 @@
 #include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
 
-#include <gdiplus.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -49,9 +48,9 @@ CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
     // The ready page's artwork now, each slide as the install reaches it.
-    PageImage();
-    LoadImageFromResource(IDR_JPG_BAR_FILL, &m_pImgBarFill);
-    LoadImageFromResource(IDR_JPG_BAR_TRACK, &m_pImgBarTrack);
+    PageBitmap();
+    m_bmpBarFill.Reset(LoadBitmapFromResource(IDR_JPG_BAR_FILL, kBarWidth, kBarHeight));
+    m_bmpBarTrack.Reset(LoadBitmapFromResource(IDR_JPG_BAR_TRACK, kBarWidth, kBarHeight));
 
     InstallLocation location;
     GetDestPath(&location);
@@ -241,10 +240,8 @@ void CSetupDlg::OnDestroy()
 
 void CSetupDlg::ReleaseImages()
 {
-    for (Gdiplus::Image** ppImage : {&m_pImgPage, &m_pImgBarTrack, &m_pImgBarFill}) {
-        delete *ppImage;
-        *ppImage = nullptr;
-    }
+    for (ScopedGdiObject* pBitmap : {&m_bmpPage, &m_bmpBarTrack, &m_bmpBarFill})
+        pBitmap->Reset();
 }
 
 void CSetupDlg::OnErrorText(const wchar_t* pszText)

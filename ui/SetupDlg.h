@@ -69,12 +69,14 @@ public:
 
     // The artwork of the page on screen, decoded when the page first needs
     // it and released when the page moves on: the window holds one page's
-    // pixels at a time. m_nPageImageId is the resource it was decoded from;
-    // after a failed decode the image stays null until the page changes.
-    Gdiplus::Image* m_pImgPage = nullptr;
+    // pixels at a time, drawn to the client's size. m_nPageImageId is the
+    // resource it was decoded from; after a failed decode the bitmap stays
+    // null until the page changes. The bar's track and fill are drawn to
+    // the bar's size; the fill is cropped to the progress.
+    ScopedGdiObject m_bmpPage;
     WORD m_nPageImageId = 0;
-    Gdiplus::Image* m_pImgBarTrack = nullptr;
-    Gdiplus::Image* m_pImgBarFill = nullptr;
+    ScopedGdiObject m_bmpBarTrack;
+    ScopedGdiObject m_bmpBarFill;
 
     MsgStatic m_staticPercent;
     MsgStatic m_staticStatus;
@@ -100,10 +102,11 @@ private:
     };
 
     void OnPaint();
-    void DrawPage(Gdiplus::Graphics& graphics, int cx, int cy);
-    bool DrawProgressBar(Gdiplus::Graphics& graphics);
+    void DrawPage(HDC hdc, int cx, int cy);
+    void DrawInstallingPage(HDC hdc, HDC hdcArt, int cx, int cy);
+    void DrawReadyPage(HDC hdc, HDC hdcArt, int cx, int cy);
     void DrawReadyOverlay(Gdiplus::Graphics& graphics);
-    Gdiplus::Image* PageImage();
+    HBITMAP PageBitmap();
 
     void OnLButtonUp(POINT pt);
     void OnMouseMove(POINT pt);

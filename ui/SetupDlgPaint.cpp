@@ -24,71 +24,102 @@ void CSetupDlg::OnPaint()
 {
     PAINTSTRUCT ps;
     HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    {
-        Gdiplus::Graphics screen(hdc);
-        RECT rc;
-        ::GetClientRect(m_hWnd, &rc);
-        DrawPage(screen, rc.right - rc.left, rc.bottom - rc.top);
-    }
+    RECT rc;
+    ::GetClientRect(m_hWnd, &rc);
+    DrawPage(hdc, rc.right - rc.left, rc.bottom - rc.top);
     ::EndPaint(m_hWnd, &ps);
 }
 
-Gdiplus::Image* CSetupDlg::PageImage()
+HBITMAP CSetupDlg::PageBitmap()
 {
     const WORD slides[] = {IDR_JPG_SLIDE1, IDR_JPG_SLIDE2, IDR_JPG_SLIDE3, IDR_JPG_SLIDE4};
     const WORD nId = m_nSetupState == PAGE_INSTALLING ? slides[SlideForProgress(m_nProgress) - 1] : IDR_JPG_READY;
     if (nId != m_nPageImageId) {
-        delete m_pImgPage;
-        m_pImgPage = nullptr;
         m_nPageImageId = nId;
-        LoadImageFromResource(nId, &m_pImgPage);
+        // The next page's artwork is decoded over the last one's.
+        if (!m_bmpPage)
+            m_bmpPage.Reset(CreateArtBitmap(kClientWidth, kClientHeight));
+        if (m_bmpPage && !DrawResourceInto(nId, static_cast<HBITMAP>(m_bmpPage.Get())))
+            m_bmpPage.Reset();
     }
-    return m_pImgPage;
+    return static_cast<HBITMAP>(m_bmpPage.Get());
 }
 
-// Draws the page off-screen and copies it in one operation, so repaints
-// during the install do not flicker. A missing image leaves the screen as
-// it was.
-void CSetupDlg::DrawPage(Gdiplus::Graphics& screen, int cx, int cy)
+// A missing bitmap leaves the screen as it was.
+void CSetupDlg::DrawPage(HDC hdc, int cx, int cy)
 {
-    Gdiplus::Bitmap offscreen(cx, cy, PixelFormat32bppARGB);
-    if (offscreen.GetLastStatus() != Gdiplus::Ok)
+    HBITMAP hPage = PageBitmap();
+    if (!hPage)
         return;
-    Gdiplus::Graphics graphics(&offscreen);
-    if (graphics.GetLastStatus() != Gdiplus::Ok)
+    HDC hdcArt = ::CreateCompatibleDC(hdc);
+    if (!hdcArt)
         return;
-    graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
-
-    Gdiplus::Image* pPage = PageImage();
-    if (!IsImageUsable(pPage))
-        return;
-    graphics.DrawImage(pPage, Gdiplus::Rect(0, 0, cx, cy), 0, 0, pPage->GetWidth(), pPage->GetHeight(),
-                       Gdiplus::UnitPixel);
-
-    if (m_nSetupState == PAGE_INSTALLING) {
-        if (!DrawProgressBar(graphics))
-            return;
-    } else {
-        DrawReadyOverlay(graphics);
-    }
-    screen.DrawImage(&offscreen, 0, 0, cx, cy);
+    HGDIOBJ hOld = ::SelectObject(hdcArt, hPage);
+    if (m_nSetupState == PAGE_INSTALLING)
+        DrawInstallingPage(hdc, hdcArt, cx, cy);
+    else
+        DrawReadyPage(hdc, hdcArt, cx, cy);
+    ::SelectObject(hdcArt, hOld);
+    ::DeleteDC(hdcArt);
 }
 
-bool CSetupDlg::DrawProgressBar(Gdiplus::Graphics& graphics)
+// Straight to the screen, each pixel once, so repaints during the install
+// neither flicker nor need a copy of the page: the page around the bar,
+// then the fill cropped to the progress and the track after it.
+void CSetupDlg::DrawInstallingPage(HDC hdc, HDC hdcArt, int cx, int cy)
 {
-    if (!IsImageUsable(m_pImgBarTrack))
-        return false;
-    graphics.DrawImage(m_pImgBarTrack, Gdiplus::Rect(kBarX, kBarY, kBarWidth, kBarHeight), 0, 0,
-                       m_pImgBarTrack->GetWidth(), m_pImgBarTrack->GetHeight(), Gdiplus::UnitPixel);
+    HGDIOBJ hTrack = m_bmpBarTrack.Get();
+    HGDIOBJ hFill = m_bmpBarFill.Get();
+    if (!hTrack || !hFill)
+        return;
+    const int nSaved = ::SaveDC(hdc);
+    ::ExcludeClipRect(hdc, kBarX, kBarY, kBarX + kBarWidth, kBarY + kBarHeight);
+    ::BitBlt(hdc, 0, 0, cx, cy, hdcArt, 0, 0, SRCCOPY);
+    ::RestoreDC(hdc, nSaved);
 
-    // Cropped, not scaled: the bar grows from the left and the fill's
-    // rounded right end shows only when complete.
-    int nFillWidth = ProgressFillWidth(m_nProgress);
-    if (!IsImageUsable(m_pImgBarFill))
-        return false;
-    graphics.DrawImage(m_pImgBarFill, Gdiplus::Rect(kBarX, kBarY, nFillWidth, kBarHeight), 0, 0, nFillWidth,
-                       m_pImgBarFill->GetHeight(), Gdiplus::UnitPixel);
-    return true;
+    const int nFillWidth = ProgressFillWidth(m_nProgress);
+    HGDIOBJ hPage = ::SelectObject(hdcArt, hFill);
+    ::BitBlt(hdc, kBarX, kBarY, nFillWidth, kBarHeight, hdcArt, 0, 0, SRCCOPY);
+    ::SelectObject(hdcArt, hTrack);
+    ::BitBlt(hdc, kBarX + nFillWidth, kBarY, kBarWidth - nFillWidth, kBarHeight, hdcArt, nFillWidth, 0, SRCCOPY);
+    ::SelectObject(hdcArt, hPage);
+}
+
+// The ready page is composed off-screen, since its boxes and texts lie
+// over the artwork, and copied in one operation.
+void CSetupDlg::DrawReadyPage(HDC hdc, HDC hdcArt, int cx, int cy)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = cx;
+    info.bmiHeader.biHeight = -cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pBits = nullptr;
+    ScopedGdiObject offscreen(::CreateDIBSection(hdc, &info, DIB_RGB_COLORS, &pBits, nullptr, 0));
+    HDC hdcOffscreen = offscreen && pBits ? ::CreateCompatibleDC(hdc) : nullptr;
+    if (!hdcOffscreen)
+        return;
+    HGDIOBJ hOld = ::SelectObject(hdcOffscreen, offscreen.Get());
+    ::BitBlt(hdcOffscreen, 0, 0, cx, cy, hdcArt, 0, 0, SRCCOPY);
+    ::GdiFlush();
+    bool bDrawn = false;
+    {
+        // GDI+ draws into the section's own pixels.
+        Gdiplus::Bitmap canvas(cx, cy, cx * 4, PixelFormat32bppRGB, static_cast<BYTE*>(pBits));
+        Gdiplus::Graphics graphics(&canvas);
+        if (graphics.GetLastStatus() == Gdiplus::Ok) {
+            graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
+            DrawReadyOverlay(graphics);
+            graphics.Flush(Gdiplus::FlushIntentionSync);
+            bDrawn = true;
+        }
+    }
+    if (bDrawn)
+        ::BitBlt(hdc, 0, 0, cx, cy, hdcOffscreen, 0, 0, SRCCOPY);
+    ::SelectObject(hdcOffscreen, hOld);
+    ::DeleteDC(hdcOffscreen);
 }
 
 void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)

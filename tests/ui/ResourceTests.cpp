@@ -1,5 +1,6 @@
 #include "resources/resource.h"
 #include "tests/support/TempDir.h"
+#include "tests/ui/WindowDriver.h"
 #include "ui/ResourceImage.h"
 
 #include <gtest/gtest.h>
@@ -124,29 +125,28 @@ TEST(Resources, ArtworkIsBaselineJpegOfItsSize)
         EXPECT_EQ(c.nWidth, frame.nWidth);
         EXPECT_EQ(c.nHeight, frame.nHeight);
 
-        Gdiplus::Image* pImage = nullptr;
-        LoadImageFromResource(c.nId, &pImage);
-        std::unique_ptr<Gdiplus::Image> image(pImage);
-        ASSERT_TRUE(IsImageUsable(pImage));
-        EXPECT_EQ(static_cast<UINT>(c.nWidth), pImage->GetWidth());
-        EXPECT_EQ(static_cast<UINT>(c.nHeight), pImage->GetHeight());
-        // The loaded image keeps the decoder's pixels exactly.
+        // At its own size the loaded bitmap holds the decoder's pixels exactly.
+        HBITMAP hBitmap = LoadBitmapFromResource(c.nId, c.nWidth, c.nHeight);
+        ASSERT_NE(nullptr, hBitmap);
+        Screenshot loaded = ShotOfBitmap(hBitmap);
+        ::DeleteObject(hBitmap);
+        EXPECT_EQ(c.nWidth, loaded.cx);
+        EXPECT_EQ(c.nHeight, loaded.cy);
         std::unique_ptr<Gdiplus::Bitmap> decoded = DecodeJpeg(data);
-        ASSERT_TRUE(IsImageUsable(decoded.get()));
+        ASSERT_TRUE(decoded && decoded->GetWidth() > 0);
         std::vector<uint8_t> pixels = Pixels(*decoded);
-        EXPECT_EQ(static_cast<size_t>(c.nWidth * c.nHeight * 3), pixels.size());
-        EXPECT_EQ(pixels, Pixels(*static_cast<Gdiplus::Bitmap*>(pImage)));
+        ASSERT_EQ(loaded.pixels.size() * 3, pixels.size());
+        for (size_t i = 0; i < loaded.pixels.size(); ++i)
+            ASSERT_EQ(static_cast<uint32_t>(pixels[3 * i + 2] << 16 | pixels[3 * i + 1] << 8 | pixels[3 * i]),
+                      loaded.pixels[i])
+                << "pixel " << i;
     }
 }
 
-TEST(Resources, IdOutsideTheArtworkLeavesTheOutputAlone)
+TEST(Resources, IdOutsideTheArtworkLoadsNothing)
 {
-    for (WORD nId : {WORD(139), WORD(147), WORD(IDR_MAINFRAME), WORD(IDD_SETUP_DIALOG)}) {
-        auto* pSentinel = reinterpret_cast<Gdiplus::Image*>(0x1234);
-        Gdiplus::Image* pImage = pSentinel;
-        LoadImageFromResource(nId, &pImage);
-        EXPECT_EQ(pSentinel, pImage) << nId;
-    }
+    for (WORD nId : {WORD(139), WORD(147), WORD(IDR_MAINFRAME), WORD(IDD_SETUP_DIALOG)})
+        EXPECT_EQ(nullptr, LoadBitmapFromResource(nId, kClientWidth, kClientHeight)) << nId;
 }
 
 TEST(Resources, IconGroupHasFourSizesAt32Bits)

@@ -210,15 +210,11 @@ bool CWindowUnderTest::WaitEnded(DWORD dwTimeoutMs)
     return ::WaitForSingleObject(m_hThread, dwTimeoutMs) == WAIT_OBJECT_0;
 }
 
-Screenshot CWindowUnderTest::Capture()
+Screenshot ShotOf(HDC hdcSource, int cx, int cy)
 {
     Screenshot shot;
-    HWND hWnd = m_hWnd;
-    m_pDlg->RunOnUiThread([hWnd] { ::RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN); });
-    RECT rc;
-    ::GetClientRect(hWnd, &rc);
-    shot.cx = rc.right;
-    shot.cy = rc.bottom;
+    shot.cx = cx;
+    shot.cy = cy;
     shot.pixels.assign(static_cast<size_t>(shot.cx) * shot.cy, 0);
 
     BITMAPINFO bmi = {};
@@ -229,11 +225,10 @@ Screenshot CWindowUnderTest::Capture()
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
-    HDC hdcWindow = ::GetDC(hWnd);
-    HDC hdcMem = ::CreateCompatibleDC(hdcWindow);
+    HDC hdcMem = ::CreateCompatibleDC(hdcSource);
     HBITMAP hBitmap = ::CreateDIBSection(hdcMem, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
     HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
-    ::BitBlt(hdcMem, 0, 0, shot.cx, shot.cy, hdcWindow, 0, 0, SRCCOPY);
+    ::BitBlt(hdcMem, 0, 0, shot.cx, shot.cy, hdcSource, 0, 0, SRCCOPY);
     ::GdiFlush();
     const uint32_t* pSrc = static_cast<const uint32_t*>(pBits);
     for (size_t i = 0; i < shot.pixels.size(); ++i)
@@ -241,6 +236,30 @@ Screenshot CWindowUnderTest::Capture()
     ::SelectObject(hdcMem, hOld);
     ::DeleteObject(hBitmap);
     ::DeleteDC(hdcMem);
+    return shot;
+}
+
+Screenshot ShotOfBitmap(HBITMAP hBitmap)
+{
+    BITMAP bm = {};
+    if (!hBitmap || !::GetObjectW(hBitmap, sizeof(bm), &bm))
+        return {};
+    HDC hdc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ hOld = ::SelectObject(hdc, hBitmap);
+    Screenshot shot = ShotOf(hdc, bm.bmWidth, bm.bmHeight);
+    ::SelectObject(hdc, hOld);
+    ::DeleteDC(hdc);
+    return shot;
+}
+
+Screenshot CWindowUnderTest::Capture()
+{
+    HWND hWnd = m_hWnd;
+    m_pDlg->RunOnUiThread([hWnd] { ::RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN); });
+    RECT rc;
+    ::GetClientRect(hWnd, &rc);
+    HDC hdcWindow = ::GetDC(hWnd);
+    Screenshot shot = ShotOf(hdcWindow, rc.right, rc.bottom);
     ::ReleaseDC(hWnd, hdcWindow);
     return shot;
 }

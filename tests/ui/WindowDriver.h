@@ -46,6 +46,9 @@ struct Screenshot {
     void Save(const std::wstring& strName) const;
 };
 
+// The pixels of a bitmap, such as the window's artwork.
+Screenshot ShotOfBitmap(HBITMAP hBitmap);
+
 int Red(uint32_t px);
 int Green(uint32_t px);
 int Blue(uint32_t px);

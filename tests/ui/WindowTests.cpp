@@ -22,34 +22,13 @@ constexpr uint32_t kWhite = 0xFFFFFF;
 constexpr uint32_t kLowerGrey = 0xE3E3E3;
 constexpr int kBarProbeY = 350;
 
-// The artwork drawn as the window draws its page, for comparing.
+// The artwork as the window draws its page, for comparing.
 Screenshot RenderLikeTheWindow(WORD nId)
 {
-    Screenshot expected;
-    Gdiplus::Image* pImage = nullptr;
-    LoadImageFromResource(nId, &pImage);
-    std::unique_ptr<Gdiplus::Image> image(pImage);
-    if (!IsImageUsable(pImage))
-        return expected;
-    Gdiplus::Bitmap bitmap(kClientWidth, kClientHeight, PixelFormat32bppARGB);
-    {
-        Gdiplus::Graphics graphics(&bitmap);
-        graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
-        graphics.DrawImage(pImage, Gdiplus::Rect(0, 0, kClientWidth, kClientHeight), 0, 0, pImage->GetWidth(),
-                           pImage->GetHeight(), Gdiplus::UnitPixel);
-    }
-    Gdiplus::Rect rc(0, 0, kClientWidth, kClientHeight);
-    Gdiplus::BitmapData data;
-    if (bitmap.LockBits(&rc, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) != Gdiplus::Ok)
-        return expected;
-    expected.cx = kClientWidth;
-    expected.cy = kClientHeight;
-    for (int y = 0; y < kClientHeight; ++y) {
-        const uint32_t* pRow = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(data.Scan0) + y * data.Stride);
-        for (int x = 0; x < kClientWidth; ++x)
-            expected.pixels.push_back(pRow[x] & 0x00FFFFFF);
-    }
-    bitmap.UnlockBits(&data);
+    HBITMAP hBitmap = LoadBitmapFromResource(nId, kClientWidth, kClientHeight);
+    Screenshot expected = ShotOfBitmap(hBitmap);
+    if (hBitmap)
+        ::DeleteObject(hBitmap);
     return expected;
 }
 
@@ -207,8 +186,8 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
 
     // Of the page artwork only the ready page's is decoded yet.
     EXPECT_EQ(IDR_JPG_READY, dlg.m_nPageImageId);
-    for (Gdiplus::Image* pImage : {dlg.m_pImgPage, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
-        EXPECT_TRUE(IsImageUsable(pImage));
+    for (const ScopedGdiObject* pBitmap : {&dlg.m_bmpPage, &dlg.m_bmpBarTrack, &dlg.m_bmpBarFill})
+        EXPECT_TRUE(*pBitmap);
     EXPECT_EQ(hWnd, dlg.PromptOwner());
     EXPECT_EQ(RGB(51, 47, 46), dlg.m_staticPercent.GetTextColor());
 }
@@ -320,8 +299,7 @@ TEST(Window, MissingPageImageLeavesTheScreenAsItWas)
     ASSERT_EQ(1, ShownSlide(before));
     // Slide 2 as it is when its resource did not decode.
     dlg.RunOnUiThread([&dlg] {
-        delete dlg.m_pImgPage;
-        dlg.m_pImgPage = nullptr;
+        dlg.m_bmpPage.Reset();
         dlg.m_nPageImageId = IDR_JPG_SLIDE2;
     });
     window.SendProgress(13);
@@ -511,8 +489,8 @@ TEST(Window, DestroyReleasesImagesAndCutsOffTheInstallThreads)
     CTestSetupDlg& dlg = window.Dlg();
     window.Click({510, 10});
     ASSERT_TRUE(window.WaitEnded(5000));
-    for (Gdiplus::Image* pImage : {dlg.m_pImgPage, dlg.m_pImgBarTrack, dlg.m_pImgBarFill})
-        EXPECT_EQ(nullptr, pImage);
+    for (const ScopedGdiObject* pBitmap : {&dlg.m_bmpPage, &dlg.m_bmpBarTrack, &dlg.m_bmpBarFill})
+        EXPECT_FALSE(*pBitmap);
     EXPECT_EQ(nullptr, dlg.PromptOwner());
     EXPECT_EQ(nullptr, dlg.m_staticPercent.GetSafeHwnd());
     // Late calls from a session's thread find no window and do nothing.
