@@ -269,7 +269,7 @@ int InstallSession::CheckFileCRC()
         return 0;
     }
 
-    return VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Get());
+    return VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Get(), m_nFileHelpers);
 }
 
 BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
@@ -311,7 +311,7 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     // second reader inflates meanwhile.
     std::vector<ScopedZip> readers;
     readers.push_back(std::move(zip));
-    if (names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
+    if (m_nFileHelpers > 0 && names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
         ScopedZip second(OpenZipFromHandle(hArchive, pszArchive, nullptr));
         if (second && SetZipTargetFolder(second.Get(), pszDestFolder) == ZIPERR_NONE)
             readers.push_back(std::move(second));

@@ -34,6 +34,9 @@ InstallSettings ProgramInstallSettings(const InstallLocation& location, std::set
     settings.setPackageGroups = std::move(setPackageGroups);
     settings.bReleaseRequired = LoadReleaseKey(&settings.releaseKey);
     settings.bSilent = bSilent;
+    // Unattended installs go for speed. In the window, where the user
+    // watches the slides, the memory counts for more than the second.
+    settings.nFileHelpers = bSilent ? 1 : 0;
     return settings;
 }
 
@@ -49,6 +52,7 @@ InstallSession::InstallSession(InstallSettings settings, IInstallObserver* pObse
       m_bSilent(settings.bSilent),
       m_nAttempts(settings.nAttempts),
       m_dwRunTimeout(settings.dwRunTimeout),
+      m_nFileHelpers(settings.nFileHelpers),
       m_pObserver(pObserver),
       m_runStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {

@@ -44,6 +44,10 @@ struct InstallSettings {
     int nAttempts = kInstallAttempts;
     // Longest wait for one install run before it is asked to stop.
     DWORD dwRunTimeout = kRunTimeoutMs;
+    // Threads that write and check files beside the run's own. Under Wine
+    // each file's creation waits on the server, and a second thread works
+    // meanwhile; each thread also keeps about 1 MiB resident.
+    int nFileHelpers = 1;
 };
 
 // The settings of this program: its own server and release key.
@@ -191,6 +195,7 @@ private:
     const bool m_bSilent;
     const int m_nAttempts;
     const DWORD m_dwRunTimeout;
+    const int m_nFileHelpers;
     IInstallObserver* const m_pObserver;
 
     // Only the download writes it, and only one download runs at a time.

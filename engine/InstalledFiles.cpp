@@ -17,9 +17,6 @@
 namespace {
 
 constexpr int32_t kCrcPieceBytes = 256 * 1024;
-// Files are read by this many threads at once: under Wine each open waits
-// on the server, and the other thread reads and sums meanwhile.
-constexpr int kVerifyHelpers = 1;
 // A stop is looked at before every this many files a thread takes.
 constexpr int kFilesPerStopCheck = 8;
 
@@ -105,7 +102,7 @@ uint32_t LoggedCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, con
 
 }  // namespace
 
-int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop)
+int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop, int nHelpers)
 {
     LogNormal(L"[CAutoSetupDlg::CheckFileCRC] filecrc content %ls", strText.c_str());
     if (strText.empty()) {
@@ -115,12 +112,13 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
 
     // The files are read by several threads, each taking the next file of
     // the list, up to the first that fails; the lines are logged in list
-    // order afterwards, as if one thread had read them.
+    // order afterwards, as if one thread had read them. Under Wine each
+    // open waits on the server, and another thread reads and sums meanwhile.
     const std::vector<CrcListEntry> entries = ParseCrcList(strText);
     std::vector<FileCrc> results(entries.size());
     std::atomic<size_t> nNext{0};
     std::atomic<size_t> nFirstFailed{SIZE_MAX};
-    RunAlongside(entries.size() > 1 ? kVerifyHelpers : 0, [&](int) {
+    RunAlongside(entries.size() > 1 ? nHelpers : 0, [&](int) {
         std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
         for (int nTaken = 0;; ++nTaken) {
             const size_t i = nNext++;

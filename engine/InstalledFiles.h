@@ -12,5 +12,7 @@ uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName);
 
 // Checks the files the CRC list text names below the folder, in list
 // order, up to the first that fails; logs each. 1 when all match, 0 for an
-// empty text, a failed file or a stop (hStop, when given, signalled).
-int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop = nullptr);
+// empty text, a failed file or a stop (hStop, when given, signalled). The
+// files are read by the calling thread and nHelpers threads more.
+int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop = nullptr,
+                         int nHelpers = 1);

@@ -188,9 +188,11 @@ Outcome OpenUrl(HINTERNET hInternet, const wchar_t* lpUrl, const std::wstring& s
     }
     SetTimeouts(phRequest->Get());
     // Added to the request, so that a send again after a proxy demand keeps
-    // them.
-    if (!strHeaders.empty() &&
-        !::HttpAddRequestHeadersW(phRequest->Get(), strHeaders.c_str(), static_cast<DWORD>(strHeaders.size()),
+    // them. No connection outlives its download: one the platform kept for
+    // reuse would hold a thread of its own (about 1 MiB under Wine) for a
+    // minute after the last file.
+    const std::wstring strAllHeaders = L"Connection: close\r\n" + strHeaders;
+    if (!::HttpAddRequestHeadersW(phRequest->Get(), strAllHeaders.c_str(), static_cast<DWORD>(strAllHeaders.size()),
                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
         *pdwError = ::GetLastError();
         return Outcome::Failed;
