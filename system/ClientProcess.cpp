@@ -46,7 +46,7 @@ HRESULT FindDesktopShell(ScopedComPtr<IShellDispatch2>* pShell)
 {
     ScopedComPtr<IShellWindows> windows;
     HRESULT hr =
-        ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, __uuidof(IShellWindows), windows.PutVoid());
+        ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows), windows.PutVoid());
     if (FAILED(hr))
         return hr;
     VARIANT location = {};
