@@ -8,8 +8,10 @@
 
 namespace {
 
-// Bytes gathered before one write: few calls, little memory.
-constexpr DWORD kPendingBytes = 256 * 1024;
+// Bytes gathered before one write: few calls, little memory. Freed, a
+// block this size stays in the process's heap, so it is kept no larger
+// than the reads of the files' check need.
+constexpr DWORD kPendingBytes = 64 * 1024;
 
 }  // namespace
 
