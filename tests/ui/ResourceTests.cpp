@@ -1,6 +1,7 @@
 #include "resources/resource.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/WindowDriver.h"
+#include "ui/JpegDecoder.h"
 #include "ui/ResourceImage.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,11 @@
 #include <gdiplus.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cwchar>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,7 +129,7 @@ TEST(Resources, ArtworkIsBaselineJpegOfItsSize)
         EXPECT_EQ(c.nWidth, frame.nWidth);
         EXPECT_EQ(c.nHeight, frame.nHeight);
 
-        // At its own size the loaded bitmap holds the decoder's pixels exactly.
+        // At its own size the loaded bitmap holds the decoded pixels.
         HBITMAP hBitmap = LoadBitmapFromResource(c.nId, c.nWidth, c.nHeight);
         ASSERT_NE(nullptr, hBitmap);
         Screenshot loaded = ShotOfBitmap(hBitmap);
@@ -136,10 +140,82 @@ TEST(Resources, ArtworkIsBaselineJpegOfItsSize)
         ASSERT_TRUE(decoded && decoded->GetWidth() > 0);
         std::vector<uint8_t> pixels = Pixels(*decoded);
         ASSERT_EQ(loaded.pixels.size() * 3, pixels.size());
-        for (size_t i = 0; i < loaded.pixels.size(); ++i)
-            ASSERT_EQ(static_cast<uint32_t>(pixels[3 * i + 2] << 16 | pixels[3 * i + 1] << 8 | pixels[3 * i]),
-                      loaded.pixels[i])
-                << "pixel " << i;
+        // Within one level of the system's decoder on every channel.
+        int nWorst = 0;
+        for (size_t i = 0; i < loaded.pixels.size(); ++i) {
+            for (int nChannel = 0; nChannel < 3; ++nChannel) {
+                const int nSystem = pixels[3 * i + static_cast<size_t>(nChannel)];
+                const int nOurs = static_cast<int>(loaded.pixels[i] >> (8 * nChannel) & 0xFF);
+                nWorst = std::max(nWorst, std::abs(nSystem - nOurs));
+            }
+        }
+        EXPECT_LE(nWorst, 1);
+    }
+}
+
+TEST(Resources, DecoderRefusesWhatItCannotRead)
+{
+    const std::vector<uint8_t> good = ResourceBytes(::GetModuleHandleW(nullptr), L"JGP",
+                                                    MAKEINTRESOURCEW(IDR_JPG_BAR_FILL), kChineseSimplified);
+    ASSERT_FALSE(good.empty());
+    // The offset of the first byte of a marker's segment.
+    auto find = [&good](uint8_t nMarker) {
+        for (size_t i = 0; i + 1 < good.size(); ++i) {
+            if (good[i] == 0xFF && good[i + 1] == nMarker)
+                return i + 2;
+        }
+        return size_t(0);
+    };
+    const size_t nFrame = find(0xC0);
+    const size_t nScan = find(0xDA);
+    ASSERT_TRUE(nFrame && nScan);
+    struct Case {
+        const char* pszWhat;
+        std::function<void(std::vector<uint8_t>&)> change;
+        bool bSize;  // the frame header still reads
+    };
+    const Case cases[] = {
+        {"no start of image", [](std::vector<uint8_t>& d) { d[1] = 0xD9; }, false},
+        {"cut after the frame", [&](std::vector<uint8_t>& d) { d.resize(nFrame + 20); }, true},
+        {"cut in the scan", [&](std::vector<uint8_t>& d) { d.resize(nScan + 16); }, true},
+        {"progressive", [&](std::vector<uint8_t>& d) { d[nFrame - 1] = 0xC2; }, false},
+        {"12-bit samples", [&](std::vector<uint8_t>& d) { d[nFrame + 2] = 12; }, false},
+        {"no width", [&](std::vector<uint8_t>& d) { d[nFrame + 5] = d[nFrame + 6] = 0; }, false},
+        {"sampling of 4", [&](std::vector<uint8_t>& d) { d[nFrame + 9] = 0x41; }, false},
+        {"scan of a component not in the frame", [&](std::vector<uint8_t>& d) { d[nScan + 3] = 9; }, true},
+        {"scan of part of the spectrum", [&](std::vector<uint8_t>& d) { d[nScan + 10] = 5; }, true},
+    };
+    int nRows = 0;
+    EXPECT_TRUE(DecodeJpegRows(good.data(), good.size(), [&nRows](int, const uint8_t*) { return ++nRows > 0; }));
+    EXPECT_EQ(6, nRows);
+    for (const Case& c : cases) {
+        std::vector<uint8_t> data = good;
+        c.change(data);
+        JpegSize size;
+        EXPECT_EQ(c.bSize, ReadJpegSize(data.data(), data.size(), &size)) << c.pszWhat;
+        EXPECT_FALSE(DecodeJpegRows(data.data(), data.size(), [](int, const uint8_t*) { return true; }))
+            << c.pszWhat;
+    }
+    // A row the caller refuses ends the decoding.
+    nRows = 0;
+    EXPECT_FALSE(DecodeJpegRows(good.data(), good.size(), [&nRows](int, const uint8_t*) { return ++nRows < 2; }));
+    EXPECT_EQ(2, nRows);
+}
+
+TEST(Resources, ScaleStepAlignsSampleCentres)
+{
+    struct Case {
+        int nTarget, nSource, nTargetCount, nFirst, nWeight;
+    };
+    const Case cases[] = {
+        {0, 360, 360, 0, 0},  {359, 360, 360, 359, 0},  // same size: each sample as it is
+        {0, 380, 360, 0, 7},  {180, 380, 360, 190, 7},  {359, 380, 360, 378, 248},
+        {0, 6, 8, 0, 0},      {1, 6, 8, 0, 160},        {7, 6, 8, 5, 0},  // the bars, 6 rows to 8
+    };
+    for (const Case& c : cases) {
+        const ArtScale step = ScaleStep(c.nTarget, c.nSource, c.nTargetCount);
+        EXPECT_EQ(c.nFirst, step.nFirst) << c.nTarget << " of " << c.nTargetCount;
+        EXPECT_EQ(c.nWeight, step.nWeight) << c.nTarget << " of " << c.nTargetCount;
     }
 }
 
