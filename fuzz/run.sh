@@ -18,7 +18,7 @@ while getopts t:B: opt; do
 done
 shift $((OPTIND - 1))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(release_format item_name command_line package_list crc_list)
+[ ${#targets[@]} -gt 0 ] || targets=(release_format item_name command_line package_list crc_list jpeg)
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$build" -- "${targets[@]}"

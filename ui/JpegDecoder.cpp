@@ -261,7 +261,8 @@ public:
             m_p += cbSegment;
             bool bOk = true;
             if (nMarker == 0xC0 || nMarker == 0xC1) {
-                bOk = ReadFrame(s, cb);
+                // One frame: the size read first is the size decoded.
+                bOk = m_components.empty() && ReadFrame(s, cb);
                 if (bOk && bFrameOnly)
                     return true;
             } else if (nMarker >= 0xC2 && nMarker <= 0xCF && nMarker != 0xC4 && nMarker != 0xC8 &&

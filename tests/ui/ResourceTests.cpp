@@ -184,6 +184,11 @@ TEST(Resources, DecoderRefusesWhatItCannotRead)
         {"sampling of 4", [&](std::vector<uint8_t>& d) { d[nFrame + 9] = 0x41; }, false},
         {"scan of a component not in the frame", [&](std::vector<uint8_t>& d) { d[nScan + 3] = 9; }, true},
         {"scan of part of the spectrum", [&](std::vector<uint8_t>& d) { d[nScan + 10] = 5; }, true},
+        {"a second frame", [&](std::vector<uint8_t>& d) {
+             std::vector<uint8_t> frame(d.begin() + nFrame - 2, d.begin() + nFrame + 17);
+             frame[8] = 0x10;  // 272 wide, not 490
+             d.insert(d.begin() + nFrame + 17, frame.begin(), frame.end());
+         }, true},
     };
     int nRows = 0;
     EXPECT_TRUE(DecodeJpegRows(good.data(), good.size(), [&nRows](int, const uint8_t*) { return ++nRows > 0; }));
