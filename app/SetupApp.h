@@ -13,6 +13,7 @@ public:
 private:
     bool InitInstance(bool bWindow);
     int ExitInstance();
+    void ReleaseGdiplus();
     int RunWindow(const std::wstring& strFolder);
     int RunSilent(const std::wstring& strFolder);
 };
