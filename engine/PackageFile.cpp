@@ -8,9 +8,8 @@
 
 namespace {
 
-// Bytes gathered before one write: few calls, little memory. Freed, a
-// block this size stays in the process's heap, so it is kept no larger
-// than the reads of the files' check need.
+// Bytes gathered before one write: few calls, little memory. A block
+// this size stays resident in the heap once freed, so it is kept small.
 constexpr DWORD kPendingBytes = 64 * 1024;
 
 }  // namespace

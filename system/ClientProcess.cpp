@@ -45,8 +45,8 @@ void ReadImagePath(HANDLE hProcess, wchar_t (&szPath)[MAX_PATH])
 HRESULT FindDesktopShell(ScopedComPtr<IShellDispatch2>* pShell)
 {
     ScopedComPtr<IShellWindows> windows;
-    HRESULT hr =
-        ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows), windows.PutVoid());
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
+                                    windows.PutVoid());
     if (FAILED(hr))
         return hr;
     VARIANT location = {};

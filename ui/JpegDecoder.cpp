@@ -8,10 +8,9 @@ namespace {
 constexpr int kMaxSide = 8192;
 
 // Natural index of each coefficient in zigzag order.
-constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+                                 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+                                 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 struct Huffman {
     bool bDefined = false;
@@ -150,8 +149,8 @@ void InverseDct(const int32_t* pCoef, const uint16_t* pQuant, uint8_t* pOut, int
     const int64_t k1_961570560 = 16069, k2_053119869 = 16819, k2_562915447 = 20995, k3_072711026 = 25172;
     int64_t work[64];
 
-    auto butterfly = [&](int64_t s0, int64_t s1, int64_t s2, int64_t s3, int64_t s4, int64_t s5, int64_t s6,
-                         int64_t s7, int64_t out[8]) {
+    auto butterfly = [&](int64_t s0, int64_t s1, int64_t s2, int64_t s3, int64_t s4, int64_t s5, int64_t s6, int64_t s7,
+                         int64_t out[8]) {
         int64_t z1 = (s2 + s6) * k0_541196100;
         int64_t tmp2 = z1 + s6 * -k1_847759065;
         int64_t tmp3 = z1 + s2 * k0_765366865;
@@ -265,8 +264,7 @@ public:
                 bOk = m_components.empty() && ReadFrame(s, cb);
                 if (bOk && bFrameOnly)
                     return true;
-            } else if (nMarker >= 0xC2 && nMarker <= 0xCF && nMarker != 0xC4 && nMarker != 0xC8 &&
-                       nMarker != 0xCC) {
+            } else if (nMarker >= 0xC2 && nMarker <= 0xCF && nMarker != 0xC4 && nMarker != 0xC8 && nMarker != 0xCC) {
                 return false;  // progressive, lossless or arithmetic coding
             } else if (nMarker == 0xC4) {
                 bOk = ReadHuffman(s, cb);

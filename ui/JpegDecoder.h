@@ -24,5 +24,4 @@ struct JpegSize {
 // The size from the frame header; false when there is no baseline frame.
 bool ReadJpegSize(const uint8_t* pData, size_t cbData, JpegSize* pSize);
 
-bool DecodeJpegRows(const uint8_t* pData, size_t cbData,
-                    const std::function<bool(int nRow, const uint8_t* pBgr)>& row);
+bool DecodeJpegRows(const uint8_t* pData, size_t cbData, const std::function<bool(int nRow, const uint8_t* pBgr)>& row);

@@ -155,8 +155,8 @@ TEST(Resources, ArtworkIsBaselineJpegOfItsSize)
 
 TEST(Resources, DecoderRefusesWhatItCannotRead)
 {
-    const std::vector<uint8_t> good = ResourceBytes(::GetModuleHandleW(nullptr), L"JGP",
-                                                    MAKEINTRESOURCEW(IDR_JPG_BAR_FILL), kChineseSimplified);
+    const std::vector<uint8_t> good =
+        ResourceBytes(::GetModuleHandleW(nullptr), L"JGP", MAKEINTRESOURCEW(IDR_JPG_BAR_FILL), kChineseSimplified);
     ASSERT_FALSE(good.empty());
     // The offset of the first byte of a marker's segment.
     auto find = [&good](uint8_t nMarker) {
@@ -184,11 +184,13 @@ TEST(Resources, DecoderRefusesWhatItCannotRead)
         {"sampling of 4", [&](std::vector<uint8_t>& d) { d[nFrame + 9] = 0x41; }, false},
         {"scan of a component not in the frame", [&](std::vector<uint8_t>& d) { d[nScan + 3] = 9; }, true},
         {"scan of part of the spectrum", [&](std::vector<uint8_t>& d) { d[nScan + 10] = 5; }, true},
-        {"a second frame", [&](std::vector<uint8_t>& d) {
+        {"a second frame",
+         [&](std::vector<uint8_t>& d) {
              std::vector<uint8_t> frame(d.begin() + nFrame - 2, d.begin() + nFrame + 17);
              frame[8] = 0x10;  // 272 wide, not 490
              d.insert(d.begin() + nFrame + 17, frame.begin(), frame.end());
-         }, true},
+         },
+         true},
     };
     int nRows = 0;
     EXPECT_TRUE(DecodeJpegRows(good.data(), good.size(), [&nRows](int, const uint8_t*) { return ++nRows > 0; }));
@@ -198,8 +200,7 @@ TEST(Resources, DecoderRefusesWhatItCannotRead)
         c.change(data);
         JpegSize size;
         EXPECT_EQ(c.bSize, ReadJpegSize(data.data(), data.size(), &size)) << c.pszWhat;
-        EXPECT_FALSE(DecodeJpegRows(data.data(), data.size(), [](int, const uint8_t*) { return true; }))
-            << c.pszWhat;
+        EXPECT_FALSE(DecodeJpegRows(data.data(), data.size(), [](int, const uint8_t*) { return true; })) << c.pszWhat;
     }
     // A row the caller refuses ends the decoding.
     nRows = 0;
@@ -213,9 +214,9 @@ TEST(Resources, ScaleStepAlignsSampleCentres)
         int nTarget, nSource, nTargetCount, nFirst, nWeight;
     };
     const Case cases[] = {
-        {0, 360, 360, 0, 0},  {359, 360, 360, 359, 0},  // same size: each sample as it is
-        {0, 380, 360, 0, 7},  {180, 380, 360, 190, 7},  {359, 380, 360, 378, 248},
-        {0, 6, 8, 0, 0},      {1, 6, 8, 0, 160},        {7, 6, 8, 5, 0},  // the bars, 6 rows to 8
+        {0, 360, 360, 0, 0}, {359, 360, 360, 359, 0},  // same size: each sample as it is
+        {0, 380, 360, 0, 7}, {180, 380, 360, 190, 7}, {359, 380, 360, 378, 248},
+        {0, 6, 8, 0, 0},     {1, 6, 8, 0, 160},       {7, 6, 8, 5, 0},  // the bars, 6 rows to 8
     };
     for (const Case& c : cases) {
         const ArtScale step = ScaleStep(c.nTarget, c.nSource, c.nTargetCount);
