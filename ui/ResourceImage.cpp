@@ -77,20 +77,30 @@ void CArtScaler::AddRow(int nRow, const uint8_t* pBgr)
     }
 }
 
-HBITMAP CreateArtBitmap(int cx, int cy)
+HBITMAP CreateTopDownSection(int cx, int cy, WORD nBitCount, void** ppBits)
 {
+    *ppBits = nullptr;
     if (cx <= 0 || cy <= 0)
         return nullptr;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = cx;
-    // Top-down, rows in the order the decoder writes them.
     info.bmiHeader.biHeight = -cy;
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = nBitCount;
     info.bmiHeader.biCompression = BI_RGB;
+    HBITMAP hBitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, ppBits, nullptr, 0);
+    if (hBitmap && !*ppBits) {
+        ::DeleteObject(hBitmap);
+        return nullptr;
+    }
+    return hBitmap;
+}
+
+HBITMAP CreateArtBitmap(int cx, int cy)
+{
     void* pBits = nullptr;
-    return ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    return CreateTopDownSection(cx, cy, 24, &pBits);
 }
 
 bool DrawResourceInto(WORD nId, HBITMAP hBitmap)

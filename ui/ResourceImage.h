@@ -11,8 +11,13 @@
 // as they are. The image is decoded and scaled row by row into the
 // section; no other copy of its pixels is made.
 
-// A top-down 24-bit DIB section of cx by cy for artwork, or null. The
-// caller owns it.
+// A DIB section of cx by cy, rows top-down, with nBitCount bits per
+// pixel, and *ppBits its pixels; null when it cannot be made. The caller
+// owns it.
+HBITMAP CreateTopDownSection(int cx, int cy, WORD nBitCount, void** ppBits);
+
+// A 24-bit section of cx by cy for artwork: rows in the order the decoder
+// writes them, in the screen's byte order (blue, green, red).
 HBITMAP CreateArtBitmap(int cx, int cy);
 
 // Decodes the resource with the id and writes it, scaled to the section's

@@ -89,16 +89,9 @@ void CSetupDlg::DrawInstallingPage(HDC hdc, HDC hdcArt, int cx, int cy)
 // over the artwork, and copied in one operation.
 void CSetupDlg::DrawReadyPage(HDC hdc, HDC hdcArt, int cx, int cy)
 {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = cx;
-    info.bmiHeader.biHeight = -cy;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
-    ScopedGdiObject offscreen(::CreateDIBSection(hdc, &info, DIB_RGB_COLORS, &pBits, nullptr, 0));
-    HDC hdcOffscreen = offscreen && pBits ? ::CreateCompatibleDC(hdc) : nullptr;
+    ScopedGdiObject offscreen(CreateTopDownSection(cx, cy, 32, &pBits));
+    HDC hdcOffscreen = offscreen ? ::CreateCompatibleDC(hdc) : nullptr;
     if (!hdcOffscreen)
         return;
     HGDIOBJ hOld = ::SelectObject(hdcOffscreen, offscreen.Get());
