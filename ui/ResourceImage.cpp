@@ -4,7 +4,6 @@
 #include "ui/JpegDecoder.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace {
