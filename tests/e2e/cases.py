@@ -479,15 +479,29 @@ def run_resumed(m, case):
     return (note + "; " if note else "") + "continued from byte %s" % ranges[1]
 
 
-def mirror_prepare(m, case):
+def mirror_prepare(m, case, exe=None, tree=None):
     """The installer built with a mirror ten ports up, a plain static server
-    there serving the same tree, and the package server refusing core.zip."""
-    m.exe = m.mirror_exe
+    there serving the same tree (or the tree given), and the package server
+    refusing core.zip."""
+    m.exe = exe or m.mirror_exe
     m.mirror = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory",
-                                 m.servers.www, str(m.servers.port + 10)],
+                                 tree or m.servers.www, str(m.servers.port + 10)],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     check(poll(lambda: port_open(m.servers.port + 10), 10, 0.1), "the mirror did not start")
     m.servers.fault("core.zip", "fail 403 99")
+
+
+def changed_mirror_prepare(m, case):
+    """The installer with the demo key and a mirror that serves the signed
+    tree with one byte of core.zip changed."""
+    tree = os.path.join(m.work, "mirror-www")
+    shutil.rmtree(tree, ignore_errors=True)
+    shutil.copytree(m.servers.www, tree)
+    path = os.path.join(tree, repolib.URL_DIR, "core.zip")
+    data = bytearray(open(path, "rb").read())
+    data[len(data) // 2] ^= 0x01
+    open(path, "wb").write(bytes(data))
+    mirror_prepare(m, case, m.signed_mirror_exe, tree)
 
 
 def mirror_cleanup(m, case):
@@ -1579,6 +1593,11 @@ group("signed",
       Case("installer-without-key-ignores-release", run_unsigned_installer, repo=signed_demo_repo, client="demo"),
       forged("package-one-byte-changed", flip_byte("core.zip"), "下载core.zip失败",
              package_download_failed("core.zip", sha_mismatch("core.zip"))),
+      Case("mirror-package-changed", run_forged, repo=signed_tree(), server="scripted",
+           prepare=changed_mirror_prepare, cleanup=mirror_cleanup, text="下载core.zip失败",
+           lines=[("Normal", r"^\[CSetupDlg::Execute\] %score\.zip failed, trying %score\.zip$" % (URL, URL)),
+                  sha_mismatch("core.zip"),
+                  ("Error", r"^\[CSetupDlg::Execute\] download core\.zip failed$")]),
       forged("package-forged-keeping-crc32", forge_media_keeping_crc, "下载media.zip失败",
              package_download_failed("media.zip", sha_mismatch("media.zip"))),
       forged("package-longer-than-released", grow("core.zip"), "下载core.zip失败",

@@ -53,6 +53,7 @@ def main():
     m.signed_exe = os.path.join(build, "app", "signed-demo", "FenmoraSetup.exe")
     # The installer built with a mirror on the package port + 10.
     m.mirror_exe = os.path.join(build, "app", "mirror-demo", "FenmoraSetup.exe")
+    m.signed_mirror_exe = os.path.join(build, "app", "signed-mirror-demo", "FenmoraSetup.exe")
     m.release_key = os.path.join(build, "demo-key", "release-private.pem")
     m.other_key = os.path.join(state, "other-key", "release-private.pem")
     if not os.path.exists(m.other_key):
