@@ -1,5 +1,6 @@
 #include "tests/ui/WindowDriver.h"
 
+#include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
 
 #include <objbase.h>
@@ -217,16 +218,9 @@ Screenshot ShotOf(HDC hdcSource, int cx, int cy)
     shot.cy = cy;
     shot.pixels.assign(static_cast<size_t>(shot.cx) * shot.cy, 0);
 
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = shot.cx;
-    bmi.bmiHeader.biHeight = -shot.cy;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmi.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
     HDC hdcMem = ::CreateCompatibleDC(hdcSource);
-    HBITMAP hBitmap = ::CreateDIBSection(hdcMem, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    HBITMAP hBitmap = CreateTopDownSection(cx, cy, 32, &pBits);
     HGDIOBJ hOld = ::SelectObject(hdcMem, hBitmap);
     ::BitBlt(hdcMem, 0, 0, shot.cx, shot.cy, hdcSource, 0, 0, SRCCOPY);
     ::GdiFlush();
