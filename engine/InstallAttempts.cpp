@@ -17,11 +17,11 @@ namespace {
 // and entry, so the second wait is short. Returns the run's exit code, or
 // WAIT_TIMEOUT for a run that had to be asked to stop, however it then
 // ended.
-DWORD AwaitRun(HANDLE hRun, HANDLE hRunStop, DWORD dwTimeout)
+DWORD AwaitRun(HANDLE hRun, RunStop* pRunStop, DWORD dwTimeout)
 {
     if (::WaitForSingleObject(hRun, dwTimeout) == WAIT_TIMEOUT) {
         LogError(L"[Execute] install run still going after %lu ms, asking it to stop", dwTimeout);
-        ::SetEvent(hRunStop);
+        pRunStop->Set();
         ::WaitForSingleObject(hRun, INFINITE);
         return WAIT_TIMEOUT;
     }
@@ -47,12 +47,12 @@ DWORD InstallSession::RunAttempts()
         DWORD dwExitCode = 1;
         ScopedHandle run(::CreateThread(nullptr, 0, InstallThreadProc, this, 0, nullptr));
         if (run)
-            dwExitCode = AwaitRun(run.Get(), m_runStop.Get(), m_dwRunTimeout);
+            dwExitCode = AwaitRun(run.Get(), &m_runStop, m_dwRunTimeout);
         else
             LogError(L"[Execute] CreateThread failed error=%lu", ::GetLastError());
         // The attempt loop's own stop ends with the run; the user's stays.
         if (!m_bStopRequested)
-            ::ResetEvent(m_runStop.Get());
+            m_runStop.Reset();
         if (dwExitCode == 0) {
             RunSuccessTail();
             return 0;

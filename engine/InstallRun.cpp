@@ -269,7 +269,7 @@ int InstallSession::CheckFileCRC()
         return 0;
     }
 
-    return VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Get(), m_nFileHelpers);
+    return VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Event(), m_nFileHelpers);
 }
 
 BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)

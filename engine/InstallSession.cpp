@@ -53,8 +53,7 @@ InstallSession::InstallSession(InstallSettings settings, IInstallObserver* pObse
       m_nAttempts(settings.nAttempts),
       m_dwRunTimeout(settings.dwRunTimeout),
       m_nFileHelpers(settings.nFileHelpers),
-      m_pObserver(pObserver),
-      m_runStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+      m_pObserver(pObserver)
 {
     m_pDownloadBuffer = new (std::nothrow) uint8_t[kDownloadBufferSize];
     if (m_pDownloadBuffer)
@@ -73,7 +72,7 @@ InstallSession::~InstallSession()
 bool InstallSession::Start()
 {
     // Without its stop event a session could not be stopped.
-    if (!m_runStop || m_worker.IsStarted())
+    if (!m_runStop.IsValid() || m_worker.IsStarted())
         return false;
     // Set before the threads that read it exist, taken back after they end.
     if (m_bSilent)
@@ -88,8 +87,7 @@ bool InstallSession::Start()
 void InstallSession::Stop()
 {
     m_bStopRequested = true;
-    if (m_runStop)
-        ::SetEvent(m_runStop.Get());
+    m_runStop.Set();
 }
 
 bool InstallSession::Wait(DWORD dwMilliseconds)
@@ -113,7 +111,7 @@ InstallOutcome InstallSession::Outcome() const
 
 bool InstallSession::StopRequested() const
 {
-    return m_bStopRequested || ::WaitForSingleObject(m_runStop.Get(), 0) == WAIT_OBJECT_0;
+    return m_bStopRequested || m_runStop.IsSet();
 }
 
 void InstallSession::ShowError(const wchar_t* pszText)
@@ -148,7 +146,7 @@ bool InstallSession::FetchBody(const wchar_t* pszUrl, int32_t nMaxBody, const Bo
         const HWND hWndPromptOwner = m_pObserver ? m_pObserver->PromptOwner() : nullptr;
         const bool bFetched = HttpDownload(pszHostUrl, &m_pDownloadBuffer, &m_nDownloadSize, &m_nDownloadCapacity,
                                            m_szProxyUser, m_szProxyPassword, hWndPromptOwner, nMaxBody,
-                                           m_runStop.Get()) != 0;
+                                           m_runStop.Event()) != 0;
         if (m_pDownloadBuffer && m_nDownloadSize < m_nDownloadCapacity) {
             const int32_t cbRoom = m_nDownloadCapacity - m_nDownloadSize;
             std::memset(m_pDownloadBuffer + m_nDownloadSize, 0,
@@ -181,7 +179,7 @@ bool InstallSession::FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, 
     request.szProxyUser = m_szProxyUser;
     request.szProxyPassword = m_szProxyPassword;
     request.hWndOwner = m_pObserver ? m_pObserver->PromptOwner() : nullptr;
-    request.hStop = m_runStop.Get();
+    request.hStop = m_runStop.Event();
     // The size check comes first: a longer body is not read to its end.
     const ReleaseFile* pListed = m_bReleaseRequired ? ListedFile(pszUrl) : nullptr;
     if (m_bReleaseRequired && !pListed)

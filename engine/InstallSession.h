@@ -25,6 +25,31 @@ constexpr int kInstallAttempts = 3;
 constexpr DWORD kRunTimeoutMs = 300000;
 constexpr int32_t kClientConfigVersion = 16;
 
+// The stop of an install run. The event ends a download's waits; the
+// checks between entries and files read the flag, since under Wine even a
+// wait that does not block is a trip to the server.
+class RunStop {
+public:
+    RunStop() : m_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    bool IsValid() const { return static_cast<bool>(m_event); }
+    HANDLE Event() const { return m_event.Get(); }
+    bool IsSet() const { return m_bSet; }
+    void Set()
+    {
+        m_bSet = true;
+        ::SetEvent(m_event.Get());
+    }
+    void Reset()
+    {
+        ::ResetEvent(m_event.Get());
+        m_bSet = false;
+    }
+
+private:
+    ScopedHandle m_event;
+    std::atomic<bool> m_bSet{false};
+};
+
 // Everything an install session is told; nothing else of the caller's
 // reaches it.
 struct InstallSettings {
@@ -220,7 +245,7 @@ private:
     // download in progress, set by the user's stop and by the attempt loop
     // when a run outlives its wait.
     std::atomic<bool> m_bStopRequested{false};
-    ScopedHandle m_runStop;
+    RunStop m_runStop;
     // The system's code of the failure that ended the current run; 0 when
     // it had none.
     std::atomic<DWORD> m_dwLastFailureError{0};

@@ -161,3 +161,15 @@ bool IsPlainEntryAt(HANDLE h, const wchar_t* pszPath)
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return folder && IsPlainEntry(h, FinalPathOf(folder.Get()), strName.c_str());
 }
+
+bool ReadFileAt(HANDLE h, uint64_t nPos, void* pBuffer, DWORD cb, DWORD* pcbRead)
+{
+    static SRWLOCK s_lock = SRWLOCK_INIT;
+    *pcbRead = 0;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(nPos);
+    ::AcquireSRWLockExclusive(&s_lock);
+    const bool bRead = ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && ::ReadFile(h, pBuffer, cb, pcbRead, nullptr);
+    ::ReleaseSRWLockExclusive(&s_lock);
+    return bRead;
+}

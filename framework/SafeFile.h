@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // Files in folders that another local user may change. A name there may be
@@ -44,3 +45,10 @@ bool IsPlainEntry(HANDLE h, const std::wstring& strFolderFinal, const wchar_t* p
 
 // The same for a path, its folder resolved as it is.
 bool IsPlainEntryAt(HANDLE h, const wchar_t* pszPath);
+
+// Reads up to cb bytes at the offset; *pcbRead is 0 at the end of the
+// file. Threads that share a synchronous handle may call it at once: the
+// file pointer is set and read under one lock. (A read that carries its
+// offset in an OVERLAPPED also reports its completion, under Wine a trip
+// to the server for every block.)
+bool ReadFileAt(HANDLE h, uint64_t nPos, void* pBuffer, DWORD cb, DWORD* pcbRead);

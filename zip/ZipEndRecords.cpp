@@ -1,5 +1,6 @@
 #include "zip/ZipEndRecords.h"
 
+#include "framework/SafeFile.h"
 #include "zip/LittleEndian.h"
 
 #include <memory>
@@ -21,11 +22,8 @@ bool ReadAt(HANDLE hFile, uint64_t nPos, uint8_t* pBuffer, uint64_t cb)
         return true;
     if (cb > MAXDWORD)
         return false;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(nPos);
-    at.OffsetHigh = static_cast<DWORD>(nPos >> 32);
     DWORD cbRead = 0;
-    return ::ReadFile(hFile, pBuffer, static_cast<DWORD>(cb), &cbRead, &at) && cbRead == cb;
+    return ReadFileAt(hFile, nPos, pBuffer, static_cast<DWORD>(cb), &cbRead) && cbRead == cb;
 }
 
 bool Agrees(uint64_t nEndField, uint64_t nEscape, uint64_t nZip64Field)

@@ -1,5 +1,7 @@
 #include "zip/ZipHandleIo.h"
 
+#include "framework/SafeFile.h"
+
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -36,18 +38,13 @@ struct HandleStream {
     explicit HandleStream(const ArchiveView& view) : hFile(view.hArchive), nEnd(view.nEnd), pTail(view.tail) {}
 };
 
-// Reads at the stream's position from the file itself. The offset goes
-// with each read, so that readers on other threads may share the handle.
+// Reads at the stream's position from the file itself; readers on other
+// threads may share the handle.
 DWORD ReadAt(HandleStream* pStream, uint64_t nPos, void* pBuffer, DWORD cb)
 {
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(nPos);
-    at.OffsetHigh = static_cast<DWORD>(nPos >> 32);
     DWORD cbRead = 0;
-    if (!::ReadFile(pStream->hFile, pBuffer, cb, &cbRead, &at)) {
-        const DWORD dwError = ::GetLastError();
-        if (dwError != ERROR_HANDLE_EOF)
-            pStream->nError = static_cast<int>(dwError);
+    if (!ReadFileAt(pStream->hFile, nPos, pBuffer, cb, &cbRead)) {
+        pStream->nError = static_cast<int>(::GetLastError());
         return 0;
     }
     return cbRead;
