@@ -28,13 +28,11 @@ struct FileCrc {
     enum Failure { kNone, kOpen, kSize, kMemory, kRead } failure = kNone;
     uint32_t nCrc = 0;
     int32_t nLength = 0;
-    bool bDone = false;
 };
 
 FileCrc ReadFileCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, uint8_t* pPiece)
 {
     FileCrc result;
-    result.bDone = true;
     const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszRelativeName;
     // A path that does not fit MAX_PATH cannot be opened as the list names
     // it; a name that leaves the install folder is not opened at all.
@@ -102,6 +100,23 @@ uint32_t LoggedCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, con
     return 0;
 }
 
+// Logs the check of one listed file; whether it matched.
+bool LogChecked(const wchar_t* pszFolder, const CrcListEntry& entry, const FileCrc& result)
+{
+    const uint32_t nLocal = LoggedCrc(pszFolder, entry.strName.c_str(), result);
+    LogNormal(L"[CAutoSetupDlg::CheckFileCRC] %ls loacalCRC=%lu, netCRC=%lu", entry.strName.c_str(),
+              static_cast<unsigned long>(nLocal), static_cast<unsigned long>(entry.nCrc));
+    if (nLocal == 0) {
+        LogError(L"[CAutoSetupDlg::CheckFileCRC] %ls GetCRC error", entry.strName.c_str());
+        return false;
+    }
+    if (nLocal != entry.nCrc) {
+        LogError(L"[CAutoSetupDlg::CheckFileCRC] %ls CRC is not equal", entry.strName.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop, int nHelpers)
@@ -113,14 +128,23 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
     }
 
     // The files are read by several threads, each taking the next file of
-    // the list, up to the first that fails; the lines are logged in list
-    // order afterwards, as if one thread had read them. Under Wine each
-    // open waits on the server, and another thread reads and sums meanwhile.
+    // the list, up to the first that fails. The calling thread logs the
+    // lines in list order, as if it had read every file: between its own
+    // files, those read so far, and the rest at the end. Under Wine each
+    // open waits on the server, and another thread reads, sums or logs
+    // meanwhile.
     const std::vector<CrcListEntry> entries = ParseCrcList(strText);
     std::vector<FileCrc> results(entries.size());
+    std::vector<std::atomic<bool>> read(entries.size());
     std::atomic<size_t> nNext{0};
     std::atomic<size_t> nFirstFailed{SIZE_MAX};
-    RunAlongside(entries.size() > 1 ? nHelpers : 0, [&](int) {
+    size_t nLogged = 0;
+    bool bFailed = false;
+    const auto logRead = [&] {
+        for (; !bFailed && nLogged < entries.size() && read[nLogged].load(std::memory_order_acquire); ++nLogged)
+            bFailed = !LogChecked(pszFolder, entries[nLogged], results[nLogged]);
+    };
+    RunAlongside(entries.size() > 1 ? nHelpers : 0, [&](int nWorker) {
         std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
         for (int nTaken = 0;; ++nTaken) {
             const size_t i = nNext++;
@@ -129,31 +153,18 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
             if (hStop && nTaken % kFilesPerStopCheck == 0 && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
                 return;
             results[i] = ReadFileCrc(pszFolder, entries[i].strName.c_str(), piece.get());
+            read[i].store(true, std::memory_order_release);
             if (results[i].failure != FileCrc::kNone || results[i].nCrc != entries[i].nCrc) {
                 LowerTo(nFirstFailed, i);
                 return;
             }
+            if (nWorker == 0)
+                logRead();
         }
     });
-
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const CrcListEntry& entry = entries[i];
-        // Not read: a stop came first.
-        if (!results[i].bDone)
-            return 0;
-        const uint32_t nLocal = LoggedCrc(pszFolder, entry.strName.c_str(), results[i]);
-        LogNormal(L"[CAutoSetupDlg::CheckFileCRC] %ls loacalCRC=%lu, netCRC=%lu", entry.strName.c_str(),
-                  static_cast<unsigned long>(nLocal), static_cast<unsigned long>(entry.nCrc));
-        if (nLocal == 0) {
-            LogError(L"[CAutoSetupDlg::CheckFileCRC] %ls GetCRC error", entry.strName.c_str());
-            return 0;
-        }
-        if (nLocal != entry.nCrc) {
-            LogError(L"[CAutoSetupDlg::CheckFileCRC] %ls CRC is not equal", entry.strName.c_str());
-            return 0;
-        }
-    }
-    return 1;
+    // A file not read means a stop came first.
+    logRead();
+    return !bFailed && nLogged == entries.size() ? 1 : 0;
 }
 
 uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName)
