@@ -306,15 +306,17 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     }
 
     // Folder entries make their folder; any other entry is a file, an empty
-    // one included. Entries that cannot meet are written by two readers at
-    // once: under Wine each file's creation waits on the server, and the
-    // second reader inflates meanwhile.
+    // one included. Entries that cannot meet are written by several readers
+    // at once, one per file helper more: under Wine each file's creation
+    // waits on the server, and the other readers inflate meanwhile.
     std::vector<ScopedZip> readers;
     readers.push_back(std::move(zip));
-    if (m_nFileHelpers > 0 && names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
-        ScopedZip second(OpenZipFromHandle(hArchive, pszArchive, nullptr));
-        if (second && SetZipTargetFolder(second.Get(), pszDestFolder) == ZIPERR_NONE)
-            readers.push_back(std::move(second));
+    if (names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
+        for (int k = 0; k < m_nFileHelpers; ++k) {
+            ScopedZip more(OpenZipFromHandle(hArchive, pszArchive, nullptr));
+            if (more && SetZipTargetFolder(more.Get(), pszDestFolder) == ZIPERR_NONE)
+                readers.push_back(std::move(more));
+        }
     }
     std::atomic<int> nNext{0};
     std::atomic<int> nFirstFailed{INT_MAX};

@@ -36,7 +36,7 @@ InstallSettings ProgramInstallSettings(const InstallLocation& location, std::set
     settings.bSilent = bSilent;
     // Unattended installs go for speed. In the window, where the user
     // watches the slides, the memory counts for more than the second.
-    settings.nFileHelpers = bSilent ? 1 : 0;
+    settings.nFileHelpers = bSilent ? 2 : 0;
     return settings;
 }
 

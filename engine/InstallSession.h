@@ -70,8 +70,8 @@ struct InstallSettings {
     // Longest wait for one install run before it is asked to stop.
     DWORD dwRunTimeout = kRunTimeoutMs;
     // Threads that write and check files beside the run's own. Under Wine
-    // each file's creation waits on the server, and a second thread works
-    // meanwhile; each thread also keeps about 1 MiB resident.
+    // each file's creation or opening waits on the server, and the other
+    // threads work meanwhile; each thread also keeps about 1 MiB resident.
     int nFileHelpers = 1;
 };
 
