@@ -228,3 +228,37 @@ TEST_F(CrcListCheck, Outcomes)
         EXPECT_FALSE(ContainsPart(log, c.strNotLogged)) << Narrow(c.strNotLogged);
     }
 }
+
+// Three threads read, the calling one logs: the lines come in list order up
+// to the first failure, as if it had read every file itself.
+TEST_F(CrcListCheck, LinesFollowTheListFromTheCallingThread)
+{
+    constexpr int kFiles = 60;
+    constexpr int kMismatch = 45;
+    std::wstring strText;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::wstring strName = L"f" + std::to_wstring(i) + L".bin";
+        const std::string strData = Noise(100 + 7 * static_cast<size_t>(i), static_cast<uint32_t>(i));
+        ASSERT_TRUE(WriteText(m_install / strName, strData));
+        strText += Line(strName, Crc(strData) + (i == kMismatch ? 1 : 0));
+    }
+    const std::vector<uint8_t> list = ListBytes(strText);
+    EXPECT_EQ(VerifyInstalledFiles(m_install.Path().c_str(),
+                                   ServerListText(list.data(), static_cast<int32_t>(list.size())), nullptr, 2),
+              0);
+
+    std::vector<std::wstring> checked;
+    for (const std::wstring& strLine : m_log.Messages())
+        if (strLine.find(L"loacalCRC") != std::wstring::npos || strLine.find(L"[Error]") == 0)
+            checked.push_back(strLine.substr(0, strLine.find(L" loacalCRC")));
+    std::vector<std::wstring> expected;
+    for (int i = 0; i <= kMismatch; ++i)
+        expected.push_back(L"[Normal][CAutoSetupDlg::CheckFileCRC] f" + std::to_wstring(i) + L".bin");
+    expected.push_back(L"[Error][CAutoSetupDlg::CheckFileCRC] f" + std::to_wstring(kMismatch) +
+                       L".bin CRC is not equal");
+    EXPECT_EQ(checked, expected);
+
+    wchar_t szThread[16];
+    std::swprintf(szThread, 16, L":%04x]", static_cast<unsigned>(::GetCurrentThreadId()));
+    EXPECT_EQ(m_log.Count(szThread), m_log.Count(L"[CAutoSetupDlg::CheckFileCRC]"));
+}
