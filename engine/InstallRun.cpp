@@ -39,7 +39,10 @@ struct InstallSession::PackageTry {
 
 DWORD WINAPI InstallSession::InstallThreadProc(LPVOID pParam)
 {
-    return static_cast<InstallSession*>(pParam)->InstallRun();
+    InstallSession* pSession = static_cast<InstallSession*>(pParam);
+    const DWORD dwExitCode = pSession->InstallRun();
+    pSession->m_heldFiles.ReleaseAll();
+    return dwExitCode;
 }
 
 DWORD InstallSession::InstallRun()
@@ -269,7 +272,11 @@ int InstallSession::CheckFileCRC()
         return 0;
     }
 
-    return VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Event(), m_nFileHelpers);
+    const int nMatched =
+        VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Event(), m_nFileHelpers, &m_heldFiles);
+    // Unlisted files too: nothing may stay closed to the client.
+    m_heldFiles.ReleaseAll();
+    return nMatched;
 }
 
 BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
@@ -285,6 +292,7 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
         return FALSE;
     }
     SetZipTargetFolder(zip.Get(), pszDestFolder);
+    HoldZipItemFiles(zip.Get(), &m_heldFiles);
 
     // The names first, up to the first entry that cannot be read: an entry
     // left out would otherwise let the package count as installed.
@@ -314,8 +322,10 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     if (names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
         for (int k = 0; k < m_nFileHelpers; ++k) {
             ScopedZip more(OpenZipFromHandle(hArchive, pszArchive, nullptr));
-            if (more && SetZipTargetFolder(more.Get(), pszDestFolder) == ZIPERR_NONE)
+            if (more && SetZipTargetFolder(more.Get(), pszDestFolder) == ZIPERR_NONE) {
+                HoldZipItemFiles(more.Get(), &m_heldFiles);
                 readers.push_back(std::move(more));
+            }
         }
     }
     std::atomic<int> nNext{0};
@@ -366,6 +376,8 @@ BOOL InstallSession::DownloadUninstallFile()
             wchar_t szTarget[MAX_PATH] = {};
             if (ComposeUninstallerPath(m_location.szSetupPath, szTarget)) {
                 ::CreateDirectoryW(m_location.szSetupPath, nullptr);
+                // A package may hold a file of the same name.
+                m_heldFiles.Release(szTarget);
                 saved = SaveBufferToFile(szTarget, body.Data(), body.Size());
             }
             return true;

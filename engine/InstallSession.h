@@ -5,6 +5,7 @@
 #include "engine/ReleaseSignature.h"
 #include "engine/SetupCommandLine.h"
 #include "engine/WorkerThread.h"
+#include "framework/HeldFiles.h"
 #include "framework/ScopedHandle.h"
 #include "net/ProxyAuthUi.h"
 #include "system/InstallLocation.h"
@@ -233,6 +234,9 @@ private:
 
     std::vector<PackageEntry> m_vecPackages;
     Release m_release;  // of the current attempt
+    // The files the run has unpacked, held open until the check has read
+    // them; let go when the run ends.
+    HeldFiles m_heldFiles;
 
     // The package download in progress, as last reported; the install
     // run's thread only.

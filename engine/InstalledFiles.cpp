@@ -3,6 +3,7 @@
 #include "engine/FileVerify.h"
 #include "engine/PackageList.h"
 #include "engine/WorkerThread.h"
+#include "framework/HeldFiles.h"
 #include "framework/ScopedHandle.h"
 #include "log/Log.h"
 
@@ -30,16 +31,36 @@ struct FileCrc {
     int32_t nLength = 0;
 };
 
-FileCrc ReadFileCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, uint8_t* pPiece)
+// The listed file, opened for reading and sharing nothing, or as the run
+// holds it since it was written, read from its start.
+HANDLE OpenListedFile(const std::wstring& strPath, HeldFiles* pHeld)
+{
+    HANDLE h = pHeld ? pHeld->Take(strPath) : INVALID_HANDLE_VALUE;
+    if (h != INVALID_HANDLE_VALUE) {
+        const LARGE_INTEGER start = {};
+        if (::SetFilePointerEx(h, start, nullptr, FILE_BEGIN))
+            return h;
+        ::CloseHandle(h);
+    }
+    const auto open = [&] {
+        return ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    };
+    h = open();
+    // The list may spell a held file otherwise than its archive did.
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION && pHeld && pHeld->ReleaseAll())
+        h = open();
+    return h;
+}
+
+FileCrc ReadFileCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, uint8_t* pPiece, HeldFiles* pHeld)
 {
     FileCrc result;
     const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszRelativeName;
     // A path that does not fit MAX_PATH cannot be opened as the list names
     // it; a name that leaves the install folder is not opened at all.
-    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName)
-                        ? ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : INVALID_HANDLE_VALUE);
+    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName) ? OpenListedFile(strPath, pHeld)
+                                                                                     : INVALID_HANDLE_VALUE);
     if (!file) {
         result.failure = FileCrc::kOpen;
         return result;
@@ -119,7 +140,8 @@ bool LogChecked(const wchar_t* pszFolder, const CrcListEntry& entry, const FileC
 
 }  // namespace
 
-int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop, int nHelpers)
+int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop, int nHelpers,
+                         HeldFiles* pHeld)
 {
     LogNormal(L"[CAutoSetupDlg::CheckFileCRC] filecrc content %ls", strText.c_str());
     if (strText.empty()) {
@@ -152,7 +174,7 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
                 return;
             if (hStop && nTaken % kFilesPerStopCheck == 0 && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
                 return;
-            results[i] = ReadFileCrc(pszFolder, entries[i].strName.c_str(), piece.get());
+            results[i] = ReadFileCrc(pszFolder, entries[i].strName.c_str(), piece.get(), pHeld);
             read[i].store(true, std::memory_order_release);
             if (results[i].failure != FileCrc::kNone || results[i].nCrc != entries[i].nCrc) {
                 LowerTo(nFirstFailed, i);
@@ -172,5 +194,5 @@ uint32_t GetFileCRC(const wchar_t* pszFolder, const wchar_t* pszRelativeName)
     if (!pszRelativeName || pszRelativeName[0] == L'\0')
         return 0;
     std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
-    return LoggedCrc(pszFolder, pszRelativeName, ReadFileCrc(pszFolder, pszRelativeName, piece.get()));
+    return LoggedCrc(pszFolder, pszRelativeName, ReadFileCrc(pszFolder, pszRelativeName, piece.get(), nullptr));
 }

@@ -35,6 +35,7 @@ struct ZipItemInfo {
 };
 
 class CZipReader;
+class HeldFiles;
 
 constexpr uint32_t kZipHandleArchive = 1;
 
@@ -61,6 +62,10 @@ int QueryZipItem(ZipHandle hZip, int nIndex, ZipItemInfo* pInfo);
 // that does not fit MAX_PATH gives ZIPERR_OPEN.
 int UnzipItem(ZipHandle hZip, int nIndex, const wchar_t* pszTarget);
 int ReleaseZip(ZipHandle hZip);
+// From now on each file written is left open in pHeld, which must outlive
+// the handle, instead of being closed; a held file that an entry replaces
+// is let go first. Null: each file is closed once written.
+int HoldZipItemFiles(ZipHandle hZip, HeldFiles* pHeld);
 
 struct ZipHandleTraits {
     using Handle = ZipHandle;

@@ -269,9 +269,12 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
         return ZIPERR_CORRUPT;
     }
 
-    if (nResult == ZIPERR_NONE)
+    if (nResult == ZIPERR_NONE) {
         ::SetFileTime(file.Get(), KnownTime(info.ftCreation), KnownTime(info.ftLastAccess),
                       KnownTime(info.ftLastWrite));
+        if (m_pHeld)
+            m_pHeld->Hold(strFull, file.Release());
+    }
     return nResult;
 }
 
@@ -282,8 +285,11 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
     // Nearly every name is new: one create, where a delete that finds
     // nothing and a create each cost a search of the folder under Wine. A
     // name that is taken is replaced, never written through: it may be a
-    // link.
-    HANDLE h = ::CreateFileW(strFull.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
+    // link. A held file is read back through its handle.
+    const DWORD dwAccess = m_pHeld ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    HANDLE h = ::CreateFileW(strFull.c_str(), dwAccess, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_TOO_MANY_OPEN_FILES && m_pHeld && m_pHeld->GiveUp())
+        h = ::CreateFileW(strFull.c_str(), dwAccess, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
     if (h != INVALID_HANDLE_VALUE)
         return h;
     if (::GetLastError() == ERROR_PATH_NOT_FOUND) {
@@ -291,7 +297,10 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
         m_madeFolders.clear();
         EnsureFolderPath(pszRoot, strFolder.c_str(), &m_madeFolders);
     }
-    HANDLE hFresh = CreateFreshFile(strFull.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0);
+    // A file of an earlier entry or package under the same name.
+    if (m_pHeld)
+        m_pHeld->Release(strFull);
+    HANDLE hFresh = CreateFreshFile(strFull.c_str(), dwAccess | FILE_WRITE_ATTRIBUTES, 0);
     if (hFresh != INVALID_HANDLE_VALUE && dwAttributes != FILE_ATTRIBUTE_NORMAL) {
         FILE_BASIC_INFO basic = {};
         basic.FileAttributes = dwAttributes;
@@ -369,6 +378,15 @@ int UnzipItem(ZipHandle hZip, int nIndex, const wchar_t* pszTarget)
 {
     CZipReader* pReader = ReaderOf(hZip);
     return pReader ? pReader->Unzip(nIndex, pszTarget) : ZIPERR_ARGS;
+}
+
+int HoldZipItemFiles(ZipHandle hZip, HeldFiles* pHeld)
+{
+    CZipReader* pReader = ReaderOf(hZip);
+    if (!pReader)
+        return ZIPERR_ARGS;
+    pReader->HoldFiles(pHeld);
+    return ZIPERR_NONE;
 }
 
 int ReleaseZip(ZipHandle hZip)

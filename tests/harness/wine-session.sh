@@ -51,8 +51,9 @@ start() {
     # processes in a persistent server; start from a clean one.
     wineserver -k >/dev/null 2>&1 </dev/null
     # Wine's helper processes inherit whatever output they start with; keep
-    # them away from the caller's pipes.
-    wineserver -p >/dev/null 2>&1 </dev/null
+    # them away from the caller's pipes. A server Wine starts itself has
+    # the descriptor limit its client raised to the hard one; so has this.
+    (ulimit -Sn "$(ulimit -Hn)" 2>/dev/null; exec wineserver -p >/dev/null 2>&1 </dev/null)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 </dev/null
     else

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
+// Files a run has just written, held open until they are checked. While a
+// file is held nobody else can open, change, rename or remove it, and its
+// check reads it through the handle it was written with: under Wine every
+// open and close of a file is a round trip to the server. Each handle
+// must be open for reading and writing, sharing nothing. Threads may call
+// it at once.
+class HeldFiles {
+public:
+    // Under Wine a held file keeps a descriptor open in the server, which
+    // has a limit of them.
+    static constexpr size_t kDefaultLimit = 2048;
+
+    explicit HeldFiles(size_t nLimit = kDefaultLimit) : m_nLimit(nLimit) {}
+    ~HeldFiles() { ReleaseAll(); }
+    HeldFiles(const HeldFiles&) = delete;
+    HeldFiles& operator=(const HeldFiles&) = delete;
+
+    // Takes over h, the file just written at the path; closes it instead
+    // when the limit is reached or holding has been given up.
+    void Hold(const std::wstring& strPath, HANDLE h);
+    // The handle held for the path, now the caller's to close, its file
+    // pointer wherever the writing left it; INVALID_HANDLE_VALUE when the
+    // path is not held.
+    HANDLE Take(const std::wstring& strPath);
+    // Closes the handle held for the path, if any: before it is replaced.
+    void Release(const std::wstring& strPath);
+    // Closes every held handle. Whether there were any.
+    bool ReleaseAll();
+    // After an open failed for want of descriptors: closes every held
+    // handle and holds no more. Whether that freed any.
+    bool GiveUp();
+
+private:
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    std::unordered_map<std::wstring, HANDLE> m_files;
+    size_t m_nLimit;
+};
+
+// The key a path is held under: separators as backslashes, runs of them
+// as one after the start, upper case. Two spellings of one file that it
+// does not join (a short name, "..") are only not found: the file's own
+// open then fails as shared, and the caller releases all.
+std::wstring HeldFileKey(const std::wstring& strPath);
