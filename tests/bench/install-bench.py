@@ -324,9 +324,12 @@ def one_run(n, session, build, state, port, access_log):
     window = os.path.join(build, "tests", "minimal_window.exe")
     ex3 = os.path.join(state, "www", "EX3")
     packages = sorted((f for f in os.listdir(ex3) if f.endswith(".zip")), key=lambda f: int(re.sub(r"\D", "", f)))
-    fetched = session.unix(r"R:\bare\fetched")
-    unpacked = r"R:\bare\Brivex Client"
-    shutil.rmtree(session.unix(r"R:\bare"), ignore_errors=True)
+    # Each run writes into folders of its own, removed after the last run:
+    # on ext4, creating files soon after many were deleted makes the
+    # allocator pass over the deleted inodes, which slowed every create of
+    # a run by up to three times.
+    fetched = session.unix(r"R:\bare-%d\fetched" % n)
+    unpacked = r"R:\bare-%d\Brivex Client" % n
     os.makedirs(fetched)
 
     figures = {}
@@ -341,8 +344,7 @@ def one_run(n, session, build, state, port, access_log):
         raise SystemExit("the bare CRC loop found files that do not match: %s" % ran.out)
     bare = figures["bare download"] + figures["bare extract"] + figures["bare crc"]
 
-    root = r"R:\bench"
-    shutil.rmtree(session.unix(root), ignore_errors=True)
+    root = r"R:\bench-%d" % n
     open(access_log, "w").close()
     ours = session.run(setup, "/S", "/D=" + root)
     if ours.code != 0:
@@ -353,8 +355,7 @@ def one_run(n, session, build, state, port, access_log):
     to_log, to_request, after = outside(ours, records, installer)
 
     # The peer installer, its files embedded, silent into the same drive.
-    peer_root = r"R:\peer"
-    shutil.rmtree(session.unix(peer_root), ignore_errors=True)
+    peer_root = r"R:\peer-%d" % n
     theirs = session.run(peer, "/S", "/D=" + peer_root)
     peer_files = count_files(session.unix(peer_root))
     if theirs.code != 0 or peer_files != count_files(os.path.join(state, "client")):
@@ -364,8 +365,7 @@ def one_run(n, session, build, state, port, access_log):
     empty = session.run(bench).seconds
 
     # The same install through the window, clicked as a user clicks it.
-    root = r"R:\bench-window"
-    shutil.rmtree(session.unix(root), ignore_errors=True)
+    root = r"R:\bench-window-%d" % n
     ready_peak = []
     ran = session.run(setup, "/D=" + root, during=lambda hwm: click_install(session, setup, hwm, ready_peak))
     # The window started the installed client on its way out; the next run
@@ -404,10 +404,22 @@ def median_spread(values):
     return "median %.2f, %.2f–%.2f" % (middle, values[0], values[-1])
 
 
+def remove_run_folders(session):
+    drive = session.unix("R:\\")
+    for name in os.listdir(drive):
+        if re.fullmatch(r"(bare|bench|peer|bench-window)(-\d+)?", name):
+            shutil.rmtree(os.path.join(drive, name), ignore_errors=True)
+
+
 def runs(count, state, build, port):
     session = Session(state)
     access_log = os.path.join(state, "nginx", "access.log")
-    rows = [one_run(n + 1, session, build, state, port, access_log) for n in range(count)]
+    # Left by a run that was cut short.
+    remove_run_folders(session)
+    try:
+        rows = [one_run(n + 1, session, build, state, port, access_log) for n in range(count)]
+    finally:
+        remove_run_folders(session)
     table = [
         ("bare steps under Wine (download + extraction + CRC)", lambda r: "%.1f s" % r["bare"]),
         ("installer, package-list request to last CRC line", lambda r: "%.1f s" % r["installer"]),

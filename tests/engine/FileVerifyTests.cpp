@@ -1,6 +1,7 @@
 #include "engine/FileVerify.h"
 #include "engine/InstalledFiles.h"
 #include "engine/PackageList.h"
+#include "framework/HeldFiles.h"
 #include "framework/ScopedHandle.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -261,4 +262,28 @@ TEST_F(CrcListCheck, LinesFollowTheListFromTheCallingThread)
     wchar_t szThread[16];
     std::swprintf(szThread, 16, L":%04x]", static_cast<unsigned>(::GetCurrentThreadId()));
     EXPECT_EQ(m_log.Count(szThread), m_log.Count(L"[CAutoSetupDlg::CheckFileCRC]"));
+}
+
+// A file held open since its writing is read from its start through its
+// own handle; one the list spells another way is opened once all are let
+// go.
+TEST_F(CrcListCheck, HeldFilesAreReadFromTheirStart)
+{
+    const std::string strData = Noise(5000, 9);
+    HeldFiles held;
+    for (const wchar_t* pszName : {L"a.bin", L"b.bin"}) {
+        const std::wstring strPath = SetupPath(pszName);
+        HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        held.Hold(strPath, h);
+        DWORD cb = 0;
+        ASSERT_TRUE(::WriteFile(h, strData.data(), static_cast<DWORD>(strData.size()), &cb, nullptr));
+    }
+    const std::vector<uint8_t> list = ListBytes(Line(L"A.BIN", Crc(strData)) + Line(L".\\b.bin", Crc(strData)));
+    EXPECT_EQ(VerifyInstalledFiles(m_install.Path().c_str(),
+                                   ServerListText(list.data(), static_cast<int32_t>(list.size())), nullptr, 0, &held),
+              1);
+    EXPECT_FALSE(ContainsPart(m_log.Messages(), L"[Error]"));
+    EXPECT_FALSE(held.ReleaseAll());
 }

@@ -1,3 +1,4 @@
+#include "framework/HeldFiles.h"
 #include "tests/support/TempDir.h"
 #include "tests/zip/TestZip.h"
 #include "zip/Zip.h"
@@ -749,6 +750,22 @@ TEST_F(ZipArchive, ReplacesExistingFileAndAppliesAttributes)
     EXPECT_EQ(UnzipItem(zip.Get(), 1, L"plain.txt"), ZIPERR_OPEN);
     inUse.Reset();
     EXPECT_EQ(FileText(strTarget + L"\\plain.txt"), "new");
+
+    // A file left open for its check is let go before an entry replaces it,
+    // and is found however the path is spelled.
+    HeldFiles held;
+    ASSERT_EQ(HoldZipItemFiles(zip.Get(), &held), ZIPERR_NONE);
+    ASSERT_EQ(UnzipItem(zip.Get(), 2, L"sub/again.txt"), ZIPERR_NONE);
+    ASSERT_EQ(UnzipItem(zip.Get(), 0, L"sub\\again.txt"), ZIPERR_NONE);
+    ScopedFile again(held.Take(strTarget + L"\\SUB\\Again.txt"));
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(held.ReleaseAll());
+    char szRead[8] = {};
+    DWORD cbRead = 0;
+    const LARGE_INTEGER start = {};
+    ASSERT_TRUE(::SetFilePointerEx(again.Get(), start, nullptr, FILE_BEGIN));
+    EXPECT_TRUE(::ReadFile(again.Get(), szRead, sizeof(szRead) - 1, &cbRead, nullptr));
+    EXPECT_STREQ(szRead, "new");
 }
 
 TEST_F(ZipArchive, HostileNamesNeverLeaveTheTargetFolder)
