@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 // Files a run has just written, held open until they are checked. While a
 // file is held nobody else can open, change, rename or remove it, and its
@@ -39,8 +39,21 @@ public:
     bool GiveUp();
 
 private:
+    // A key's units are in m_keys; one small allocation per file would
+    // cost far more than the key under Wine's heap.
+    struct Entry {
+        size_t nHash;
+        size_t nKeyAt;
+        size_t cchKey;
+        HANDLE h;
+    };
+    // The index of the entry held under the key, or SIZE_MAX.
+    size_t FindLocked(const std::wstring& strKey, size_t nHash) const;
+    HANDLE TakeLocked(size_t i);
+
     SRWLOCK m_lock = SRWLOCK_INIT;
-    std::unordered_map<std::wstring, HANDLE> m_files;
+    std::vector<Entry> m_entries;
+    std::vector<wchar_t> m_keys;
     size_t m_nLimit;
 };
 
