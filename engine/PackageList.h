@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,12 @@ int SplitString(const std::wstring& strText, wchar_t chSeparator, std::vector<st
 // the data, whichever comes first.
 std::wstring ServerListText(const uint8_t* pData, int32_t nSize);
 
-// The fields of every line of a server list: split at CR, CR and LF
-// trimmed from both ends, empty lines left out, fields split at ";".
-std::vector<std::vector<std::wstring>> ServerListLines(const std::wstring& strText);
+// Gives the fields of each line of a server list, in order: split at CR,
+// CR and LF trimmed from both ends, empty lines left out, fields split at
+// ";". One line's fields are made at a time: a list of thousands of lines
+// held split at once costs megabytes of small blocks under Wine's heap.
+void ForEachServerListLine(const std::wstring& strText,
+                           const std::function<void(const std::vector<std::wstring>& fields)>& use);
 
 // Decimal fields as the C library reads them: leading white space, sign,
 // digits up to the first other character, 0 without digits. Values beyond

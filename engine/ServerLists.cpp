@@ -33,6 +33,7 @@ int SplitString(const std::wstring& strText, wchar_t chSeparator, std::vector<st
 std::wstring ServerListText(const uint8_t* pData, int32_t nSize)
 {
     std::wstring strText;
+    strText.reserve(nSize > 2 ? static_cast<size_t>(nSize - 2) / 2 : 0);
     for (int32_t i = 2; i + 1 < nSize; i += 2) {
         wchar_t ch = static_cast<wchar_t>(pData[i] | (pData[i + 1] << 8));
         if (ch == L'\0')
@@ -42,21 +43,26 @@ std::wstring ServerListText(const uint8_t* pData, int32_t nSize)
     return strText;
 }
 
-std::vector<std::vector<std::wstring>> ServerListLines(const std::wstring& strText)
+void ForEachServerListLine(const std::wstring& strText,
+                           const std::function<void(const std::vector<std::wstring>& fields)>& use)
 {
-    std::vector<std::vector<std::wstring>> lines;
-    std::vector<std::wstring> pieces;
-    SplitString(strText, L'\r', &pieces);
-    for (const std::wstring& strPiece : pieces) {
-        size_t nFirst = strPiece.find_first_not_of(L"\r\n");
-        if (nFirst == std::wstring::npos)
-            continue;
-        size_t nLast = strPiece.find_last_not_of(L"\r\n");
-        std::vector<std::wstring> fields;
-        SplitString(strPiece.substr(nFirst, nLast - nFirst + 1), L';', &fields);
-        lines.push_back(std::move(fields));
+    // The lines are the pieces SplitString would give at CR, taken one by
+    // one: a text that starts with CR has none.
+    if (strText.empty() || strText[0] == L'\r')
+        return;
+    std::vector<std::wstring> fields;
+    for (size_t nStart = 0; nStart < strText.size();) {
+        const size_t nEnd = std::min(strText.find(L'\r', nStart), strText.size());
+        const size_t nFirst = std::min(strText.find_first_not_of(L"\r\n", nStart), nEnd);
+        size_t nLast = nEnd;
+        while (nLast > nFirst && strText[nLast - 1] == L'\n')
+            --nLast;
+        if (nLast > nFirst) {
+            SplitString(strText.substr(nFirst, nLast - nFirst), L';', &fields);
+            use(fields);
+        }
+        nStart = nEnd + 1;
     }
-    return lines;
 }
 
 // The C library's reading saturates at the range of long: 32 bits on
@@ -84,31 +90,31 @@ bool IsPlainFileName(const std::wstring& strName)
 int ParsePackageList(const std::wstring& strText, std::vector<PackageEntry>* pvecPackages)
 {
     pvecPackages->clear();
-    for (const std::vector<std::wstring>& fields : ServerListLines(strText)) {
+    ForEachServerListLine(strText, [&](const std::vector<std::wstring>& fields) {
         // A longer name would be cut into the name of another file. A name
         // that is no plain file name would ask the server for another
         // resource, or be written as a path.
         if (fields.size() != 3 || fields[0].size() >= kPackageNameUnits || !IsPlainFileName(fields[0]))
-            continue;
+            return;
         PackageEntry entry = {};
         std::wmemcpy(entry.szName, fields[0].c_str(), fields[0].size());
         entry.nParam = ReadListInt(fields[1]);
         entry.nGroup = ReadListInt(fields[2]);
         pvecPackages->push_back(entry);
-    }
+    });
     return static_cast<int>(pvecPackages->size());
 }
 
 std::vector<CrcListEntry> ParseCrcList(const std::wstring& strText)
 {
     std::vector<CrcListEntry> entries;
-    for (const std::vector<std::wstring>& fields : ServerListLines(strText)) {
+    ForEachServerListLine(strText, [&](const std::vector<std::wstring>& fields) {
         if (fields.size() != 2 || fields[0].empty())
-            continue;
-        uint32_t nCrc = ReadListUnsigned(fields[1]);
+            return;
+        const uint32_t nCrc = ReadListUnsigned(fields[1]);
         if (nCrc != 0)
             entries.push_back({fields[0], nCrc});
-    }
+    });
     return entries;
 }
 
