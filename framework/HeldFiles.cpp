@@ -1,8 +1,30 @@
 #include "framework/HeldFiles.h"
 
 #include <cstdint>
-#include <functional>
 #include <utility>
+
+namespace {
+
+// A seed that differs from one set of files to the next.
+uint64_t NewSeed()
+{
+    LARGE_INTEGER now = {};
+    ::QueryPerformanceCounter(&now);
+    static volatile LONG s_nSets = 0;
+    return static_cast<uint64_t>(now.QuadPart) * 0x9E3779B97F4A7C15ull ^
+           (static_cast<uint64_t>(::InterlockedIncrement(&s_nSets)) << 32) ^ ::GetCurrentProcessId();
+}
+
+// The 64-bit finaliser of SplitMix64: every bit of the input reaches
+// every bit of the output.
+uint64_t Mix(uint64_t n)
+{
+    n = (n ^ (n >> 30)) * 0xBF58476D1CE4E5B9ull;
+    n = (n ^ (n >> 27)) * 0x94D049BB133111EBull;
+    return n ^ (n >> 31);
+}
+
+}  // namespace
 
 std::wstring HeldFileKey(const std::wstring& strPath)
 {
@@ -21,14 +43,22 @@ std::wstring HeldFileKey(const std::wstring& strPath)
     return strKey;
 }
 
-size_t HeldFiles::FindLocked(const std::wstring& strKey, size_t nHash) const
+HeldFiles::HeldFiles(size_t nLimit) : m_nSeed(NewSeed()), m_nLimit(nLimit) {}
+
+uint64_t HeldFiles::DigestLocked(const std::wstring& strPath) const
 {
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const Entry& entry = m_entries[i];
-        if (entry.nHash == nHash && entry.cchKey == strKey.size() &&
-            strKey.compare(0, strKey.size(), &m_keys[entry.nKeyAt], entry.cchKey) == 0)
+    // Each unit goes through the mix with the digest so far.
+    uint64_t nDigest = Mix(m_nSeed);
+    for (wchar_t ch : HeldFileKey(strPath))
+        nDigest = Mix(nDigest ^ static_cast<uint16_t>(ch));
+    return nDigest;
+}
+
+size_t HeldFiles::FindLocked(uint64_t nDigest) const
+{
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        if (m_entries[i].nDigest == nDigest)
             return i;
-    }
     return SIZE_MAX;
 }
 
@@ -37,25 +67,22 @@ HANDLE HeldFiles::TakeLocked(size_t i)
     const HANDLE h = m_entries[i].h;
     m_entries[i] = m_entries.back();
     m_entries.pop_back();
-    // The keys' units are given back once nothing is held.
-    if (m_entries.empty())
-        m_keys.clear();
     return h;
 }
 
 void HeldFiles::Hold(const std::wstring& strPath, HANDLE h)
 {
-    const std::wstring strKey = HeldFileKey(strPath);
-    const size_t nHash = std::hash<std::wstring>()(strKey);
     HANDLE hClose = h;
     ::AcquireSRWLockExclusive(&m_lock);
+    const uint64_t nDigest = DigestLocked(strPath);
     // The same path twice cannot both be open sharing nothing; the newer
     // is the file there now.
-    const size_t nOld = FindLocked(strKey, nHash);
-    HANDLE hOld = nOld == SIZE_MAX ? INVALID_HANDLE_VALUE : TakeLocked(nOld);
+    const size_t nOld = FindLocked(nDigest);
+    const HANDLE hOld = nOld == SIZE_MAX ? INVALID_HANDLE_VALUE : TakeLocked(nOld);
     if (m_entries.size() < m_nLimit) {
-        m_entries.push_back({nHash, m_keys.size(), strKey.size(), h});
-        m_keys.insert(m_keys.end(), strKey.begin(), strKey.end());
+        if (m_entries.empty())
+            m_entries.reserve(m_nLimit);
+        m_entries.push_back({nDigest, h});
         hClose = INVALID_HANDLE_VALUE;
     }
     ::ReleaseSRWLockExclusive(&m_lock);
@@ -66,10 +93,8 @@ void HeldFiles::Hold(const std::wstring& strPath, HANDLE h)
 
 HANDLE HeldFiles::Take(const std::wstring& strPath)
 {
-    const std::wstring strKey = HeldFileKey(strPath);
-    const size_t nHash = std::hash<std::wstring>()(strKey);
     ::AcquireSRWLockExclusive(&m_lock);
-    const size_t i = FindLocked(strKey, nHash);
+    const size_t i = FindLocked(DigestLocked(strPath));
     const HANDLE h = i == SIZE_MAX ? INVALID_HANDLE_VALUE : TakeLocked(i);
     ::ReleaseSRWLockExclusive(&m_lock);
     return h;
@@ -87,7 +112,7 @@ bool HeldFiles::ReleaseAll()
     std::vector<Entry> entries;
     ::AcquireSRWLockExclusive(&m_lock);
     entries.swap(m_entries);
-    std::vector<wchar_t>().swap(m_keys);
+    m_nSeed = NewSeed();
     ::ReleaseSRWLockExclusive(&m_lock);
     for (const Entry& entry : entries)
         ::CloseHandle(entry.h);

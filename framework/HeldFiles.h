@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ public:
     // has a limit of them.
     static constexpr size_t kDefaultLimit = 2048;
 
-    explicit HeldFiles(size_t nLimit = kDefaultLimit) : m_nLimit(nLimit) {}
+    explicit HeldFiles(size_t nLimit = kDefaultLimit);
     ~HeldFiles() { ReleaseAll(); }
     HeldFiles(const HeldFiles&) = delete;
     HeldFiles& operator=(const HeldFiles&) = delete;
@@ -39,21 +40,23 @@ public:
     bool GiveUp();
 
 private:
-    // A key's units are in m_keys; one small allocation per file would
-    // cost far more than the key under Wine's heap.
+    // A path is known by a 64-bit digest of its key, seeded anew for each
+    // set of files: a key of its own per file would cost, under Wine's
+    // heap, more than the handle saves. Two paths of one set share a digest
+    // about once in 10^13 sets; the check then reads the other file and
+    // fails, and the next attempt digests afresh.
     struct Entry {
-        size_t nHash;
-        size_t nKeyAt;
-        size_t cchKey;
+        uint64_t nDigest;
         HANDLE h;
     };
-    // The index of the entry held under the key, or SIZE_MAX.
-    size_t FindLocked(const std::wstring& strKey, size_t nHash) const;
+    uint64_t DigestLocked(const std::wstring& strPath) const;
+    // The index of the entry held under the digest, or SIZE_MAX.
+    size_t FindLocked(uint64_t nDigest) const;
     HANDLE TakeLocked(size_t i);
 
     SRWLOCK m_lock = SRWLOCK_INIT;
     std::vector<Entry> m_entries;
-    std::vector<wchar_t> m_keys;
+    uint64_t m_nSeed = 0;
     size_t m_nLimit;
 };
 
