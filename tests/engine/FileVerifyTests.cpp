@@ -266,21 +266,24 @@ TEST_F(CrcListCheck, LinesFollowTheListFromTheCallingThread)
 
 // A file held open since its writing is read from its start through its
 // own handle; one the list spells another way is opened once all are let
-// go.
+// go; one past the limit is not held.
 TEST_F(CrcListCheck, HeldFilesAreReadFromTheirStart)
 {
     const std::string strData = Noise(5000, 9);
-    HeldFiles held;
-    for (const wchar_t* pszName : {L"a.bin", L"b.bin"}) {
+    HeldFiles held(2);
+    for (const wchar_t* pszName : {L"a.bin", L"b.bin", L"c.bin"}) {
         const std::wstring strPath = SetupPath(pszName);
         HANDLE h = ::CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        held.Hold(strPath, h);
         DWORD cb = 0;
-        ASSERT_TRUE(::WriteFile(h, strData.data(), static_cast<DWORD>(strData.size()), &cb, nullptr));
+        EXPECT_TRUE(::WriteFile(h, strData.data(), static_cast<DWORD>(strData.size()), &cb, nullptr));
+        held.Hold(strPath, h);
     }
-    const std::vector<uint8_t> list = ListBytes(Line(L"A.BIN", Crc(strData)) + Line(L".\\b.bin", Crc(strData)));
+    EXPECT_TRUE(ScopedFile(::CreateFileW(SetupPath(L"c.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr)));
+    const std::vector<uint8_t> list = ListBytes(Line(L"A.BIN", Crc(strData)) + Line(L".\\b.bin", Crc(strData)) +
+                                                Line(L"c.bin", Crc(strData)));
     EXPECT_EQ(VerifyInstalledFiles(m_install.Path().c_str(),
                                    ServerListText(list.data(), static_cast<int32_t>(list.size())), nullptr, 0, &held),
               1);
