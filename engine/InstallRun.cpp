@@ -41,6 +41,10 @@ DWORD WINAPI InstallSession::InstallThreadProc(LPVOID pParam)
 {
     InstallSession* pSession = static_cast<InstallSession*>(pParam);
     const DWORD dwExitCode = pSession->InstallRun();
+    // Under Wine held files use up descriptors of the server, which the
+    // failed step may have lacked: the next attempts hold none.
+    if (dwExitCode != 0)
+        pSession->m_heldFiles.GiveUp();
     pSession->m_heldFiles.ReleaseAll();
     return dwExitCode;
 }

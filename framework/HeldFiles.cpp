@@ -119,10 +119,10 @@ bool HeldFiles::ReleaseAll()
     return !entries.empty();
 }
 
-bool HeldFiles::GiveUp()
+void HeldFiles::GiveUp()
 {
     ::AcquireSRWLockExclusive(&m_lock);
     m_nLimit = 0;
     ::ReleaseSRWLockExclusive(&m_lock);
-    return ReleaseAll();
+    ReleaseAll();
 }

@@ -36,8 +36,8 @@ public:
     // Closes every held handle. Whether there were any.
     bool ReleaseAll();
     // After an open failed for want of descriptors: closes every held
-    // handle and holds no more. Whether that freed any.
-    bool GiveUp();
+    // handle and holds no more.
+    void GiveUp();
 
 private:
     // A path is known by a 64-bit digest of its key, seeded anew for each

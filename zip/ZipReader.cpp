@@ -288,8 +288,12 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
     // link. A held file is read back through its handle.
     const DWORD dwAccess = m_pHeld ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
     HANDLE h = ::CreateFileW(strFull.c_str(), dwAccess, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
-    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_TOO_MANY_OPEN_FILES && m_pHeld && m_pHeld->GiveUp())
+    // Held files use up the descriptors Wine's server may have; another
+    // thread may have let them go already.
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_TOO_MANY_OPEN_FILES && m_pHeld) {
+        m_pHeld->GiveUp();
         h = ::CreateFileW(strFull.c_str(), dwAccess, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
+    }
     if (h != INVALID_HANDLE_VALUE)
         return h;
     if (::GetLastError() == ERROR_PATH_NOT_FOUND) {
