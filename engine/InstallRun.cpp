@@ -45,7 +45,8 @@ DWORD WINAPI InstallSession::InstallThreadProc(LPVOID pParam)
     // failed step may have lacked: the next attempts hold none.
     if (dwExitCode != 0)
         pSession->m_heldFiles.GiveUp();
-    pSession->m_heldFiles.ReleaseAll();
+    else
+        pSession->m_heldFiles.ReleaseAll();
     return dwExitCode;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 

@@ -1,8 +1,5 @@
 #include "framework/HeldFiles.h"
 
-#include <cstdint>
-#include <utility>
-
 namespace {
 
 // A seed that differs from one set of files to the next.
