@@ -146,8 +146,10 @@ TEST_F(InstallRun, InstallsThePackagesOfThisMachineAndVerifiesThem)
     ServePackage(L"core.zip", {{"iKVLRemote.exe", "client program"}, {"config/ZUZ.System.config", "[Client]\r\n"}});
     ServePackage(L"ui-yahei.zip", {{"ui/yahei.dat", "yahei"}});
     ASSERT_TRUE(ServeFile(L"ui-simsun.zip", Bytes("not even a zip")));
-    // Empty files, stored or deflated, and empty folders arrive too.
-    std::vector<TestZipEntry> empties(4);
+    // Empty files, stored or deflated, and empty folders arrive too. The
+    // uninstaller replaces a packaged file of its name, which the run holds
+    // open for the check.
+    std::vector<TestZipEntry> empties(5);
     empties[0].strName = "empty-stored.txt";
     empties[0].nMethod = 0;
     empties[1].strName = "empty-deflated.txt";
@@ -156,6 +158,8 @@ TEST_F(InstallRun, InstallsThePackagesOfThisMachineAndVerifiesThem)
     empties[2].nExternalAttributes = FILE_ATTRIBUTE_DIRECTORY;
     empties[3].strName = "plugins/none/";
     empties[3].nMethod = 0;
+    empties[4].strName = "UnInstall.exe";
+    empties[4].strData = "packaged";
     ServePackage(L"extra.zip", {{"extra.dat", "extra"}}, empties);
     ServeLists(L"core.zip;1;1\r\nui-yahei.zip;2;2\r\nui-simsun.zip;2;3\r\nextra.zip;9;1\r\n");
 
