@@ -21,8 +21,9 @@ uint64_t Mix(uint64_t n)
     return n ^ (n >> 31);
 }
 
-}  // namespace
-
+// Two spellings of one file that the key does not join (a short name,
+// "..") are only not found: the file's own open then fails as shared, and
+// the caller lets all go.
 std::wstring HeldFileKey(const std::wstring& strPath)
 {
     std::wstring strKey;
@@ -39,6 +40,8 @@ std::wstring HeldFileKey(const std::wstring& strPath)
         ::CharUpperBuffW(&strKey[0], static_cast<DWORD>(strKey.size()));
     return strKey;
 }
+
+}  // namespace
 
 HeldFiles::HeldFiles(size_t nLimit) : m_nSeed(NewSeed()), m_nLimit(nLimit) {}
 

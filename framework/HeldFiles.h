@@ -40,11 +40,12 @@ public:
     void GiveUp();
 
 private:
-    // A path is known by a 64-bit digest of its key, seeded anew for each
-    // set of files: a key of its own per file would cost, under Wine's
-    // heap, more than the handle saves. Two paths of one set share a digest
-    // about once in 10^13 sets; the check then reads the other file and
-    // fails, and the next attempt digests afresh.
+    // A path is known by a 64-bit digest of its key (separators as
+    // backslashes, runs of them as one after the start, upper case),
+    // seeded anew for each set of files: a key of its own per file would
+    // cost, under Wine's heap, more than the handle saves. Two paths of one
+    // set share a digest about once in 10^13 sets; the check then reads
+    // the other file and fails, and the next attempt digests afresh.
     struct Entry {
         uint64_t nDigest;
         HANDLE h;
@@ -59,9 +60,3 @@ private:
     uint64_t m_nSeed = 0;
     size_t m_nLimit;
 };
-
-// The key a path is held under: separators as backslashes, runs of them
-// as one after the start, upper case. Two spellings of one file that it
-// does not join (a short name, "..") are only not found: the file's own
-// open then fails as shared, and the caller releases all.
-std::wstring HeldFileKey(const std::wstring& strPath);
