@@ -1,5 +1,8 @@
 #include "framework/HeldFiles.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // A seed that differs from one set of files to the next.
@@ -54,20 +57,10 @@ uint64_t HeldFiles::DigestLocked(const std::wstring& strPath) const
     return nDigest;
 }
 
-size_t HeldFiles::FindLocked(uint64_t nDigest) const
+std::vector<HeldFiles::Entry>::iterator HeldFiles::FindLocked(uint64_t nDigest)
 {
-    for (size_t i = 0; i < m_entries.size(); ++i)
-        if (m_entries[i].nDigest == nDigest)
-            return i;
-    return SIZE_MAX;
-}
-
-HANDLE HeldFiles::TakeLocked(size_t i)
-{
-    const HANDLE h = m_entries[i].h;
-    m_entries[i] = m_entries.back();
-    m_entries.pop_back();
-    return h;
+    return std::lower_bound(m_entries.begin(), m_entries.end(), nDigest,
+                            [](const Entry& entry, uint64_t n) { return entry.nDigest < n; });
 }
 
 void HeldFiles::Hold(const std::wstring& strPath, HANDLE h)
@@ -75,27 +68,33 @@ void HeldFiles::Hold(const std::wstring& strPath, HANDLE h)
     HANDLE hClose = h;
     ::AcquireSRWLockExclusive(&m_lock);
     const uint64_t nDigest = DigestLocked(strPath);
-    // The same path twice cannot both be open sharing nothing; the newer
-    // is the file there now.
-    const size_t nOld = FindLocked(nDigest);
-    const HANDLE hOld = nOld == SIZE_MAX ? INVALID_HANDLE_VALUE : TakeLocked(nOld);
-    if (m_entries.size() < m_nLimit) {
-        if (m_entries.empty())
-            m_entries.reserve(m_nLimit);
-        m_entries.push_back({nDigest, h});
+    // Room for all at once, before a position is taken.
+    if (m_entries.empty() && m_nLimit > 0)
+        m_entries.reserve(m_nLimit);
+    const auto it = FindLocked(nDigest);
+    if (it != m_entries.end() && it->nDigest == nDigest) {
+        // The same path twice cannot both be open sharing nothing; the
+        // newer is the file there now.
+        hClose = std::exchange(it->h, h);
+    } else if (m_entries.size() < m_nLimit) {
+        m_entries.insert(it, {nDigest, h});
         hClose = INVALID_HANDLE_VALUE;
     }
     ::ReleaseSRWLockExclusive(&m_lock);
-    for (HANDLE hDone : {hClose, hOld})
-        if (hDone != INVALID_HANDLE_VALUE)
-            ::CloseHandle(hDone);
+    if (hClose != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hClose);
 }
 
 HANDLE HeldFiles::Take(const std::wstring& strPath)
 {
+    HANDLE h = INVALID_HANDLE_VALUE;
     ::AcquireSRWLockExclusive(&m_lock);
-    const size_t i = FindLocked(DigestLocked(strPath));
-    const HANDLE h = i == SIZE_MAX ? INVALID_HANDLE_VALUE : TakeLocked(i);
+    const uint64_t nDigest = DigestLocked(strPath);
+    const auto it = FindLocked(nDigest);
+    if (it != m_entries.end() && it->nDigest == nDigest) {
+        h = it->h;
+        m_entries.erase(it);
+    }
     ::ReleaseSRWLockExclusive(&m_lock);
     return h;
 }

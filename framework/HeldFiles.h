@@ -51,9 +51,9 @@ private:
         HANDLE h;
     };
     uint64_t DigestLocked(const std::wstring& strPath) const;
-    // The index of the entry held under the digest, or SIZE_MAX.
-    size_t FindLocked(uint64_t nDigest) const;
-    HANDLE TakeLocked(size_t i);
+    // Where the digest is or would go in m_entries, which is in digest
+    // order.
+    std::vector<Entry>::iterator FindLocked(uint64_t nDigest);
 
     SRWLOCK m_lock = SRWLOCK_INIT;
     std::vector<Entry> m_entries;
