@@ -1,6 +1,7 @@
 #include "app/SetupApp.h"
 
 #include "engine/InstallSession.h"
+#include "engine/PackageList.h"
 #include "engine/SetupCommandLine.h"
 #include "framework/DllSearch.h"
 #include "framework/ScopedHandle.h"
@@ -93,16 +94,18 @@ bool PrepareCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFo
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// What a silent install reports goes to the log only.
+// What a silent install reports goes to the log only; a proxy that asks
+// for credentials gets none, as if the user had cancelled the prompt.
 class CSilentObserver : public IInstallObserver {
 public:
-    void OnStatusText(const wchar_t*) override {}
-    void OnErrorText(const wchar_t*) override {}
-    void OnStatusHidden() override {}
+    void OnPackageStarted(const std::wstring&) override {}
+    void OnError(const InstallError&) override {}
+    void OnErrorCleared() override {}
     void OnProgress(int) override {}
     void OnPackageDownload(const PackageDownloadState&) override {}
     void OnFinished(bool) override {}
-    HWND PromptOwner() const override { return nullptr; }
+    bool AskProxyCredentials(const StopToken&, std::wstring*, std::wstring*) override { return false; }
+    void ShowProxyCredentialsRefused(const StopToken&) override {}
 };
 
 }  // namespace
@@ -165,48 +168,89 @@ void CSetupApp::ReleaseGdiplus()
         ::FreeLibrary(hGdiplus);
 }
 
-int CSetupApp::RunWindow(const std::wstring& strFolder)
-{
-    InstallOutcome outcome;
-    bool bLaunch = false;
-    std::wstring strSetupPath;
-    {
-        CSetupDlg dlg(nullptr);
-        if (!strFolder.empty())
-            dlg.SettleBrowsedLocation(strFolder.c_str());
-        // IDOK: the window closed itself a second after the install.
-        bLaunch = dlg.DoModal() == IDOK;
-        outcome = dlg.Outcome();
-        strSetupPath = dlg.m_settings.location.szSetupPath;
-    }
-    ReleaseGdiplus();
-    if (bLaunch && outcome.bSucceeded)
-        StartInstalledClient(strSetupPath.c_str());
-    return ExitCodeFor(outcome, false);
-}
-
-int CSetupApp::RunSilent(const std::wstring& strFolder)
+InstallLocation CSetupApp::SettleLocation(const std::wstring& strFolder)
 {
     InstallLocation location;
     GetDestPath(&location);
     if (!strFolder.empty())
         SettleBrowsedLocation(strFolder.c_str(), &location);
-    if (FindProcess(kClientProgramName, location.szSetupPath)) {
+    return location;
+}
+
+InstallSettings CSetupApp::InstallSettingsFor(const InstallLocation& location, bool bSilent)
+{
+    return ProgramInstallSettings(location, PackageGroupsFor(IsFontInstalled()), bSilent);
+}
+
+bool CSetupApp::ClientRunsFrom(const InstallLocation& location)
+{
+    return FindProcess(kClientProgramName, location.szSetupPath);
+}
+
+SessionStart CSetupApp::StartSession(const InstallSettings& settings, IInstallObserver* pObserver)
+{
+    if (ClientRunsFrom(settings.location))
+        return {SessionStart::kClientRunning, nullptr};
+    auto pSession = std::make_unique<InstallSession>(settings, pObserver);
+    if (!pSession->Start())
+        return {SessionStart::kFailed, nullptr};
+    m_pSession = std::move(pSession);
+    return {SessionStart::kStarted, m_pSession.get()};
+}
+
+bool CSetupApp::JoinSession()
+{
+    if (!m_pSession || m_pSession->Wait(kWorkerJoinMs))
+        return true;
+    // Freeing what its thread still uses could only crash: the process's
+    // end takes the thread with it.
+    LogError(L"[CSetupApp] install still running after %lu ms, left to the end of the process", kWorkerJoinMs);
+    return false;
+}
+
+int CSetupApp::Finish(bool bSilent)
+{
+    const InstallOutcome outcome = m_pSession ? m_pSession->Outcome() : InstallOutcome();
+    m_pSession.reset();
+    CloseLogFile();
+    return ExitCodeFor(outcome, bSilent);
+}
+
+int CSetupApp::RunWindow(const std::wstring& strFolder)
+{
+    auto pDlg = std::make_unique<CSetupDlg>(InstallSettingsFor(SettleLocation(strFolder), false),
+                                            [this](const InstallSettings& settings, IInstallObserver* pObserver) {
+                                                return StartSession(settings, pObserver);
+                                            });
+    // IDOK: the window closed itself a second after the install.
+    const bool bLaunch = pDlg->DoModal() == IDOK;
+    // The window is the session's observer until the session has ended.
+    if (!JoinSession()) {
+        pDlg.release();
+        m_pSession.release();
+        return kExitFailed;
+    }
+    pDlg.reset();
+    ReleaseGdiplus();
+    if (bLaunch && m_pSession && m_pSession->Outcome().bSucceeded)
+        StartInstalledClient(m_pSession->Settings().location.szSetupPath);
+    return Finish(false);
+}
+
+int CSetupApp::RunSilent(const std::wstring& strFolder)
+{
+    const InstallLocation location = SettleLocation(strFolder);
+    if (ClientRunsFrom(location)) {
         CloseLogFile();
         return kExitClientRunning;
     }
-
-    CSilentObserver observer;
-    InstallOutcome outcome;
-    {
-        InstallSession session(ProgramInstallSettings(location, PackageGroupsFor(IsFontInstalled()), true),
-                               &observer);
-        if (session.Start())
-            session.Wait();
-        outcome = session.Outcome();
+    static CSilentObserver s_observer;
+    if (StartSession(InstallSettingsFor(location, true), &s_observer).kind == SessionStart::kStarted &&
+        !JoinSession()) {
+        m_pSession.release();
+        return kExitFailed;
     }
-    CloseLogFile();
-    return ExitCodeFor(outcome, true);
+    return Finish(true);
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR pszArgs, int)

@@ -20,14 +20,14 @@ bool WriteAll(HANDLE hFile, const uint8_t* pData, DWORD cbData)
     return true;
 }
 
-SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize)
+Result SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize)
 {
     ScopedFile file(CreateFreshFile(pszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
     if (!file)
-        return {SaveResult::kCreateFailed, ::GetLastError()};
+        return Result::LastError(L"CreateFile");
     if (WriteAll(file.Get(), pData, nSize > 0 ? static_cast<DWORD>(nSize) : 0))
-        return {SaveResult::kSaved, ERROR_SUCCESS};
-    const DWORD dwError = ::GetLastError();
+        return Result();
+    const Result failed = Result::LastError(L"WriteFile");
     DeleteOnClose(file.Get());
-    return {SaveResult::kWriteFailed, dwError};
+    return failed;
 }

@@ -1,22 +1,18 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <windows.h>
 
 #include <cstdint>
 
-// How saving a download to a file ended; dwError is the system's code of
-// the call that failed.
-struct SaveResult {
-    enum Outcome { kSaved, kCreateFailed, kWriteFailed } outcome;
-    DWORD dwError;
-};
-
 // Writes the bytes to a new file at the path, replacing whatever holds the
 // name (CreateFreshFile: a link there is replaced, never written through).
+// Fails with "CreateFile" or "WriteFile".
 // A file that could not be written whole is deleted: a cut file would be
 // taken for what it is not, and on a full disk it would keep the room the
 // log needs.
-SaveResult SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize);
+Result SaveBufferToFile(const wchar_t* pszPath, const uint8_t* pData, int32_t nSize);
 
 // Writes the whole block; false on a failed write, with the system's error
 // code. A write may succeed short of the block (a disk that fills up): the

@@ -1,10 +1,13 @@
+#include "engine/InstallRun.h"
+
 #include "engine/BufferFile.h"
 #include "engine/FileVerify.h"
 #include "engine/InstalledFiles.h"
-#include "engine/InstallSession.h"
 #include "engine/PackageFile.h"
+#include "engine/ServerFiles.h"
 #include "engine/WorkerThread.h"
 #include "framework/SafeFile.h"
+#include "framework/StopToken.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/DeleteFolder.h"
@@ -15,6 +18,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -23,48 +27,50 @@ namespace {
 constexpr int kPackageTries = 5;
 constexpr int kPackageShare = 95;
 constexpr int kProgressAfterUninstaller = 97;
-constexpr int kTextUnits = 64;
 // A package of fewer entries is unpacked by one reader.
 constexpr size_t kSharedUnzipEntries = 8;
+// A package download is reported at most this often.
+constexpr DWORD kDownloadReportMs = 250;
 
 }  // namespace
 
-struct InstallSession::PackageTry {
+struct InstallRun::PackageTry {
     enum Fault { kNone, kDownload, kSave, kUnpack } fault = kNone;
     const wchar_t* pszName = nullptr;
     wchar_t szUrl[MAX_PATH] = {};
     wchar_t szArchive[MAX_PATH] = {};
-    DWORD dwError = 0;  // of the failed save
+    Result saved;  // the failed save
 };
 
-DWORD WINAPI InstallSession::InstallThreadProc(LPVOID pParam)
+InstallRun::InstallRun(const InstallSettings& settings, ServerFiles& server, IInstallObserver* pObserver,
+                       const StopToken& stop, bool bHoldFiles)
+    : m_settings(settings), m_server(server), m_pObserver(pObserver), m_stop(stop),
+      m_heldFiles(bHoldFiles ? HeldFiles::kDefaultLimit : 0)
 {
-    InstallSession* pSession = static_cast<InstallSession*>(pParam);
-    const DWORD dwExitCode = pSession->InstallRun();
-    // Under Wine held files use up descriptors of the server, which the
-    // failed step may have lacked: the next attempts hold none.
-    if (dwExitCode != 0)
-        pSession->m_heldFiles.GiveUp();
-    else
-        pSession->m_heldFiles.ReleaseAll();
-    return dwExitCode;
 }
 
-DWORD InstallSession::InstallRun()
+DWORD InstallRun::Run()
 {
-    m_dwLastFailureError = 0;
     int nCount = 0;
-    if (!StartRelease() || !Execute(&nCount))
+    if (!m_server.StartRelease()) {
+        // What the user sees of a release that cannot be trusted is what a
+        // failed package-list download shows.
+        ShowError(InstallError::kListDownload);
+        LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
+        return 1;
+    }
+    if (!Execute(&nCount))
         return 1;
     if (nCount > static_cast<int>(m_vecPackages.size()))
         nCount = static_cast<int>(m_vecPackages.size());
 
-    DeleteFolder(m_location.szSetupPath);
+    const InstallLocation& location = m_settings.location;
+    DeleteFolder(location.szSetupPath);
     // A link that could not be removed would take every file to where it
     // leads.
-    if (IsLink(m_location.szSetupPath)) {
-        LogError(L"[CSetupDlg::Execute] %ls is a link that cannot be removed", m_location.szSetupPath);
-        ShowError(L"安装失败");
+    if (IsLink(location.szSetupPath)) {
+        LogError(L"[CSetupDlg::Execute] %ls is a link that cannot be removed", location.szSetupPath);
+        ShowError(InstallError::kFolders);
         return 1;
     }
     if (!SecureRunFolders())
@@ -72,14 +78,14 @@ DWORD InstallSession::InstallRun()
 
     // Kept across the tries of one package: a try after a cut continues it.
     // What a run that ends meanwhile leaves of it goes with it.
-    PackageFile archive(m_bReleaseRequired,
+    PackageFile archive(m_server.ReleaseRequired(),
                         [this](uint64_t nHave, uint64_t nTotal) { ReportDownloadBytes(nHave, nTotal); });
     int nFailures = 0;
     for (int i = 0; i < nCount;) {
-        if (StopRequested())
+        if (m_stop.IsStopped())
             return 1;
         const PackageEntry& entry = m_vecPackages[static_cast<size_t>(i)];
-        if (m_setPackageGroups.count(entry.nGroup) == 0 || entry.szName[0] == L'\0') {
+        if (m_settings.setPackageGroups.count(entry.nGroup) == 0 || entry.szName[0] == L'\0') {
             ++i;
             nFailures = 0;
             continue;
@@ -87,7 +93,7 @@ DWORD InstallSession::InstallRun()
         const PackageTry result = TryPackage(entry.szName, &archive);
         if (result.fault != PackageTry::kNone) {
             // A try the stop cut short is no failure of the package.
-            if (StopRequested())
+            if (m_stop.IsStopped())
                 return 1;
             if (ReportFailedTry(result, ++nFailures))
                 return 1;
@@ -105,21 +111,50 @@ DWORD InstallSession::InstallRun()
     if (CheckFileCRC())
         return 0;
     LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
-    ShowError(L"校验失败");
+    ShowError(InstallError::kVerification);
     return 1;
+}
+
+void InstallRun::ShowError(InstallError::Kind kind, const wchar_t* pszPackage)
+{
+    if (m_pObserver)
+        m_pObserver->OnError({kind, pszPackage});
+}
+
+void InstallRun::ReportProgress(int nPercent)
+{
+    if (m_pObserver)
+        m_pObserver->OnProgress(nPercent);
+}
+
+void InstallRun::ReportDownloadBytes(uint64_t nHave, uint64_t nTotal)
+{
+    const DWORD dwNow = ::GetTickCount();
+    const bool bFirst = !m_bDownloadBegun;
+    if (bFirst) {
+        m_bDownloadBegun = true;
+        m_dwDownloadStart = dwNow;
+        m_download.nResumedFrom = nHave;
+    }
+    m_download.nReceived = nHave;
+    m_download.nTotal = nTotal;
+    m_download.dwElapsedMs = dwNow - m_dwDownloadStart;
+    if (!m_pObserver || (!bFirst && dwNow - m_dwDownloadReported < kDownloadReportMs))
+        return;
+    m_dwDownloadReported = dwNow;
+    m_pObserver->OnPackageDownload(m_download);
 }
 
 // Another user must not change what the run writes before an administrator
 // runs it: both folders are closed to them, whether made here or found.
-bool InstallSession::SecureRunFolders()
+bool InstallRun::SecureRunFolders()
 {
-    for (const wchar_t* pszFolder : {m_location.szTempPath, m_location.szSetupPath}) {
-        const wchar_t* pszStep = L"";
-        const DWORD dwError = SecureFolder(pszFolder, &pszStep);
-        if (dwError != ERROR_SUCCESS) {
-            LogError(L"[CSetupDlg::Execute] %ls cannot be closed to other users: %ls error=%lu", pszFolder, pszStep,
-                     dwError);
-            ShowError(L"安装失败");
+    for (const wchar_t* pszFolder : {m_settings.location.szTempPath, m_settings.location.szSetupPath}) {
+        const Result secured = SecureFolder(pszFolder);
+        if (!secured) {
+            LogError(L"[CSetupDlg::Execute] %ls cannot be closed to other users: %ls error=%lu", pszFolder,
+                     secured.What(), secured.Error());
+            ShowError(InstallError::kFolders);
             return false;
         }
     }
@@ -130,48 +165,47 @@ bool InstallSession::SecureRunFolders()
 // like any package: otherwise the registration would name a file that is
 // not there, for anyone to plant. Without a release its failure is logged
 // and the run goes on.
-bool InstallSession::FetchUninstaller()
+bool InstallRun::FetchUninstaller()
 {
-    if (!m_bReleaseRequired) {
+    if (!m_server.ReleaseRequired()) {
         DownloadUninstallFile();
         return true;
     }
     PackageTry result;
     result.fault = PackageTry::kDownload;
     result.pszName = kUninstallerName;
-    FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), kUninstallerName);
+    FormatPath(result.szUrl, L"%ls", m_server.UrlOf(kUninstallerName).c_str());
     for (int nFailures = 1;; ++nFailures) {
-        if (StopRequested())
+        if (m_stop.IsStopped())
             return false;
         if (DownloadUninstallFile())
             return true;
-        if (StopRequested() || ReportFailedTry(result, nFailures))
+        if (m_stop.IsStopped() || ReportFailedTry(result, nFailures))
             return false;
     }
 }
 
 // Fetches the package into its temp file, or the rest of it after a cut,
 // unpacks it into the install folder and deletes the archive.
-InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName, PackageFile* pArchive)
+InstallRun::PackageTry InstallRun::TryPackage(const wchar_t* pszName, PackageFile* pArchive)
 {
     PackageTry result;
     result.pszName = pszName;
-    wchar_t szText[kTextUnits];
-    if (m_pObserver && FormatPath(szText, L"正在安装%ls ......", pszName))
-        m_pObserver->OnStatusText(szText);
+    if (m_pObserver)
+        m_pObserver->OnPackageStarted(pszName);
 
     // A base URL or temp folder too long for the name fails the download
     // like any other, without composing a cut path.
-    if (!FormatPath(result.szUrl, L"%ls%ls", m_strBaseUrl.c_str(), pszName) ||
-        !FormatPath(result.szArchive, L"%ls\\%ls", m_location.szTempPath, pszName)) {
+    if (!FormatPath(result.szUrl, L"%ls", m_server.UrlOf(pszName).c_str()) ||
+        !FormatPath(result.szArchive, L"%ls\\%ls", m_settings.location.szTempPath, pszName)) {
         result.fault = PackageTry::kDownload;
         return result;
     }
     // Held open from its creation to the end of its unpack, so that nobody
     // can swap it meanwhile.
     if (!pArchive->IsOpen()) {
-        result.dwError = pArchive->Create(result.szArchive);
-        if (result.dwError != ERROR_SUCCESS) {
+        result.saved = pArchive->Create(result.szArchive);
+        if (!result.saved) {
             result.fault = PackageTry::kSave;
             return result;
         }
@@ -180,12 +214,13 @@ InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName, Pa
     m_download = PackageDownloadState();
     m_download.strName = pszName;
     m_bDownloadBegun = false;
-    const bool bFetched = FetchPackage(result.szUrl, pArchive, &result.dwError);
+    const bool bFetched = m_server.FetchPackage(result.szUrl, pArchive, &result.saved);
     m_download.bEnded = true;
     if (m_pObserver)
         m_pObserver->OnPackageDownload(m_download);
-    if (result.dwError != ERROR_SUCCESS) {
-        LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive, static_cast<int>(result.dwError));
+    if (!result.saved) {
+        LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive,
+                 static_cast<int>(result.saved.Error()));
         pArchive->Close(true);
         result.fault = PackageTry::kSave;
         return result;
@@ -198,21 +233,21 @@ InstallSession::PackageTry InstallSession::TryPackage(const wchar_t* pszName, Pa
               static_cast<unsigned long long>(pArchive->Size()));
 
     // The next try fetches it again, whether this unpack got far or not.
-    const bool bUnpacked = UnZip(result.szArchive, m_location.szSetupPath, pArchive->Handle()) != FALSE;
+    const bool bUnpacked = UnZip(result.szArchive, m_settings.location.szSetupPath, pArchive->Handle()) != FALSE;
     pArchive->Close(bUnpacked);
     if (!bUnpacked)
         result.fault = PackageTry::kUnpack;
     return result;
 }
 
-bool InstallSession::ReportFailedTry(const PackageTry& result, int nFailures)
+bool InstallRun::ReportFailedTry(const PackageTry& result, int nFailures)
 {
     const bool bLast = nFailures == kPackageTries;
     if (bLast) {
-        m_dwLastFailureError = result.fault == PackageTry::kSave ? result.dwError : 0;
-        wchar_t szText[kTextUnits];
-        FormatPath(szText, result.fault == PackageTry::kDownload ? L"下载%ls失败" : L"安装%ls失败", result.pszName);
-        ShowError(szText);
+        m_dwFailureError = result.fault == PackageTry::kSave ? result.saved.Error() : 0;
+        ShowError(result.fault == PackageTry::kDownload ? InstallError::kPackageDownload
+                                                        : InstallError::kPackageInstall,
+                  result.pszName);
     }
     switch (result.fault) {
     case PackageTry::kDownload:
@@ -224,10 +259,10 @@ bool InstallSession::ReportFailedTry(const PackageTry& result, int nFailures)
     case PackageTry::kSave:
         if (bLast)
             LogNormal(L"[CSetupDlg::Execute] %ls CreateFile(%ls) Error(%d)", result.pszName, result.szArchive,
-                      static_cast<int>(result.dwError));
+                      static_cast<int>(result.saved.Error()));
         else
             LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%ls) Error(%d)", nFailures, result.szArchive,
-                      static_cast<int>(result.dwError));
+                      static_cast<int>(result.saved.Error()));
         break;
     case PackageTry::kUnpack:  // the unpacking logged what failed
     case PackageTry::kNone:
@@ -236,19 +271,19 @@ bool InstallSession::ReportFailedTry(const PackageTry& result, int nFailures)
     return bLast;
 }
 
-int InstallSession::Execute(int* pnCount)
+int InstallRun::Execute(int* pnCount)
 {
-    const std::wstring strUrl = m_strBaseUrl + L"divozira.txt";
+    const std::wstring strUrl = m_server.UrlOf(L"divozira.txt");
     LogNormal(L"[CSetupDlg::Execute] start download  %ls", strUrl.c_str());
     int32_t nSize = 0;
     std::wstring strText;
-    if (!FetchServerList(strUrl.c_str(), &nSize, &strText)) {
-        ShowError(L"下载Setupconfig.txt失败");
+    if (!m_server.FetchServerList(strUrl.c_str(), &nSize, &strText)) {
+        ShowError(InstallError::kListDownload);
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
         return 0;
     }
     if (nSize < 3) {
-        ShowError(L"下载Setupconfig.txt失败");
+        ShowError(InstallError::kListDownload);
         LogError(L"[CSetupDlg::Execute] download Setupconfig.txt faile");
         return 0;
     }
@@ -257,7 +292,7 @@ int InstallSession::Execute(int* pnCount)
     LogNormal(L"[CSetupDlg::Execute] %ls", strText.c_str());
     LogNormal(L"[CSetupDlg::Execute] divozira.txt End");
     if (strText.empty() || ParsePackageList(strText, &m_vecPackages) <= 0) {
-        ShowError(L"divozira.txt为空");
+        ShowError(InstallError::kListEmpty);
         LogError(L"[CSetupDlg::Execute]Setupconfig.txt no content");
         return 0;
     }
@@ -266,25 +301,25 @@ int InstallSession::Execute(int* pnCount)
     return 1;
 }
 
-int InstallSession::CheckFileCRC()
+int InstallRun::CheckFileCRC()
 {
-    const std::wstring strUrl = m_strBaseUrl + L"filecrc.txt";
+    const std::wstring strUrl = m_server.UrlOf(L"filecrc.txt");
     LogNormal(L"[CSetupDlg::Execute] filecrc.txt-url = %ls", strUrl.c_str());
     int32_t nSize = 0;
     std::wstring strText;
-    if (!FetchServerList(strUrl.c_str(), &nSize, &strText) || nSize < 3) {
+    if (!m_server.FetchServerList(strUrl.c_str(), &nSize, &strText) || nSize < 3) {
         LogError(L"[CAutoSetupDlg::CheckFileCRC] download filecrc.txt failed");
         return 0;
     }
 
     const int nMatched =
-        VerifyInstalledFiles(m_location.szSetupPath, strText, m_runStop.Event(), m_nFileHelpers, &m_heldFiles);
+        VerifyInstalledFiles(m_settings.location.szSetupPath, strText, &m_stop, m_settings.nFileHelpers, &m_heldFiles);
     // Unlisted files too: nothing may stay closed to the client.
     m_heldFiles.ReleaseAll();
     return nMatched;
 }
 
-BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
+BOOL InstallRun::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, HANDLE hArchive)
 {
     if (!pszArchive || !pszDestFolder) {
         LogError(L"[CSetupDlg::UnZip] 原文件=%ls  目标文件=%ls", pszArchive ? pszArchive : L"(null)",
@@ -297,7 +332,7 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
         return FALSE;
     }
     SetZipTargetFolder(zip.Get(), pszDestFolder);
-    HoldZipItemFiles(zip.Get(), &m_heldFiles);
+    KeepZipItemFiles(zip.Get(), &m_heldFiles);
 
     // The names first, up to the first entry that cannot be read: an entry
     // left out would otherwise let the package count as installed.
@@ -308,7 +343,7 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     names.reserve(static_cast<size_t>(nItems));
     int nUnreadable = -1;
     for (int i = 0; i < nItems; ++i) {
-        if (StopRequested())
+        if (m_stop.IsStopped())
             return FALSE;
         info = {};
         if (QueryZipItem(zip.Get(), i, &info) != ZIPERR_NONE) {
@@ -325,10 +360,10 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     std::vector<ScopedZip> readers;
     readers.push_back(std::move(zip));
     if (names.size() >= kSharedUnzipEntries && AreSeparateTargets(names)) {
-        for (int k = 0; k < m_nFileHelpers; ++k) {
+        for (int k = 0; k < m_settings.nFileHelpers; ++k) {
             ScopedZip more(OpenZipFromHandle(hArchive, pszArchive, nullptr));
             if (more && SetZipTargetFolder(more.Get(), pszDestFolder) == ZIPERR_NONE) {
-                HoldZipItemFiles(more.Get(), &m_heldFiles);
+                KeepZipItemFiles(more.Get(), &m_heldFiles);
                 readers.push_back(std::move(more));
             }
         }
@@ -342,7 +377,7 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
             const int i = nNext++;
             if (i >= static_cast<int>(names.size()) || i > nFirstFailed)
                 return;
-            if (StopRequested()) {
+            if (m_stop.IsStopped()) {
                 bStopped = true;
                 return;
             }
@@ -367,22 +402,23 @@ BOOL InstallSession::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFold
     return TRUE;
 }
 
-BOOL InstallSession::DownloadUninstallFile()
+BOOL InstallRun::DownloadUninstallFile()
 {
     wchar_t szUrl[MAX_PATH] = {};
-    FormatPath(szUrl, L"%lsUnInstall.exe", m_strBaseUrl.c_str());
+    FormatPath(szUrl, L"%ls", m_server.UrlOf(kUninstallerName).c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %ls", szUrl);
     // The uninstaller goes where the registration and the uninstall shortcut
     // point: the install folder, whatever its name. A list without packages
     // for this machine leaves no install folder, so make it.
-    SaveResult saved = {SaveResult::kCreateFailed, ERROR_FILENAME_EXCED_RANGE};
-    if (!FetchIntoBuffer(szUrl, [&](const BodyView& body) {
+    const wchar_t* pszSetupPath = m_settings.location.szSetupPath;
+    Result saved = Result::Failed(L"CreateFile", ERROR_FILENAME_EXCED_RANGE);
+    if (!m_server.FetchIntoBuffer(szUrl, [&](const BodyView& body) {
             LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");
             wchar_t szTarget[MAX_PATH] = {};
-            if (ComposeUninstallerPath(m_location.szSetupPath, szTarget)) {
-                ::CreateDirectoryW(m_location.szSetupPath, nullptr);
+            if (ComposeUninstallerPath(pszSetupPath, szTarget)) {
+                ::CreateDirectoryW(pszSetupPath, nullptr);
                 // A package may hold a file of the same name.
-                m_heldFiles.Release(szTarget);
+                m_heldFiles.LetGo(szTarget);
                 saved = SaveBufferToFile(szTarget, body.Data(), body.Size());
             }
             return true;
@@ -390,12 +426,12 @@ BOOL InstallSession::DownloadUninstallFile()
         LogError(L"[CSetupDlg::DownloadUninstallFile] download UnInstall.exe failed");
         return FALSE;
     }
-    if (saved.outcome == SaveResult::kCreateFailed) {
-        LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
+    if (!saved && std::wcscmp(saved.What(), L"WriteFile") == 0) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] WriteFile UnInstall.exe failed error=%lu", saved.Error());
         return FALSE;
     }
-    if (saved.outcome == SaveResult::kWriteFailed) {
-        LogError(L"[CSetupDlg::DownloadUninstallFile] WriteFile UnInstall.exe failed error=%lu", saved.dwError);
+    if (!saved) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return FALSE;
     }
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");

@@ -1,10 +1,11 @@
 #include "engine/InstalledFiles.h"
 
 #include "engine/FileVerify.h"
+#include "engine/HeldFiles.h"
 #include "engine/PackageList.h"
 #include "engine/WorkerThread.h"
-#include "framework/HeldFiles.h"
 #include "framework/ScopedHandle.h"
+#include "framework/StopToken.h"
 #include "log/Log.h"
 
 #include <zlib.h>
@@ -20,8 +21,6 @@ namespace {
 // Read per call: most installed files fit in one piece, and the piece of
 // each thread stays resident.
 constexpr int32_t kCrcPieceBytes = 64 * 1024;
-// A stop is looked at before every this many files a thread takes.
-constexpr int kFilesPerStopCheck = 8;
 
 // What reading one file gave: its CRC-32, or why there is none. The lines
 // that say why are logged by the caller, in list order.
@@ -33,24 +32,23 @@ struct FileCrc {
 
 // The listed file, opened for reading and sharing nothing, or as the run
 // holds it since it was written, read from its start.
-HANDLE OpenListedFile(const std::wstring& strPath, HeldFiles* pHeld)
+ScopedFile OpenListedFile(const std::wstring& strPath, HeldFiles* pHeld)
 {
-    HANDLE h = pHeld ? pHeld->Take(strPath) : INVALID_HANDLE_VALUE;
-    if (h != INVALID_HANDLE_VALUE) {
+    if (pHeld) {
+        ScopedFile held = pHeld->Take(strPath);
         const LARGE_INTEGER start = {};
-        if (::SetFilePointerEx(h, start, nullptr, FILE_BEGIN))
-            return h;
-        ::CloseHandle(h);
+        if (held && ::SetFilePointerEx(held.Get(), start, nullptr, FILE_BEGIN))
+            return held;
     }
     const auto open = [&] {
-        return ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+        return ScopedFile(
+            ::CreateFileW(strPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     };
-    h = open();
+    ScopedFile file = open();
     // The list may spell a held file otherwise than its archive did.
-    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION && pHeld && pHeld->ReleaseAll())
-        h = open();
-    return h;
+    if (!file && ::GetLastError() == ERROR_SHARING_VIOLATION && pHeld && pHeld->ReleaseAll())
+        file = open();
+    return file;
 }
 
 FileCrc ReadFileCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, uint8_t* pPiece, HeldFiles* pHeld)
@@ -59,8 +57,8 @@ FileCrc ReadFileCrc(const wchar_t* pszFolder, const wchar_t* pszRelativeName, ui
     const std::wstring strPath = std::wstring(pszFolder) + L"\\" + pszRelativeName;
     // A path that does not fit MAX_PATH cannot be opened as the list names
     // it; a name that leaves the install folder is not opened at all.
-    ScopedFile file(strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName) ? OpenListedFile(strPath, pHeld)
-                                                                                     : INVALID_HANDLE_VALUE);
+    ScopedFile file = strPath.size() < MAX_PATH && IsNameInsideFolder(pszRelativeName) ? OpenListedFile(strPath, pHeld)
+                                                                                       : ScopedFile();
     if (!file) {
         result.failure = FileCrc::kOpen;
         return result;
@@ -140,7 +138,7 @@ bool LogChecked(const wchar_t* pszFolder, const CrcListEntry& entry, const FileC
 
 }  // namespace
 
-int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, HANDLE hStop, int nHelpers,
+int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, const StopToken* pStop, int nHelpers,
                          HeldFiles* pHeld)
 {
     LogNormal(L"[CAutoSetupDlg::CheckFileCRC] filecrc content %ls", strText.c_str());
@@ -168,11 +166,11 @@ int VerifyInstalledFiles(const wchar_t* pszFolder, const std::wstring& strText, 
     };
     RunAlongside(entries.size() > 1 ? nHelpers : 0, [&](int nWorker) {
         std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kCrcPieceBytes]);
-        for (int nTaken = 0;; ++nTaken) {
+        for (;;) {
             const size_t i = nNext++;
             if (i >= entries.size() || i > nFirstFailed)
                 return;
-            if (hStop && nTaken % kFilesPerStopCheck == 0 && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
+            if (pStop && pStop->IsStopped())
                 return;
             results[i] = ReadFileCrc(pszFolder, entries[i].strName.c_str(), piece.get(), pHeld);
             read[i].store(true, std::memory_order_release);

@@ -21,15 +21,15 @@ PackageFile::~PackageFile()
     Close(true);
 }
 
-DWORD PackageFile::Create(const wchar_t* pszPath)
+Result PackageFile::Create(const wchar_t* pszPath)
 {
     Close(false);
     m_pending.reset(new (std::nothrow) uint8_t[kPendingBytes]);
     if (!m_pending)
-        return ERROR_NOT_ENOUGH_MEMORY;
+        return Result::Failed(L"new", ERROR_NOT_ENOUGH_MEMORY);
     // Shared with readers only: nobody changes or deletes it meanwhile.
     m_file.Reset(CreateFreshFile(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ));
-    return m_file ? ERROR_SUCCESS : ::GetLastError();
+    return m_file ? Result() : Result::LastError(L"CreateFile");
 }
 
 bool PackageFile::Begin(uint64_t nStart, uint64_t nTotal)
@@ -62,8 +62,7 @@ bool PackageFile::Write(const uint8_t* pData, DWORD cbData)
         m_cbPending += cbTake;
         pData += cbTake;
         cbData -= cbTake;
-        DWORD dwError = ERROR_SUCCESS;
-        if (m_cbPending == kPendingBytes && !Flush(&dwError))
+        if (m_cbPending == kPendingBytes && !Flush())
             return false;
     }
     if (m_progress)
@@ -71,7 +70,7 @@ bool PackageFile::Write(const uint8_t* pData, DWORD cbData)
     return true;
 }
 
-bool PackageFile::Flush(DWORD* pdwError)
+Result PackageFile::Flush()
 {
     if (m_dwWriteError == ERROR_SUCCESS && m_cbPending > 0) {
         if (WriteAll(m_file.Get(), m_pending.get(), m_cbPending))
@@ -80,8 +79,7 @@ bool PackageFile::Flush(DWORD* pdwError)
             m_dwWriteError = ::GetLastError();
         m_cbPending = 0;
     }
-    *pdwError = m_dwWriteError;
-    return m_dwWriteError == ERROR_SUCCESS;
+    return m_dwWriteError == ERROR_SUCCESS ? Result() : Result::Failed(L"WriteFile", m_dwWriteError);
 }
 
 bool PackageFile::Digest(Sha256Digest* pDigest)

@@ -2,6 +2,7 @@
 
 #include "engine/ReleaseFormat.h"
 #include "engine/ReleaseSignature.h"
+#include "framework/Result.h"
 #include "framework/ScopedHandle.h"
 #include "net/HttpDownload.h"
 
@@ -29,9 +30,8 @@ public:
     PackageFile& operator=(const PackageFile&) = delete;
 
     // Makes the file new at the path (CreateFreshFile: whatever holds the
-    // name is replaced, never written through); ERROR_SUCCESS or the
-    // system's code.
-    DWORD Create(const wchar_t* pszPath);
+    // name is replaced, never written through).
+    Result Create(const wchar_t* pszPath);
     bool IsOpen() const { return static_cast<bool>(m_file); }
     HANDLE Handle() const { return m_file.Get(); }
     // Bytes in the file, once Flush has run.
@@ -41,9 +41,9 @@ public:
 
     bool Begin(uint64_t nStart, uint64_t nTotal) override;
     bool Write(const uint8_t* pData, DWORD cbData) override;
-    // Writes what is still buffered; false, with the system's code in
-    // *pdwError, when the file could not take it.
-    bool Flush(DWORD* pdwError);
+    // Writes what is still buffered; fails when the file could not take it
+    // (then or at an earlier write).
+    Result Flush();
     // The SHA-256 of the whole file; false unless hashing and all went in.
     bool Digest(Sha256Digest* pDigest);
     // Closes the file; with bDelete it goes too.

@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr unsigned long kErrorDiskFull = 112;        // ERROR_DISK_FULL
-constexpr unsigned long kErrorHandleDiskFull = 39;   // ERROR_HANDLE_DISK_FULL
+constexpr unsigned long kErrorDiskFull = 112;       // ERROR_DISK_FULL
+constexpr unsigned long kErrorHandleDiskFull = 39;  // ERROR_HANDLE_DISK_FULL
 
 bool IsBlank(wchar_t ch)
 {
@@ -58,7 +58,7 @@ bool ParseSetupCommandLine(const wchar_t* pszArgs, SetupCommandLine* pCommandLin
 
 int ExitCodeFor(const InstallOutcome& outcome, bool bSilent)
 {
-    if (outcome.bStarted && outcome.bFinished && outcome.bSucceeded)
+    if (outcome.bStarted && outcome.bFinished && outcome.bSucceeded && (outcome.bRegistered || !bSilent))
         return kExitInstalled;
     if ((!outcome.bStarted && !bSilent) || outcome.bStopRequested)
         return kExitUserClosed;

@@ -32,13 +32,15 @@ bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWin
 
 // How an install ended, for the exit code.
 struct InstallOutcome {
-    bool bStarted = false;        // the install run was started
-    bool bFinished = false;       // ... and ended within the wait
-    bool bSucceeded = false;      // its attempts ended with success
-    bool bStopRequested = false;  // the user asked it to stop
+    bool bStarted = false;          // the install run was started
+    bool bFinished = false;         // ... and ended within the wait
+    bool bSucceeded = false;        // its attempts ended with success
+    bool bStopRequested = false;    // the user asked it to stop
+    bool bRegistered = false;       // ... and the uninstall entry was written
     unsigned long dwLastError = 0;  // system code of the last failed try
 };
 
 // A run that never started is the user closing the window before the
-// install, but a failure of a silent run.
+// install, but a failure of a silent run. A silent install without its
+// uninstall entry failed: deployment tools find an installation by it.
 int ExitCodeFor(const InstallOutcome& outcome, bool bSilent);

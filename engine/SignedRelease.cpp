@@ -1,4 +1,4 @@
-#include "engine/InstallSession.h"
+#include "engine/ServerFiles.h"
 
 #include "log/Log.h"
 #include "net/HttpDownload.h"
@@ -16,7 +16,7 @@ std::wstring Widened(const char* pszAscii)
 
 }  // namespace
 
-bool InstallSession::FetchIntoBuffer(const wchar_t* pszUrl, const BodyUse& use)
+bool ServerFiles::FetchIntoBuffer(const wchar_t* pszUrl, const BodyUse& use)
 {
     if (!m_bReleaseRequired)
         return FetchBody(pszUrl, kAnyBodySize, use);
@@ -33,8 +33,8 @@ bool InstallSession::FetchIntoBuffer(const wchar_t* pszUrl, const BodyUse& use)
     });
 }
 
-bool InstallSession::MatchesListed(uint64_t nSize, const Sha256Digest* pDigest, const ReleaseFile& file,
-                                   const wchar_t* pszUrl) const
+bool ServerFiles::MatchesListed(uint64_t nSize, const Sha256Digest* pDigest, const ReleaseFile& file,
+                                const wchar_t* pszUrl) const
 {
     if (nSize != file.nSize) {
         LogError(L"[CSetupDlg::CheckRelease] %ls is %llu bytes, the release says %lu", pszUrl,
@@ -51,21 +51,15 @@ bool InstallSession::MatchesListed(uint64_t nSize, const Sha256Digest* pDigest, 
     return true;
 }
 
-bool InstallSession::StartRelease()
+bool ServerFiles::StartRelease()
 {
     if (!m_bReleaseRequired)
         return true;
     m_release = Release();
-    if (FetchRelease())
-        return true;
-    // What the user sees of a release that cannot be trusted is what a
-    // failed package-list download shows.
-    ShowError(L"下载Setupconfig.txt失败");
-    LogError(L"[CSetupDlg::Execute] download Setupconfig.txt failed");
-    return false;
+    return FetchRelease();
 }
 
-bool InstallSession::FetchRelease()
+bool ServerFiles::FetchRelease()
 {
     const std::wstring strTextUrl = m_strBaseUrl + Widened(kReleaseTextName);
     const std::wstring strSignatureUrl = m_strBaseUrl + Widened(kReleaseSignatureName);
@@ -105,8 +99,9 @@ bool InstallSession::FetchRelease()
     if (!ReadInstalledReleaseSerial(&nInstalled))
         return false;
     if (release.nSerial < nInstalled) {
-        LogError(L"[CSetupDlg::CheckRelease] release %lu is older than the installed release %lu: refused as a rollback",
-                 static_cast<unsigned long>(release.nSerial), static_cast<unsigned long>(nInstalled));
+        LogError(
+            L"[CSetupDlg::CheckRelease] release %lu is older than the installed release %lu: refused as a rollback",
+            static_cast<unsigned long>(release.nSerial), static_cast<unsigned long>(nInstalled));
         return false;
     }
     LogNormal(L"[CSetupDlg::CheckRelease] release %lu verified, %u files", static_cast<unsigned long>(release.nSerial),
@@ -115,7 +110,7 @@ bool InstallSession::FetchRelease()
     return true;
 }
 
-const ReleaseFile* InstallSession::ListedFile(const wchar_t* pszUrl) const
+const ReleaseFile* ServerFiles::ListedFile(const wchar_t* pszUrl) const
 {
     const std::wstring strUrl = pszUrl;
     const ReleaseFile* pFile = nullptr;
@@ -131,9 +126,9 @@ const ReleaseFile* InstallSession::ListedFile(const wchar_t* pszUrl) const
     return pFile;
 }
 
-void InstallSession::RecordReleaseSerial()
+Result ServerFiles::RecordReleaseSerial()
 {
     if (!m_bReleaseRequired)
-        return;
-    WriteInstalledReleaseSerial(m_release.nSerial);
+        return Result();
+    return WriteInstalledReleaseSerial(m_release.nSerial);
 }

@@ -1,13 +1,5 @@
 #include "engine/WorkerThread.h"
 
-namespace {
-
-constexpr DWORD kFirstWaitMs = 600000;
-constexpr DWORD kFurtherWaitMs = 1000;
-constexpr int kFurtherWaits = 600;
-
-}  // namespace
-
 CWorkerThread::~CWorkerThread()
 {
     if (m_hThread)
@@ -36,15 +28,7 @@ bool CWorkerThread::Wait(DWORD dwMilliseconds) const
         return true;
     if (::GetCurrentThreadId() == m_dwThreadId)
         return false;
-    if (dwMilliseconds != INFINITE)
-        return ::WaitForSingleObject(m_hThread, dwMilliseconds) != WAIT_TIMEOUT;
-    if (::WaitForSingleObject(m_hThread, kFirstWaitMs) != WAIT_TIMEOUT)
-        return true;
-    for (int i = 0; i < kFurtherWaits; ++i) {
-        if (::WaitForSingleObject(m_hThread, kFurtherWaitMs) != WAIT_TIMEOUT)
-            return true;
-    }
-    return false;
+    return ::WaitForSingleObject(m_hThread, dwMilliseconds) != WAIT_TIMEOUT;
 }
 
 bool CWorkerThread::ExitCode(DWORD* pdwExitCode) const

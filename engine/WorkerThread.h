@@ -5,6 +5,9 @@
 #include <atomic>
 #include <functional>
 
+// The longest an exit waits for a worker before it leaves it running.
+constexpr DWORD kWorkerJoinMs = 1200000;
+
 // Owns one worker thread, started at most once. The thread runs Run(); its
 // return value is the thread's exit code.
 class CWorkerThread {
@@ -16,10 +19,9 @@ public:
 
     BOOL Start(unsigned nStackSize);
     bool IsStarted() const { return m_hThread != nullptr; }
-    // Waits for the thread to end, at most dwMilliseconds; INFINITE stands
-    // for the long bound every exit keeps (20 minutes). True once it has
+    // Waits for the thread to end, at most dwMilliseconds. True once it has
     // ended or never started; at once false on the worker itself.
-    bool Wait(DWORD dwMilliseconds = INFINITE) const;
+    bool Wait(DWORD dwMilliseconds) const;
     // The thread's exit code once it has ended; false while it runs.
     bool ExitCode(DWORD* pdwExitCode) const;
 

@@ -1,9 +1,10 @@
 #include "net/HttpDownload.h"
 
 #include "framework/ScopedHandle.h"
+#include "framework/StopToken.h"
 #include "log/Log.h"
 #include "net/DownloadBuffer.h"
-#include "net/ProxyAuthUi.h"
+#include "net/ProxyPrompt.h"
 #include "net/RangeRequest.h"
 
 #include <wininet.h>
@@ -36,8 +37,8 @@ constexpr DWORD kChunksPerStopCheck = 16;
 constexpr DWORD kTimeoutMs = 15000;
 constexpr DWORD kConnectRetries = 5;
 // Always from the server, never into the cache, no dialogs of WinINet's own.
-constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
-                                INTERNET_FLAG_TRANSFER_ASCII;
+constexpr DWORD kOpenUrlFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_TRANSFER_ASCII;
 static_assert(kOpenUrlFlags == 0x84000201, "request flags");
 
 void SetDwordOption(HINTERNET hInternet, DWORD dwOption, DWORD dwValue)
@@ -105,27 +106,28 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR dwContext, DWORD dwStatus, vo
 
 enum class Outcome { Succeeded, Failed, Stopped };
 
-bool IsStopped(HANDLE hStop)
+bool IsStopped(const StopToken* pStop)
 {
-    return hStop && ::WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0;
+    return pStop && pStop->IsStopped();
 }
 
 // Ends a call on the request that returned bDone: one that WinINet left
-// pending is waited for until it completes or hStop is signalled. A stop
-// leaves the call to WinINet, which then touches nothing outside the
+// pending is waited for until it completes or the download is stopped. A
+// stop leaves the call to WinINet, which then touches nothing outside the
 // context. On Failed *pdwError is the call's error.
-Outcome AwaitCall(BOOL bDone, RequestContext* pContext, HANDLE hStop, DWORD* pdwError)
+Outcome AwaitCall(BOOL bDone, RequestContext* pContext, const StopToken* pStop, DWORD* pdwError)
 {
     if (bDone)
         return Outcome::Succeeded;
     *pdwError = ::GetLastError();
     if (*pdwError != ERROR_IO_PENDING)
         return Outcome::Failed;
-    const HANDLE handles[2] = {pContext->hCompleted.Get(), hStop};
-    switch (::WaitForMultipleObjects(hStop ? 2 : 1, handles, FALSE, INFINITE)) {
+    const HANDLE handles[2] = {pContext->hCompleted.Get(), pStop ? pStop->Event() : nullptr};
+    switch (::WaitForMultipleObjects(pStop ? 2 : 1, handles, FALSE, pStop ? pStop->WaitLimit() : INFINITE)) {
     case WAIT_OBJECT_0:
         break;
     case WAIT_OBJECT_0 + 1:
+    case WAIT_TIMEOUT:  // the stop's deadline
         return Outcome::Stopped;
     default:
         // The call is left pending, as at a stop.
@@ -145,7 +147,7 @@ Outcome AwaitCall(BOOL bDone, RequestContext* pContext, HANDLE hStop, DWORD* pdw
 // Wine does not, and a server that accepts and never answers would then
 // block the download for good. On Failed *pdwError is the platform error.
 Outcome OpenUrl(HINTERNET hInternet, const wchar_t* lpUrl, const std::wstring& strHeaders, RequestContext* pContext,
-                HANDLE hStop, ScopedInternet* phConnect, ScopedInternet* phRequest, DWORD* pdwError)
+                const StopToken* pStop, ScopedInternet* phConnect, ScopedInternet* phRequest, DWORD* pdwError)
 {
     // Zero-length fields with null pointers make the cracker point into lpUrl.
     URL_COMPONENTSW parts = {};
@@ -197,7 +199,7 @@ Outcome OpenUrl(HINTERNET hInternet, const wchar_t* lpUrl, const std::wstring& s
         *pdwError = ::GetLastError();
         return Outcome::Failed;
     }
-    return AwaitCall(::HttpSendRequestW(phRequest->Get(), nullptr, 0, nullptr, 0), pContext, hStop, pdwError);
+    return AwaitCall(::HttpSendRequestW(phRequest->Get(), nullptr, 0, nullptr, 0), pContext, pStop, pdwError);
 }
 
 // The status code as text; false when the query fails.
@@ -217,14 +219,17 @@ enum class ProxyAuth { Accepted, Cancelled, Refused, QueryFailed, Stopped };
 
 // Answers one 407: the remembered pair when both are set, otherwise what the
 // user types into the prompt; then sends the request once more.
-ProxyAuth AnswerProxyChallenge(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, wchar_t* szProxyUser,
-                               wchar_t* szProxyPassword, HWND hWndOwner)
+ProxyAuth AnswerProxyChallenge(HINTERNET hRequest, RequestContext* pContext, const StopToken* pStop,
+                               wchar_t* szProxyUser, wchar_t* szProxyPassword, IProxyPrompt* pPrompt)
 {
     LogNormal(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  need check username and password");
     if (szProxyUser[0] == L'\0' || szProxyPassword[0] == L'\0') {
         std::wstring strUser;
         std::wstring strPassword;
-        if (GetProxyAuthUi().AskCredentials(hWndOwner, &strUser, &strPassword) != IDOK) {
+        // Without a prompt nobody can answer: as if the user cancelled.
+        if (!pPrompt || !pPrompt->AskCredentials(&strUser, &strPassword)) {
+            if (IsStopped(pStop))
+                return ProxyAuth::Stopped;
             LogNormal(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and password cancle");
             return ProxyAuth::Cancelled;
         }
@@ -236,14 +241,15 @@ ProxyAuth AnswerProxyChallenge(HINTERNET hRequest, RequestContext* pContext, HAN
     SetStringOption(hRequest, INTERNET_OPTION_PROXY_PASSWORD, szProxyPassword);
     // A failed send shows up in the status query that follows.
     DWORD dwError = 0;
-    if (AwaitCall(::HttpSendRequestW(hRequest, nullptr, 0, nullptr, 0), pContext, hStop, &dwError) == Outcome::Stopped)
+    if (AwaitCall(::HttpSendRequestW(hRequest, nullptr, 0, nullptr, 0), pContext, pStop, &dwError) == Outcome::Stopped)
         return ProxyAuth::Stopped;
 
     wchar_t szStatus[32];
     if (!QueryStatus(hRequest, szStatus))
         return ProxyAuth::QueryFailed;
     if (_wcsicmp(szStatus, L"200") != 0 && _wcsicmp(szStatus, L"206") != 0) {
-        GetProxyAuthUi().ShowCredentialsRefused(hWndOwner);
+        if (pPrompt)
+            pPrompt->ShowCredentialsRefused();
         LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and password failed");
         return ProxyAuth::Refused;
     }
@@ -267,7 +273,7 @@ bool QueryContentLength(HINTERNET hRequest, wchar_t (&szLength)[32], uint64_t* p
 // Reads at most cbAsk bytes into the context's chunk; *pcbRead 0 is the end
 // of the body. A read WinINet cannot serve at once completes into WinINet's
 // own buffer, and the read after that returns the bytes.
-Outcome ReadChunk(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, DWORD cbAsk, DWORD* pcbRead,
+Outcome ReadChunk(HINTERNET hRequest, RequestContext* pContext, const StopToken* pStop, DWORD cbAsk, DWORD* pcbRead,
                   DWORD* pdwError)
 {
     for (;;) {
@@ -278,7 +284,7 @@ Outcome ReadChunk(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, DW
         buffers.dwBufferLength = cbAsk;
         const BOOL bRead =
             ::InternetReadFileExW(hRequest, &buffers, IRF_NO_WAIT, reinterpret_cast<DWORD_PTR>(pContext));
-        const Outcome outcome = AwaitCall(bRead, pContext, hStop, pdwError);
+        const Outcome outcome = AwaitCall(bRead, pContext, pStop, pdwError);
         if (outcome != Outcome::Succeeded)
             return outcome;
         if (bRead) {
@@ -299,8 +305,8 @@ std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
 // Hands the whole body to the sink; Failed after logging the failure.
 // nStart is where the body begins in the file, nMaxBody (kAnyFileSize: no
 // limit) the most the whole file may hold.
-Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, IBodySink* pSink, uint64_t nStart,
-                 uint64_t nMaxBody)
+Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, const StopToken* pStop, IBodySink* pSink,
+                 uint64_t nStart, uint64_t nMaxBody)
 {
     // WinINet reports a connection closed early as the end of the body: only
     // the announced length tells a cut body from a whole one.
@@ -311,8 +317,9 @@ Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, IBo
     // What the file may still take from this body.
     const uint64_t nRoom = bLimited ? (nMaxBody > nStart ? nMaxBody - nStart : 0) : UINT64_MAX;
     if (bLimited && bKnownLength && nLength > nRoom) {
-        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%ls max=%llu",
-                 szLength, static_cast<unsigned long long>(nMaxBody));
+        LogError(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%ls max=%llu",
+            szLength, static_cast<unsigned long long>(nMaxBody));
         return Outcome::Failed;
     }
     if (!pSink->Begin(nStart, bKnownLength ? nStart + nLength : 0))
@@ -320,7 +327,7 @@ Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, IBo
 
     uint64_t nReceived = 0;
     for (DWORD nChunk = 1;; ++nChunk) {
-        if (nChunk % kChunksPerStopCheck == 0 && IsStopped(hStop))
+        if (nChunk % kChunksPerStopCheck == 0 && IsStopped(pStop))
             return Outcome::Stopped;
         DWORD dwRecv = 0;
         // A limited read asks for one byte past the limit at most.
@@ -328,7 +335,7 @@ Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, IBo
         if (bLimited && nRoom - nReceived < cbAsk)
             cbAsk = static_cast<DWORD>(nRoom - nReceived + 1);
         DWORD dwError = 0;
-        switch (ReadChunk(hRequest, pContext, hStop, cbAsk, &dwRecv, &dwError)) {
+        switch (ReadChunk(hRequest, pContext, pStop, cbAsk, &dwRecv, &dwError)) {
         case Outcome::Succeeded:
             break;
         case Outcome::Failed:
@@ -364,8 +371,8 @@ Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, HANDLE hStop, IBo
 // The download after the checks of its arguments.
 Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* pstrValidator)
 {
-    const HANDLE hStop = request.hStop;
-    if (IsStopped(hStop))
+    const StopToken* pStop = request.pStop;
+    if (IsStopped(pStop))
         return Outcome::Stopped;
 
     // Declared in opening order, so that they close the other way round:
@@ -396,7 +403,7 @@ Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* ps
     ScopedInternet hRequest;
     DWORD dwError = 0;
     switch (OpenUrl(hInternet.Get(), request.lpUrl, nFrom ? RangeHeaders(nFrom, request.strValidator) : L"",
-                    pContext.get(), hStop, &hConnect, &hRequest, &dwError)) {
+                    pContext.get(), pStop, &hConnect, &hRequest, &dwError)) {
     case Outcome::Succeeded:
         break;
     case Outcome::Failed:
@@ -412,8 +419,8 @@ Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* ps
         return Outcome::Failed;
     }
     if (_wcsicmp(szStatus, L"407") == 0) {
-        switch (AnswerProxyChallenge(hRequest.Get(), pContext.get(), hStop, request.szProxyUser,
-                                     request.szProxyPassword, request.hWndOwner)) {
+        switch (AnswerProxyChallenge(hRequest.Get(), pContext.get(), pStop, request.szProxyUser,
+                                     request.szProxyPassword, request.pPrompt)) {
         case ProxyAuth::Accepted:
             QueryStatus(hRequest.Get(), szStatus);
             break;
@@ -444,7 +451,7 @@ Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* ps
     if (pstrValidator)
         *pstrValidator = ResumeValidator(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
                                          QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
-    return ReadBody(hRequest.Get(), pContext.get(), hStop, pSink, answer == RangeAnswer::Continue ? nFrom : 0,
+    return ReadBody(hRequest.Get(), pContext.get(), pStop, pSink, answer == RangeAnswer::Continue ? nFrom : 0,
                     request.nMaxBody);
 }
 
@@ -505,15 +512,15 @@ int HttpDownloadTo(const DownloadRequest& request, IBodySink* pSink, std::wstrin
 }
 
 int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity, wchar_t* szProxyUser,
-                 wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody, HANDLE hStop)
+                 wchar_t* szProxyPassword, IProxyPrompt* pPrompt, int32_t nMaxBody, const StopToken* pStop)
 {
     DownloadRequest request;
     request.lpUrl = lpUrl;
     request.szProxyUser = szProxyUser;
     request.szProxyPassword = szProxyPassword;
-    request.hWndOwner = hWndOwner;
+    request.pPrompt = pPrompt;
     request.nMaxBody = nMaxBody == kAnyBodySize ? kAnyFileSize : static_cast<uint64_t>(nMaxBody);
-    request.hStop = hStop;
+    request.pStop = pStop;
     CBufferSink sink(ppBuffer, pnSize, pnCapacity);
     return HttpDownloadTo(request, &sink, nullptr);
 }

@@ -5,22 +5,24 @@
 #include <cstdint>
 #include <string>
 
+class IProxyPrompt;
+class StopToken;
+
 // Fetches one URL with a single GET and appends the body to *ppBuffer at
 // *pnSize, growing the buffer when needed. Answers one proxy authentication
-// demand with the remembered credentials (64-unit arrays) or with ones the
-// user types into the prompt owned by hWndOwner (net/ProxyAuthUi.h: tests
-// answer it without a window). Returns 1 when the whole body is in the
-// buffer, 0 on any failure. With nMaxBody a body longer than that fails:
+// demand with the remembered credentials (64-unit arrays) or with ones
+// pPrompt is given (null: none, as if cancelled). Returns 1 when the whole
+// body is in the buffer, 0 on any failure. With nMaxBody a body longer than that fails:
 // at once when its length is announced, else as soon as one byte more has
 // come, so that a larger body is never read to its end.
-// hStop, a manual-reset event of the caller's (null: never), ends the
-// download at once when it is signalled before or during it, even while the
-// server keeps silent: the call returns 0, and nothing it started touches
-// the buffer or the caller's memory afterwards. The proxy prompt, while it
-// is open, is not ended by it.
+// pStop (null: never) ends the download at once when it stops before or
+// during it, its deadline included, even while the server keeps silent: the
+// call returns 0, and nothing it started touches the buffer or the caller's
+// memory afterwards. A prompt that is open is the prompt's to end.
 constexpr int32_t kAnyBodySize = -1;
 int HttpDownload(const wchar_t* lpUrl, uint8_t** ppBuffer, int32_t* pnSize, int32_t* pnCapacity, wchar_t* szProxyUser,
-                 wchar_t* szProxyPassword, HWND hWndOwner, int32_t nMaxBody = kAnyBodySize, HANDLE hStop = nullptr);
+                 wchar_t* szProxyPassword, IProxyPrompt* pPrompt, int32_t nMaxBody = kAnyBodySize,
+                 const StopToken* pStop = nullptr);
 
 // Where a body goes as it arrives.
 class IBodySink {
@@ -42,10 +44,10 @@ struct DownloadRequest {
     const wchar_t* lpUrl = nullptr;
     wchar_t* szProxyUser = nullptr;
     wchar_t* szProxyPassword = nullptr;
-    HWND hWndOwner = nullptr;
+    IProxyPrompt* pPrompt = nullptr;
     // The most the whole file may hold.
     uint64_t nMaxBody = kAnyFileSize;
-    HANDLE hStop = nullptr;
+    const StopToken* pStop = nullptr;
     // With a validator of an earlier answer for the same file: asks only for
     // the bytes from nResumeFrom on, as long as the file is still that one
     // (net/RangeRequest.h). The sink learns from Begin what came.

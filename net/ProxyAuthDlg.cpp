@@ -15,3 +15,19 @@ bool CProxyAuthDlg::DoDataExchange(bool bSaveAndValidate)
     DdxText(m_hWnd, IDC_PROXY_PASSWORD, m_strPassword, bSaveAndValidate);
     return true;
 }
+
+bool RunProxyAuthPrompt(HWND hWndOwner, std::wstring* pstrUser, std::wstring* pstrPassword)
+{
+    CProxyAuthDlg dlg(hWndOwner);
+    if (dlg.DoModal() != IDOK)
+        return false;
+    *pstrUser = dlg.GetProxyUser();
+    *pstrPassword = dlg.GetProxyPassword();
+    return true;
+}
+
+void ShowProxyAuthRefused(HWND hWndOwner)
+{
+    // The single word is the message, the sentence is the caption.
+    ::MessageBoxW(hWndOwner, L"提示", L"用户名密码验证失败", MB_OK);
+}

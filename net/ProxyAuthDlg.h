@@ -24,3 +24,10 @@ private:
     std::wstring m_strUserName;
     std::wstring m_strPassword;
 };
+
+// The prompt owned by hWndOwner, run modally on the calling thread, which
+// must be the owner's; false unless it ended with OK.
+bool RunProxyAuthPrompt(HWND hWndOwner, std::wstring* pstrUser, std::wstring* pstrPassword);
+// The notice that the proxy refused the credentials, owned by hWndOwner;
+// returns when dismissed.
+void ShowProxyAuthRefused(HWND hWndOwner);

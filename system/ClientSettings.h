@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <cstdint>
 #include <string>
 
@@ -8,5 +10,5 @@ std::wstring ClientConfigPath(const wchar_t* pszSetupPath);
 
 // Sets Version in section [Client] of the settings file to the number with
 // at least three digits ("016"); every other entry stays. The config folder
-// is not created. True when the system's profile writer succeeded.
-bool WriteClientSettings(const wchar_t* pszSetupPath, int32_t nVersion);
+// is not created. Fails when the system's profile writer does.
+Result WriteClientSettings(const wchar_t* pszSetupPath, int32_t nVersion);

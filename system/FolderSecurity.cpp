@@ -34,59 +34,52 @@ DWORD TakeOwnership(const wchar_t* pszFolder)
         return ::GetLastError();
     if (!IsPlainEntryAt(folder.Get(), pszFolder))
         return ERROR_REPARSE_ATTRIBUTE_CONFLICT;
-    return ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr,
-                             nullptr);
+    return ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, sid, nullptr, nullptr, nullptr);
 }
 
-DWORD SetFolderDacl(const wchar_t* pszFolder, PACL pDacl, const wchar_t** ppszStep)
+Result SetFolderDacl(const wchar_t* pszFolder, PACL pDacl)
 {
-    *ppszStep = L"open";
     ScopedFile folder(OpenFolder(pszFolder, WRITE_DAC | READ_CONTROL));
     if (!folder)
-        return ::GetLastError();
-    *ppszStep = L"is a link";
+        return Result::LastError(L"open");
     if (!IsPlainEntryAt(folder.Get(), pszFolder))
-        return ERROR_REPARSE_ATTRIBUTE_CONFLICT;
-    *ppszStep = L"SetSecurityInfo";
-    return ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT,
-                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, pDacl,
-                             nullptr);
+        return Result::Failed(L"is a link", ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    const DWORD dwError =
+        ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, pDacl, nullptr);
+    return dwError == ERROR_SUCCESS ? Result() : Result::Failed(L"SetSecurityInfo", dwError);
 }
 
 }  // namespace
 
-DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep)
+Result SecureFolder(const wchar_t* pszFolder)
 {
-    *ppszStep = L"ConvertStringSecurityDescriptorToSecurityDescriptor";
     ScopedLocal descriptor;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSddl, SDDL_REVISION_1, descriptor.Put(),
                                                                 nullptr))
-        return ::GetLastError();
+        return Result::LastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
     BOOL bPresent = FALSE;
     BOOL bDefaulted = FALSE;
     PACL pDacl = nullptr;
     if (!::GetSecurityDescriptorDacl(descriptor.Get(), &bPresent, &pDacl, &bDefaulted))
-        return ::GetLastError();
+        return Result::LastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
 
-    *ppszStep = L"CreateDirectory";
     SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.Get(), FALSE};
     if (!::CreateDirectoryW(pszFolder, &sa) && ::GetLastError() != ERROR_ALREADY_EXISTS)
-        return ::GetLastError();
+        return Result::LastError(L"CreateDirectory");
     // Set also on a folder just made: one made by another user between the
     // failed create and here is what this is for.
-    DWORD dwError = SetFolderDacl(pszFolder, pDacl, ppszStep);
+    Result result = SetFolderDacl(pszFolder, pDacl);
     // A link in the folder's place goes as a link, and the folder is made.
-    if (dwError == ERROR_REPARSE_ATTRIBUTE_CONFLICT && DeleteFolder(pszFolder)) {
-        *ppszStep = L"CreateDirectory";
+    if (result.Error() == ERROR_REPARSE_ATTRIBUTE_CONFLICT && DeleteFolder(pszFolder)) {
         if (!::CreateDirectoryW(pszFolder, &sa))
-            return ::GetLastError();
-        dwError = SetFolderDacl(pszFolder, pDacl, ppszStep);
+            return Result::LastError(L"CreateDirectory");
+        result = SetFolderDacl(pszFolder, pDacl);
     }
-    if (dwError != ERROR_ACCESS_DENIED)
-        return dwError;
-    *ppszStep = L"take ownership";
-    dwError = TakeOwnership(pszFolder);
+    if (result.Error() != ERROR_ACCESS_DENIED)
+        return result;
+    const DWORD dwError = TakeOwnership(pszFolder);
     if (dwError != ERROR_SUCCESS)
-        return dwError;
-    return SetFolderDacl(pszFolder, pDacl, ppszStep);
+        return Result::Failed(L"take ownership", dwError);
+    return SetFolderDacl(pszFolder, pDacl);
 }

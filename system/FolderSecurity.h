@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <windows.h>
 
 // The install folder and the temp folder hold what an administrator runs
@@ -12,6 +14,5 @@
 // process out. A link in the folder's place is removed as a link and the
 // folder made; one the system cannot remove as a link (a Unix symlink
 // under Wine) is refused. Nothing is ever done through a link.
-// ERROR_SUCCESS, or the system's code of the step that failed, which
-// *ppszStep then names for the log.
-DWORD SecureFolder(const wchar_t* pszFolder, const wchar_t** ppszStep);
+// Fails with the step that failed, for the log.
+Result SecureFolder(const wchar_t* pszFolder);

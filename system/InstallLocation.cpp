@@ -63,20 +63,19 @@ bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation)
     return ComposeLocation(szRoot, szRoot, kProductFolderName, pLocation);
 }
 
-DWORD PrepareLocationFolders(const InstallLocation& location)
+Result PrepareLocationFolders(const InstallLocation& location)
 {
-    const wchar_t* pszStep = L"";
-    const DWORD dwError = SecureFolder(location.szTempPath, &pszStep);
-    if (dwError == ERROR_SUCCESS) {
+    const Result secured = SecureFolder(location.szTempPath);
+    if (secured) {
         StartLogFile(location.szLogFile);
-        return dwError;
+        return secured;
     }
     // A log in a folder other users may change could be made to land
     // anywhere: the lines go to the debugger channel only.
     g_szLogFile[0] = L'\0';
     LogError(L"[CSetupDlg::GetDestPath] %ls cannot be closed to other users: %ls error=%lu", location.szTempPath,
-             pszStep, dwError);
-    return dwError;
+             secured.What(), secured.Error());
+    return secured;
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -29,10 +31,9 @@ bool LocationFromDriveList(const wchar_t* pszDrives, size_t cchDrives, InstallLo
 bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation);
 
 // Creates the temp folder, or takes over the one there, closed to other
-// users (SecureFolder), and starts a fresh log file in it. ERROR_SUCCESS,
-// or the code of the failure to secure the folder, which is logged; the
-// log then has no file.
-DWORD PrepareLocationFolders(const InstallLocation& location);
+// users (SecureFolder), and starts a fresh log file in it. A failure to
+// secure the folder is logged, and the log then has no file.
+Result PrepareLocationFolders(const InstallLocation& location);
 
 // Settling a location also makes it the log's: its temp folder is closed
 // to other users and the log file in it started afresh (see above).

@@ -52,12 +52,17 @@ bool ReadInstalledReleaseSerial(uint32_t* pnSerial)
     return RaiseToSerialIn(UninstallKeyPath(), pnSerial) && RaiseToSerialIn(kReleaseSerialKey, pnSerial);
 }
 
-void WriteInstalledReleaseSerial(uint32_t nSerial)
+Result WriteInstalledReleaseSerial(uint32_t nSerial)
 {
-    LONG lStatus = SetSerial(UninstallKeyPath(), nSerial);
+    const LONG lEntry = SetSerial(UninstallKeyPath(), nSerial);
     LogNormal(L"[CSetupDlg::WriteRegistry] %ls=%lu status=%ld", kReleaseSerialValue,
-              static_cast<unsigned long>(nSerial), static_cast<long>(lStatus));
-    lStatus = SetSerial(kReleaseSerialKey, nSerial);
+              static_cast<unsigned long>(nSerial), static_cast<long>(lEntry));
+    const LONG lProduct = SetSerial(kReleaseSerialKey, nSerial);
     LogNormal(L"[CSetupDlg::WriteRegistry] HKLM\\%ls %ls=%lu status=%ld", kReleaseSerialKey, kReleaseSerialValue,
-              static_cast<unsigned long>(nSerial), static_cast<long>(lStatus));
+              static_cast<unsigned long>(nSerial), static_cast<long>(lProduct));
+    if (lEntry != ERROR_SUCCESS)
+        return Result::Failed(L"ReleaseSerial of the uninstall entry", static_cast<DWORD>(lEntry));
+    if (lProduct != ERROR_SUCCESS)
+        return Result::Failed(L"ReleaseSerial of the product key", static_cast<DWORD>(lProduct));
+    return Result();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <cstdint>
 
 // The serial of the signed release installed last, the REG_DWORD
@@ -16,4 +18,4 @@ bool ReadInstalledReleaseSerial(uint32_t* pnSerial);
 
 // Sets the value in the existing uninstall key and in the product's key,
 // made when missing; each write is logged with its status.
-void WriteInstalledReleaseSerial(uint32_t nSerial);
+Result WriteInstalledReleaseSerial(uint32_t nSerial);

@@ -152,16 +152,16 @@ void RemoveStaleShellLinks(const wchar_t* pszFolder, const wchar_t* pszTarget, c
     } while (::FindNextFileW(find.Get(), &fd));
 }
 
-bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
-                     const wchar_t* pszIcon, const wchar_t* pszFolder, const wchar_t* pszArguments)
+Result CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
+                       const wchar_t* pszIcon, const wchar_t* pszFolder, const wchar_t* pszArguments)
 {
     wchar_t szFolder[MAX_PATH];
     if (!pszFolder || !*pszFolder || !FormatPath(szFolder, L"%ls", pszFolder) ||
         !NormalizePath(szFolder, MAX_PATH, true))
-        return false;
+        return Result::Failed(L"shortcut folder", ERROR_BAD_PATHNAME);
     wchar_t szFile[MAX_PATH];
     if (!FormatPath(szFile, L"%ls%ls.lnk", szFolder, OrEmpty(pszName)))
-        return false;
+        return Result::Failed(L"shortcut path", ERROR_FILENAME_EXCED_RANGE);
 
     CComInit com;
     RemoveStaleShellLinks(szFolder, pszTarget, pszName);
@@ -169,14 +169,15 @@ bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wc
     ScopedComPtr<IShellLinkW> link;
     ScopedComPtr<IPersistFile> file;
     if (!CreateLinkObject(&link, &file))
-        return false;
+        return Result::Failed(L"CoCreateInstance(ShellLink)", ERROR_GEN_FAILURE);
     link->SetWorkingDirectory(OrEmpty(pszWorkDir));
     link->SetDescription(OrEmpty(pszName));
     link->SetIconLocation(OrEmpty(pszIcon), 0);
     link->SetPath(OrEmpty(pszTarget));
     if (pszArguments && *pszArguments)
         link->SetArguments(pszArguments);
-    return SUCCEEDED(file->Save(szFile, TRUE));
+    const HRESULT hr = file->Save(szFile, TRUE);
+    return SUCCEEDED(hr) ? Result() : Result::Failed(L"IPersistFile::Save", static_cast<DWORD>(hr));
 }
 
 bool ReadShellLinkTarget(const wchar_t* pszLinkFile, wchar_t (&szTarget)[MAX_PATH])
@@ -222,16 +223,16 @@ bool ComposeStartMenuLinks(const wchar_t* pszPrograms, StartMenuLinks* pLinks)
            FormatPath(pLinks->szUninstallLink, L"%ls\\%ls.lnk", pLinks->szFolder, pLinks->szUninstallName);
 }
 
-bool CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
-                            const wchar_t* pszIcon)
+Result CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
+                              const wchar_t* pszIcon)
 {
     wchar_t szDesktop[MAX_PATH];
     if (!GetDesktopPath(szDesktop))
-        return false;
+        return Result::Failed(L"Shell Folders Desktop", ERROR_FILE_NOT_FOUND);
     return CreateShellLink(pszName, pszWorkDir, pszTarget, pszIcon, szDesktop, nullptr);
 }
 
-bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
+Result CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
 {
     wchar_t szPrograms[MAX_PATH];
     bool bOpened = false;
@@ -240,17 +241,17 @@ bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
         LogNormal(L"[CSetupDlg::SetStartShellLink] OpenKey "
                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders error=%d",
                   static_cast<int>(lStatus));
-        return false;
+        return Result::Failed(L"Shell Folders", static_cast<DWORD>(lStatus));
     }
     if (lStatus != ERROR_SUCCESS) {
         LogNormal(L"[CSetupDlg::SetStartShellLink] QueryValue Common Programs error=%d", static_cast<int>(lStatus));
-        return false;
+        return Result::Failed(L"Shell Folders Common Programs", static_cast<DWORD>(lStatus));
     }
     LogNormal(L"[CSetupDlg::SetStartShellLink] ProgramsPath=%ls", szPrograms);
 
     StartMenuLinks links;
     if (!ComposeStartMenuLinks(szPrograms, &links))
-        return true;
+        return Result::Failed(L"Start-menu path", ERROR_FILENAME_EXCED_RANGE);
 
     // Fresh files, and a fresh folder unless the user keeps files of their own
     // in it.
@@ -263,11 +264,11 @@ bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath)
     wchar_t szIcon[MAX_PATH];
     wchar_t szUninstaller[MAX_PATH];
     wchar_t szArguments[MAX_PATH];
-    if (!ComposeClientIconPath(pszSetupPath, szIcon))
-        return true;
-    if (ComposeClientLinkTarget(pszSetupPath, szTarget))
-        CreateShellLink(kDisplayName, pszSetupPath, szTarget, szIcon, links.szFolder, nullptr);
-    if (ComposeUninstallerPath(pszSetupPath, szUninstaller) && FormatPath(szArguments, L"\"%ls\"", pszSetupPath))
+    if (!ComposeClientIconPath(pszSetupPath, szIcon) || !ComposeClientLinkTarget(pszSetupPath, szTarget) ||
+        !ComposeUninstallerPath(pszSetupPath, szUninstaller) || !FormatPath(szArguments, L"\"%ls\"", pszSetupPath))
+        return Result::Failed(L"shortcut target", ERROR_FILENAME_EXCED_RANGE);
+    const Result client = CreateShellLink(kDisplayName, pszSetupPath, szTarget, szIcon, links.szFolder, nullptr);
+    const Result uninstall =
         CreateShellLink(links.szUninstallName, pszSetupPath, szUninstaller, szIcon, links.szFolder, szArguments);
-    return true;
+    return client ? uninstall : client;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -35,9 +37,9 @@ void RemoveStaleShellLinks(const wchar_t* pszFolder, const wchar_t* pszTarget, c
 // Saves "<name>.lnk" in the folder (overwriting it) with the working folder,
 // the name as description, the icon with index 0, the target and, when not
 // empty, the arguments. An older shortcut to the same target under another
-// name is removed first. True when the file was saved.
-bool CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
-                     const wchar_t* pszIcon, const wchar_t* pszFolder, const wchar_t* pszArguments);
+// name is removed first. Fails unless the file was saved.
+Result CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
+                       const wchar_t* pszIcon, const wchar_t* pszFolder, const wchar_t* pszArguments);
 
 // The target of a shortcut file as stored, not resolved; false, with an
 // empty target, when the file cannot be read as a shortcut or names none.
@@ -67,11 +69,12 @@ struct StartMenuLinks {
 bool ComposeStartMenuLinks(const wchar_t* pszPrograms, StartMenuLinks* pLinks);
 
 // The shortcut on the current user's desktop, without arguments.
-bool CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
-                            const wchar_t* pszIcon);
+Result CreateDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkDir, const wchar_t* pszTarget,
+                              const wchar_t* pszIcon);
 
 // The Start-menu product folder "Fenmora" below the machine's programs
 // folder with the client and the uninstall shortcut; the two files are
-// replaced and the folder is recreated when it is empty. False, with a log
-// line, when the programs folder is not found.
-bool CreateStartMenuShellLinks(const wchar_t* pszSetupPath);
+// replaced and the folder is recreated when it is empty. Fails, with a log
+// line, when the programs folder is not found, and when a shortcut could
+// not be saved.
+Result CreateStartMenuShellLinks(const wchar_t* pszSetupPath);

@@ -64,36 +64,35 @@ std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath)
     };
 }
 
-LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath)
+Result WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath)
 {
     ScopedRegKey parent;
     LONG lStatus = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallParentKey, 0, KEY_WRITE, parent.Put());
     if (lStatus != ERROR_SUCCESS)
-        return lStatus;
+        return Result::Failed(L"RegOpenKeyEx", static_cast<DWORD>(lStatus));
 
     ScopedRegKey product;
     lStatus = ::RegCreateKeyExW(parent.Get(), kUninstallKeyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, product.Put(),
                                 nullptr);
     if (lStatus != ERROR_SUCCESS)
-        return lStatus;
+        return Result::Failed(L"RegCreateKeyEx", static_cast<DWORD>(lStatus));
 
-    LONG lFirstFailure = ERROR_SUCCESS;
+    Result firstFailure;
+    const auto note = [&](LONG lSet, const wchar_t* pszName) {
+        if (lSet != ERROR_SUCCESS && firstFailure)
+            firstFailure = Result::Failed(pszName, static_cast<DWORD>(lSet));
+    };
     for (const UninstallValue& value : ComposeUninstallValues(pszSetupPath)) {
         if (value.pszName == kUninstallStringValue)
             LogNormal(L"[CSetupDlg::WriteRegistry] UninstallString %ls m_szUnInstallPath=%ls", value.strData.c_str(),
                       pszUnInstallPath ? pszUnInstallPath : L"");
-        LONG lSet = SetStringValue(product.Get(), value);
-        if (lSet != ERROR_SUCCESS && lFirstFailure == ERROR_SUCCESS)
-            lFirstFailure = lSet;
+        note(SetStringValue(product.Get(), value), value.pszName);
     }
     const DWORD dwSizeKB = EstimatedSizeKB(FolderBytes(pszSetupPath ? pszSetupPath : L""));
     for (const auto& value : {std::make_pair(L"NoModify", DWORD{1}), std::make_pair(L"NoRepair", DWORD{1}),
-                              std::make_pair(L"EstimatedSize", dwSizeKB)}) {
-        LONG lSet = SetDwordValue(product.Get(), value.first, value.second);
-        if (lSet != ERROR_SUCCESS && lFirstFailure == ERROR_SUCCESS)
-            lFirstFailure = lSet;
-    }
-    return lFirstFailure;
+                              std::make_pair(L"EstimatedSize", dwSizeKB)})
+        note(SetDwordValue(product.Get(), value.first, value.second), value.first);
+    return firstFailure;
 }
 
 std::wstring UninstallKeyPath()

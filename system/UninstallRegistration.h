@@ -1,5 +1,7 @@
 #pragma once
 
+#include "framework/Result.h"
+
 #include <windows.h>
 
 #include <string>
@@ -26,10 +28,10 @@ std::vector<UninstallValue> ComposeUninstallValues(const wchar_t* pszSetupPath);
 // Creates or opens the product key and stores the text values, each with
 // its terminating zero counted in its length, then "NoModify" and
 // "NoRepair" (1) and "EstimatedSize" (the folder's files in KiB) as
-// REG_DWORD; other values under the key stay. The uninstall path is only logged. Returns ERROR_SUCCESS, or the
-// status of the failed open or the first failed value (the others are still
-// written).
-LONG WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
+// REG_DWORD; other values under the key stay. The uninstall path is only
+// logged. Fails with the open or the first value that failed (the others
+// are still written).
+Result WriteUninstallRegistration(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
 
 // Bytes in KiB, rounded up, as "EstimatedSize" holds them.
 DWORD EstimatedSizeKB(ULONGLONG ullBytes);

@@ -1,6 +1,9 @@
 #include "ui/SetupDlg.h"
 
+#include "engine/InstallSession.h"
+#include "framework/StopToken.h"
 #include "log/Log.h"
+#include "net/ProxyAuthDlg.h"
 #include "resources/resource.h"
 #include "system/InstallLocation.h"
 #include "ui/FontCheck.h"
@@ -43,7 +46,28 @@ POINT PointFromLParam(LPARAM lParam)
 
 }  // namespace
 
-CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
+// A report of the session's, in the order it came.
+struct CSetupDlg::Report {
+    enum Kind { kPackageStarted, kError, kErrorCleared, kDownload, kFinished, kPrompt, kCancelPrompt } kind;
+    std::wstring strText;
+    PackageDownloadState download;
+    std::shared_ptr<Prompt> pPrompt;
+};
+
+// The session's thread waits until the window's thread has answered, or
+// its stop abandons the question; whichever comes second finds the other
+// done.
+struct CSetupDlg::Prompt {
+    enum Kind { kCredentials, kRefused } kind;
+    ScopedHandle hAnswered{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<bool> bAbandoned{false};
+    bool bOk = false;
+    std::wstring strUser;
+    std::wstring strPassword;
+};
+
+CSetupDlg::CSetupDlg(const InstallSettings& settings, SessionFactory factory, HWND hWndParent)
+    : CDialog(IDD_SETUP_DIALOG, hWndParent), m_settings(settings), m_factory(std::move(factory))
 {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
@@ -51,33 +75,19 @@ CSetupDlg::CSetupDlg(HWND hWndParent) : CDialog(IDD_SETUP_DIALOG, hWndParent)
     PageBitmap();
     m_bmpBarFill.Reset(LoadBitmapFromResource(IDR_JPG_BAR_FILL, kBarWidth, kBarHeight));
     m_bmpBarTrack.Reset(LoadBitmapFromResource(IDR_JPG_BAR_TRACK, kBarWidth, kBarHeight));
-
-    InstallLocation location;
-    GetDestPath(&location);
     m_hHandCursor = ::LoadCursorW(nullptr, IDC_HAND);
-
-    m_settings = ProgramInstallSettings(location, PackageGroupsFor(IsFontInstalled()), false);
 }
 
 CSetupDlg::~CSetupDlg()
 {
-    // The session goes first: its threads report to this window.
-    m_pSession.reset();
     // Only a window that never opened still holds its images here.
     ReleaseImages();
-    // The log file of the location settled here is let go with it.
-    CloseLogFile();
 }
 
 bool CSetupDlg::SettleBrowsedLocation(const wchar_t* pszFolder)
 {
     // The install's paths must not change under it.
     return !m_pSession && ::SettleBrowsedLocation(pszFolder, &m_settings.location);
-}
-
-InstallOutcome CSetupDlg::Outcome() const
-{
-    return m_pSession ? m_pSession->Outcome() : InstallOutcome();
 }
 
 BOOL CSetupDlg::OnInitDialog()
@@ -92,16 +102,7 @@ BOOL CSetupDlg::OnInitDialog()
     int x = rcWork.left + (rcWork.right - rcWork.left - kClientWidth) / 2;
     int y = rcWork.top + (rcWork.bottom - rcWork.top - kClientHeight) / 2;
     ::MoveWindow(m_hWnd, x, y, kClientWidth, kClientHeight, TRUE);
-
-    HotAreas areas = DefaultHotAreas();
-    m_rcClose = areas.rcClose;
-    m_rcInstall = areas.rcInstall;
-    m_rcMinimize = areas.rcMinimize;
-    m_rcBrowse = areas.rcBrowse;
-    m_rcAgreeBox = areas.rcAgreeBox;
-    m_rcAgreeLink = areas.rcAgreeLink;
-    m_ptPathBox = kPathBoxOrigin;
-    m_ptSpaceLine = kSpaceLineOrigin;
+    m_hotAreas = DefaultHotAreas();
 
     m_font.Reset(::CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体"));
@@ -123,7 +124,8 @@ BOOL CSetupDlg::OnInitDialog()
     }
 
     ::SetPropW(m_hWnd, kSetupWindowProp, reinterpret_cast<HANDLE>(1));
-    m_hWndNotify = m_hWnd;
+    std::lock_guard<std::mutex> lock(m_mutexReports);
+    m_hWndReports = m_hWnd;
     return TRUE;
 }
 
@@ -171,16 +173,8 @@ bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
     case WM_INSTALL_PROGRESS:
         *pResult = OnInstallProgress();
         return true;
-    case WM_APPLY_STATUS:
-        ApplyStatusChanges();
-        *pResult = 0;
-        return true;
-    case WM_APPLY_DOWNLOAD:
-        ApplyDownload();
-        *pResult = 0;
-        return true;
-    case WM_START_LAUNCH_TIMER:
-        ::SetTimer(m_hWnd, kLaunchTimerId, kLaunchTimerPeriodMs, nullptr);
+    case WM_INSTALL_REPORT:
+        ApplyReports();
         *pResult = 0;
         return true;
     default:
@@ -221,18 +215,23 @@ void CSetupDlg::OnTimer(UINT_PTR nIDEvent)
     EndDialog(IDOK);
 }
 
+// Waits for nothing: whoever made the session joins it once the window has
+// closed. A question a session's thread still waits for is answered "no".
 void CSetupDlg::OnDestroy()
 {
-    // From here on the install threads' calls no longer reach the window.
-    m_hWndNotify = nullptr;
+    std::vector<Report> reports;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexReports);
+        m_hWndReports = nullptr;
+        reports.swap(m_reports);
+    }
+    for (Report& report : reports) {
+        if (report.kind == Report::kPrompt)
+            ::SetEvent(report.pPrompt->hAnswered.Get());
+    }
     ::RemovePropW(m_hWnd, kSetupWindowProp);
     ReleaseImages();
     ::KillTimer(m_hWnd, kLaunchTimerId);
-    // The session's threads only post to this window, so none of them
-    // waits for it while it waits for them. A stopped session ends its
-    // download at once; the wait is bounded all the same.
-    if (m_pSession)
-        m_pSession->Wait();
     m_staticPercent.Detach();
     m_staticStatus.Detach();
     m_staticDownload.Detach();
@@ -244,99 +243,154 @@ void CSetupDlg::ReleaseImages()
         pBitmap->Reset();
 }
 
-void CSetupDlg::OnErrorText(const wchar_t* pszText)
+bool CSetupDlg::QueueReport(Report report)
+{
+    std::lock_guard<std::mutex> lock(m_mutexReports);
+    if (!m_hWndReports)
+        return false;
+    // A burst of download reports comes to the latest: the line shows no
+    // more than that.
+    if (report.kind == Report::kDownload && !m_reports.empty() && m_reports.back().kind == Report::kDownload) {
+        m_reports.back() = std::move(report);
+        return true;
+    }
+    m_reports.push_back(std::move(report));
+    if (m_reports.size() == 1 && !::PostMessageW(m_hWndReports, WM_INSTALL_REPORT, 0, 0)) {
+        m_reports.clear();
+        return false;
+    }
+    return true;
+}
+
+void CSetupDlg::ApplyReports()
+{
+    std::vector<Report> reports;
+    {
+        std::lock_guard<std::mutex> lock(m_mutexReports);
+        reports.swap(m_reports);
+    }
+    for (const Report& report : reports)
+        Apply(report);
+}
+
+void CSetupDlg::Apply(const Report& report)
+{
+    HWND hStatus = m_staticStatus.GetSafeHwnd();
+    switch (report.kind) {
+    case Report::kPackageStarted:
+        if (hStatus)
+            ::SetWindowTextW(hStatus, report.strText.c_str());
+        break;
+    case Report::kError:
+        if (hStatus) {
+            ::ShowWindow(hStatus, SW_SHOW);
+            m_staticStatus.SetTextColor(kErrorTextColor);
+            ::SetWindowTextW(hStatus, report.strText.c_str());
+        }
+        break;
+    case Report::kErrorCleared:
+        if (hStatus)
+            ::ShowWindow(hStatus, SW_HIDE);
+        break;
+    case Report::kDownload:
+        m_bDownloading = !report.download.bEnded;
+        if (HWND hLabel = m_staticDownload.GetSafeHwnd(); hLabel && m_bDownloading)
+            ::SetWindowTextW(hLabel, DownloadLineText(report.download).c_str());
+        break;
+    case Report::kFinished:
+        // An installed client is started a moment later; SetTimer only
+        // works on a window of the calling thread.
+        ::SetTimer(m_hWnd, kLaunchTimerId, kLaunchTimerPeriodMs, nullptr);
+        break;
+    case Report::kPrompt:
+        AnswerPrompt(*report.pPrompt);
+        break;
+    case Report::kCancelPrompt:
+        // The prompt or notice open now is the abandoned one: the session
+        // asks one question at a time.
+        if (HWND hPopup = ::GetWindow(m_hWnd, GW_ENABLEDPOPUP); hPopup && hPopup != m_hWnd)
+            ::PostMessageW(hPopup, WM_COMMAND, IDCANCEL, 0);
+        break;
+    }
+    UpdateDownloadLineVisibility();
+}
+
+void CSetupDlg::AnswerPrompt(Prompt& prompt)
+{
+    if (!prompt.bAbandoned) {
+        if (prompt.kind == Prompt::kCredentials)
+            prompt.bOk = RunProxyAuthPrompt(m_hWnd, &prompt.strUser, &prompt.strPassword);
+        else
+            ShowProxyAuthRefused(m_hWnd);
+    }
+    ::SetEvent(prompt.hAnswered.Get());
+}
+
+bool CSetupDlg::AskUser(const StopToken& stop, const std::shared_ptr<Prompt>& pPrompt)
+{
+    if (!pPrompt->hAnswered || !QueueReport({Report::kPrompt, L"", {}, pPrompt}))
+        return false;
+    const HANDLE handles[2] = {pPrompt->hAnswered.Get(), stop.Event()};
+    if (::WaitForMultipleObjects(2, handles, FALSE, stop.WaitLimit()) == WAIT_OBJECT_0)
+        return true;
+    pPrompt->bAbandoned = true;
+    QueueReport({Report::kCancelPrompt, L"", {}, nullptr});
+    return false;
+}
+
+bool CSetupDlg::AskProxyCredentials(const StopToken& stop, std::wstring* pstrUser, std::wstring* pstrPassword)
+{
+    auto pPrompt = std::make_shared<Prompt>();
+    pPrompt->kind = Prompt::kCredentials;
+    if (!AskUser(stop, pPrompt) || !pPrompt->bOk)
+        return false;
+    *pstrUser = pPrompt->strUser;
+    *pstrPassword = pPrompt->strPassword;
+    return true;
+}
+
+void CSetupDlg::ShowProxyCredentialsRefused(const StopToken& stop)
+{
+    auto pPrompt = std::make_shared<Prompt>();
+    pPrompt->kind = Prompt::kRefused;
+    AskUser(stop, pPrompt);
+}
+
+void CSetupDlg::OnPackageStarted(const std::wstring& strPackage)
+{
+    QueueReport({Report::kPackageStarted, PackageStatusText(strPackage), {}, nullptr});
+}
+
+void CSetupDlg::OnError(const InstallError& error)
 {
     // Decided at once, on the reporting thread: a close that follows asks
     // nothing, whenever the window gets to show the text.
     m_bAsksBeforeClose = false;
-    QueueStatusChange(StatusChange::kShowError, pszText);
+    QueueReport({Report::kError, InstallErrorText(error), {}, nullptr});
 }
 
-void CSetupDlg::OnStatusText(const wchar_t* pszText)
+void CSetupDlg::OnErrorCleared()
 {
-    QueueStatusChange(StatusChange::kSetText, pszText);
+    QueueReport({Report::kErrorCleared, L"", {}, nullptr});
 }
 
-void CSetupDlg::OnStatusHidden()
+void CSetupDlg::OnPackageDownload(const PackageDownloadState& state)
 {
-    QueueStatusChange(StatusChange::kHide, nullptr);
+    QueueReport({Report::kDownload, L"", state, nullptr});
 }
 
-void CSetupDlg::QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText)
+void CSetupDlg::OnFinished(bool bSucceeded)
 {
-    HWND hWnd = m_hWndNotify;
-    if (!hWnd)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutexStatus);
-        m_vecStatusChanges.push_back({kind, pszText ? pszText : L""});
-    }
-    ::PostMessageW(hWnd, WM_APPLY_STATUS, 0, 0);
-}
-
-void CSetupDlg::ApplyStatusChanges()
-{
-    std::vector<StatusChange> vecChanges;
-    {
-        std::lock_guard<std::mutex> lock(m_mutexStatus);
-        vecChanges.swap(m_vecStatusChanges);
-    }
-    HWND hLabel = m_staticStatus.GetSafeHwnd();
-    if (!hLabel)
-        return;
-    for (const StatusChange& change : vecChanges) {
-        if (change.kind == StatusChange::kHide) {
-            ::ShowWindow(hLabel, SW_HIDE);
-            continue;
-        }
-        if (change.kind == StatusChange::kShowError) {
-            ::ShowWindow(hLabel, SW_SHOW);
-            m_staticStatus.SetTextColor(kErrorTextColor);
-        }
-        ::SetWindowTextW(hLabel, change.strText.c_str());
-    }
-    UpdateDownloadLineVisibility();
+    if (bSucceeded)
+        QueueReport({Report::kFinished, L"", {}, nullptr});
 }
 
 void CSetupDlg::OnProgress(int nPercent)
 {
     m_nProgress = nPercent;
-    if (HWND hWnd = m_hWndNotify)
-        ::PostMessageW(hWnd, WM_INSTALL_PROGRESS, 0, 0);
-}
-
-void CSetupDlg::OnPackageDownload(const PackageDownloadState& state)
-{
-    HWND hWnd = m_hWndNotify;
-    if (!hWnd)
-        return;
-    bool bPost = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutexStatus);
-        m_download = state;
-        bPost = !m_bDownloadPosted;
-        m_bDownloadPosted = true;
-    }
-    // The message on its way reads the latest report when it is handled, so
-    // a burst of reports queues one message, not one each.
-    if (bPost && !::PostMessageW(hWnd, WM_APPLY_DOWNLOAD, 0, 0)) {
-        std::lock_guard<std::mutex> lock(m_mutexStatus);
-        m_bDownloadPosted = false;
-    }
-}
-
-void CSetupDlg::ApplyDownload()
-{
-    PackageDownloadState state;
-    {
-        std::lock_guard<std::mutex> lock(m_mutexStatus);
-        state = m_download;
-        m_bDownloadPosted = false;
-    }
-    m_bDownloading = !state.bEnded;
-    if (HWND hLabel = m_staticDownload.GetSafeHwnd(); hLabel && m_bDownloading)
-        ::SetWindowTextW(hLabel, DownloadLineText(state).c_str());
-    UpdateDownloadLineVisibility();
+    std::lock_guard<std::mutex> lock(m_mutexReports);
+    if (m_hWndReports)
+        ::PostMessageW(m_hWndReports, WM_INSTALL_PROGRESS, 0, 0);
 }
 
 // The line shares its row with the status label, which shows only errors:
@@ -360,20 +414,6 @@ void CSetupDlg::UpdateProgressText()
         ::SetWindowTextW(hLabel, szPercent);
     if (m_hWnd)
         ::InvalidateRect(m_hWnd, nullptr, FALSE);
-}
-
-void CSetupDlg::OnFinished(bool bSucceeded)
-{
-    // An installed client is started a moment later; SetTimer only works
-    // on a window of the calling thread.
-    HWND hWnd = m_hWndNotify;
-    if (bSucceeded && hWnd)
-        ::PostMessageW(hWnd, WM_START_LAUNCH_TIMER, 0, 0);
-}
-
-HWND CSetupDlg::PromptOwner() const
-{
-    return m_hWndNotify;
 }
 
 void CSetupDlg::OnClickBrowser()

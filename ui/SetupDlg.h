@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/InstallObserver.h"
-#include "engine/InstallSession.h"
+#include "engine/InstallSettings.h"
 #include "framework/Dialog.h"
 #include "framework/ScopedHandle.h"
 #include "ui/MsgStatic.h"
@@ -10,25 +10,57 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+class InstallSession;
+
 namespace Gdiplus {
 class Graphics;
-class Image;
 }  // namespace Gdiplus
 
-// The setup window: a borderless, custom-drawn popup. It settles the
-// install location, and a click on the install button starts an install
-// session that it owns and observes; it draws what the session reports.
-// The session's calls never wait for the window's thread: the window posts
-// them to itself and applies them when it next runs its message loop.
+// What a click on the install button got: a started session, which stays
+// its maker's, or why there is none.
+struct SessionStart {
+    enum Kind { kStarted, kClientRunning, kFailed } kind;
+    InstallSession* pSession;
+};
+// Starts an install of the settings that reports to the observer.
+using SessionFactory = std::function<SessionStart(const InstallSettings& settings, IInstallObserver* pObserver)>;
+
+// The setup window: a borderless, custom-drawn popup. It shows the install
+// location it is given, lets the user browse for another, and a click on
+// the install button has the factory start a session, which it observes
+// and can stop. It draws what the session reports: the session's calls
+// never wait for the window's thread, they are queued and applied when the
+// window next runs its message loop. The window never waits for the
+// session; its maker joins it once the window has closed.
 class CSetupDlg : public CDialog, public IInstallObserver {
 public:
-    explicit CSetupDlg(HWND hWndParent = nullptr);
+    CSetupDlg(const InstallSettings& settings, SessionFactory factory, HWND hWndParent = nullptr);
     ~CSetupDlg() override;
+
+protected:
+    // A report of the session's, applied on the window's thread.
+    struct Report;
+    // A question to the user that a session's thread waits for.
+    struct Prompt;
+
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
+    // IInstallObserver, callable from any thread.
+    void OnPackageStarted(const std::wstring& strPackage) override;
+    void OnError(const InstallError& error) override;
+    void OnErrorCleared() override;
+    void OnProgress(int nPercent) override;
+    void OnPackageDownload(const PackageDownloadState& state) override;
+    void OnFinished(bool bSucceeded) override;
+    bool AskProxyCredentials(const StopToken& stop, std::wstring* pstrUser, std::wstring* pstrPassword) override;
+    void ShowProxyCredentialsRefused(const StopToken& stop) override;
 
     // The install button: starts the install and shows the installing page.
     void OnClickSetup();
@@ -39,32 +71,14 @@ public:
     // Settles the location below the folder, as a browsed one; false, with
     // nothing changed, when its paths would not fit or the install began.
     bool SettleBrowsedLocation(const wchar_t* pszFolder);
-    // How the install ended (or that it never started), once the window
-    // has closed.
-    InstallOutcome Outcome() const;
 
-    // IInstallObserver, callable from any thread.
-    void OnStatusText(const wchar_t* pszText) override;
-    void OnErrorText(const wchar_t* pszText) override;
-    void OnStatusHidden() override;
-    void OnProgress(int nPercent) override;
-    void OnPackageDownload(const PackageDownloadState& state) override;
-    void OnFinished(bool bSucceeded) override;
-    HWND PromptOwner() const override;
-
-    // What an install started here is told: the settled location, this
-    // machine's package groups, the program's server and release key.
     InstallSettings m_settings;
+    const SessionFactory m_factory;
+    // The session the install button started; its maker's to free.
+    InstallSession* m_pSession = nullptr;
 
     HICON m_hIcon = nullptr;
-    RECT m_rcClose = {};
-    RECT m_rcInstall = {};
-    RECT m_rcMinimize = {};
-    RECT m_rcBrowse = {};
-    RECT m_rcAgreeBox = {};
-    RECT m_rcAgreeLink = {};
-    POINT m_ptPathBox = {};
-    POINT m_ptSpaceLine = {};
+    HotAreas m_hotAreas = {};
     int m_nSetupState = PAGE_READY;
 
     // The artwork of the page on screen, decoded when the page first needs
@@ -84,23 +98,12 @@ public:
     // that shows no error.
     MsgStatic m_staticDownload;
     ScopedGdiObject m_font;
-
     HCURSOR m_hHandCursor = nullptr;
     // The session's last percentage, drawn when the window next handles
     // WM_INSTALL_PROGRESS.
     std::atomic<int> m_nProgress{0};
 
-protected:
-    BOOL OnInitDialog() override;
-    bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
-
 private:
-    // A change of the status label asked for by an install thread.
-    struct StatusChange {
-        enum Kind { kSetText, kShowError, kHide } kind;
-        std::wstring strText;
-    };
-
     void OnPaint();
     void DrawPage(HDC hdc, int cx, int cy);
     void DrawInstallingPage(HDC hdc, HDC hdcArt, int cx, int cy);
@@ -116,27 +119,29 @@ private:
     void OnDestroy();
     LRESULT OnInstallProgress();
     void UpdateProgressText();
-    void ApplyStatusChanges();
-    void QueueStatusChange(StatusChange::Kind kind, const wchar_t* pszText);
-    void ApplyDownload();
-    void UpdateDownloadLineVisibility();
-    HotAreas GetHotAreas() const;
     HBRUSH OnCtlColorStatic(HDC hdc, HWND hWndControl);
     void ReleaseImages();
 
-    // The window as the install threads see it: null before the window
-    // exists and from the start of its destruction.
-    std::atomic<HWND> m_hWndNotify{nullptr};
-    std::mutex m_mutexStatus;
-    std::vector<StatusChange> m_vecStatusChanges;
-    // The latest download report, and whether a WM_APPLY_DOWNLOAD that will
-    // read it is on its way; both under m_mutexStatus.
-    PackageDownloadState m_download;
-    bool m_bDownloadPosted = false;
+    // Queues a report and posts WM_INSTALL_REPORT unless one is on its way;
+    // false once the window is gone.
+    bool QueueReport(Report report);
+    void ApplyReports();
+    void Apply(const Report& report);
+    void AnswerPrompt(Prompt& prompt);
+    // Asks on the window's thread and waits for the answer or the stop.
+    bool AskUser(const StopToken& stop, const std::shared_ptr<Prompt>& pPrompt);
+    void UpdateDownloadLineVisibility();
+
+    // The window as the session's threads see it: null before the window
+    // exists and from the start of its destruction; the queue under the
+    // mutex. A message that will apply the queue is on its way while it is
+    // not empty.
+    std::mutex m_mutexReports;
+    HWND m_hWndReports = nullptr;
+    std::vector<Report> m_reports;
     // The window's thread's own: a package is downloading, by the last
     // report it applied.
     bool m_bDownloading = false;
     // Cleared by the first error: closing the window then asks nothing.
     std::atomic<bool> m_bAsksBeforeClose{true};
-    std::unique_ptr<InstallSession> m_pSession;
 };

@@ -1,17 +1,11 @@
 #include "ui/SetupDlg.h"
 
-#include "system/ClientFiles.h"
-#include "system/ClientProcess.h"
-
-HotAreas CSetupDlg::GetHotAreas() const
-{
-    return {m_rcClose, m_rcInstall, m_rcMinimize, m_rcBrowse, m_rcAgreeBox, m_rcAgreeLink};
-}
+#include "engine/InstallSession.h"
 
 void CSetupDlg::OnLButtonUp(POINT pt)
 {
     // The release decides, wherever the press was.
-    switch (ClickActionAt(GetHotAreas(), m_nSetupState, pt)) {
+    switch (ClickActionAt(m_hotAreas, m_nSetupState, pt)) {
     case ClickAction::Close:
         OnClickClose();
         break;
@@ -33,7 +27,7 @@ void CSetupDlg::OnMouseMove(POINT pt)
 {
     // The class cursor (the arrow) comes back with every move; the hand is
     // set again while the pointer stays on a button.
-    if (m_hHandCursor && IsHandCursorAt(GetHotAreas(), m_nSetupState, pt))
+    if (m_hHandCursor && IsHandCursorAt(m_hotAreas, m_nSetupState, pt))
         ::SetCursor(m_hHandCursor);
 }
 
@@ -43,7 +37,7 @@ bool CSetupDlg::IsDragPoint(POINT ptScreen) const
     ::ScreenToClient(m_hWnd, &pt);
     RECT rcClient;
     ::GetClientRect(m_hWnd, &rcClient);
-    return IsDragAreaAt(GetHotAreas(), m_nSetupState, pt, rcClient);
+    return IsDragAreaAt(m_hotAreas, m_nSetupState, pt, rcClient);
 }
 
 void CSetupDlg::OnClickClose()
@@ -53,7 +47,8 @@ void CSetupDlg::OnClickClose()
         ::MessageBoxW(m_hWnd, L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
     // The download in progress ends at once, and no further package or
-    // attempt starts; the window waits for the session as it closes.
+    // attempt starts; the session's maker waits for it once the window has
+    // closed.
     if (m_pSession)
         m_pSession->Stop();
     OnCancel();
@@ -64,14 +59,13 @@ void CSetupDlg::OnClickSetup()
     // One install per window: a second click starts nothing.
     if (m_pSession)
         return;
-    if (FindProcess(kClientProgramName, m_settings.location.szSetupPath)) {
+    const SessionStart start = m_factory(m_settings, this);
+    if (start.kind == SessionStart::kClientRunning) {
         ::MessageBoxW(m_hWnd, L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }
-    m_pSession.reset(new InstallSession(m_settings, this));
-    if (!m_pSession->Start()) {
-        m_pSession.reset();
+    if (start.kind != SessionStart::kStarted)
         return;
-    }
+    m_pSession = start.pSession;
     EnterInstallingPage();
 }

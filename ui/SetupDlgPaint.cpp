@@ -118,7 +118,7 @@ void CSetupDlg::DrawReadyPage(HDC hdc, HDC hdcArt, int cx, int cy)
 void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
 {
     Gdiplus::SolidBrush boxBrush{Gdiplus::Color(kPathBoxColor)};
-    graphics.FillRectangle(&boxBrush, m_ptPathBox.x, m_ptPathBox.y, kPathBoxWidth, kPathBoxHeight);
+    graphics.FillRectangle(&boxBrush, kPathBoxOrigin.x, kPathBoxOrigin.y, kPathBoxWidth, kPathBoxHeight);
 
     Gdiplus::SolidBrush pathBrush{Gdiplus::Color(kPathTextColor)};
     std::wstring strFolder = FolderText(m_settings.location.szInstallRoot);
@@ -126,21 +126,21 @@ void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
     Gdiplus::FontFamily family(kTextFontFamily, nullptr);
     Gdiplus::Font font(&family, kTextFontPoints, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
     bool bFont = family.GetLastStatus() == Gdiplus::Ok && font.GetLastStatus() == Gdiplus::Ok;
-    Gdiplus::PointF ptPathText(static_cast<Gdiplus::REAL>(m_ptPathBox.x + 5),
-                               static_cast<Gdiplus::REAL>(m_ptPathBox.y + 6));
+    Gdiplus::PointF ptPathText(static_cast<Gdiplus::REAL>(kPathBoxOrigin.x + 5),
+                               static_cast<Gdiplus::REAL>(kPathBoxOrigin.y + 6));
     if (bFont)
         graphics.DrawString(strFolder.c_str(), -1, &font, ptPathText, &pathBrush);
 
     std::wstring strSpace = DiskSpaceText(GetFreeSpaceGB(m_settings.location.szInstallRoot));
     boxBrush.SetColor(Gdiplus::Color(kSpaceBoxColor));
-    graphics.FillRectangle(&boxBrush, m_ptSpaceLine.x, m_ptSpaceLine.y, kSpaceBoxWidth, kSpaceBoxHeight);
+    graphics.FillRectangle(&boxBrush, kSpaceLineOrigin.x, kSpaceLineOrigin.y, kSpaceBoxWidth, kSpaceBoxHeight);
     boxBrush.SetColor(Gdiplus::Color(kSpaceTextColor));
-    Gdiplus::PointF ptSpaceText(static_cast<Gdiplus::REAL>(m_ptSpaceLine.x + 5),
-                                static_cast<Gdiplus::REAL>(m_ptSpaceLine.y + 5));
+    Gdiplus::PointF ptSpaceText(static_cast<Gdiplus::REAL>(kSpaceLineOrigin.x + 5),
+                                static_cast<Gdiplus::REAL>(kSpaceLineOrigin.y + 5));
     if (bFont)
         graphics.DrawString(strSpace.c_str(), -1, &font, ptSpaceText, &boxBrush);
 
     Gdiplus::SolidBrush coverBrush{Gdiplus::Color(kLicenceCoverColor)};
-    graphics.FillRectangle(&coverBrush, m_rcAgreeBox.left - 10, m_rcAgreeBox.top - 5, kLicenceCoverWidth,
+    graphics.FillRectangle(&coverBrush, m_hotAreas.rcAgreeBox.left - 10, m_hotAreas.rcAgreeBox.top - 5, kLicenceCoverWidth,
                            kLicenceCoverHeight);
 }

@@ -5,13 +5,9 @@
 enum : UINT {
     // Posted by the install run after each progress step; both parameters 0.
     WM_INSTALL_PROGRESS = WM_USER + 100,
-    // Posted by an install thread after it queued a status-label change.
-    WM_APPLY_STATUS = WM_USER + 101,
-    // Posted by the worker after a successful install: arm the launch timer.
-    WM_START_LAUNCH_TIMER = WM_USER + 102,
-    // Posted by an install thread after it kept a new package download
-    // report, unless one is posted and not yet handled.
-    WM_APPLY_DOWNLOAD = WM_USER + 103,
+    // Posted by a session's thread when its report is the first in the
+    // window's queue: apply the queue.
+    WM_INSTALL_REPORT = WM_USER + 101,
 };
 
 enum : UINT_PTR {

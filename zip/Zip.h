@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 // Result codes of the zip layer; 0 is success.
 constexpr int ZIPERR_NONE = 0;
@@ -35,7 +36,6 @@ struct ZipItemInfo {
 };
 
 class CZipReader;
-class HeldFiles;
 
 constexpr uint32_t kZipHandleArchive = 1;
 
@@ -62,10 +62,23 @@ int QueryZipItem(ZipHandle hZip, int nIndex, ZipItemInfo* pInfo);
 // that does not fit MAX_PATH gives ZIPERR_OPEN.
 int UnzipItem(ZipHandle hZip, int nIndex, const wchar_t* pszTarget);
 int ReleaseZip(ZipHandle hZip);
-// From now on each file written is left open in pHeld, which must outlive
-// the handle, instead of being closed; a held file that an entry replaces
-// is let go first. Null: each file is closed once written.
-int HoldZipItemFiles(ZipHandle hZip, HeldFiles* pHeld);
+// Where the files an archive writes go once written, instead of being
+// closed. Called from every thread that unpacks through a handle given it.
+class IWrittenFiles {
+public:
+    virtual ~IWrittenFiles() = default;
+    // Takes the file just written at the path, open for reading and
+    // writing and sharing nothing.
+    virtual void Keep(const std::wstring& strPath, ScopedFile file) = 0;
+    // Before the path is written again: closes the file kept for it, if any.
+    virtual void LetGo(const std::wstring& strPath) = 0;
+    // The system has no handle left to give: closes every kept file and
+    // keeps no more.
+    virtual void GiveUp() = 0;
+};
+// From now on each file written goes to pFiles, which must outlive the
+// handle. Null: each file is closed once written.
+int KeepZipItemFiles(ZipHandle hZip, IWrittenFiles* pFiles);
 
 struct ZipHandleTraits {
     using Handle = ZipHandle;

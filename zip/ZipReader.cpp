@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -194,8 +195,7 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
 
     std::memset(pInfo, 0, sizeof(*pInfo));
     pInfo->nIndex = nIndex;
-    if (!ConvertItemName(szStored, fileInfo.size_filename, (fileInfo.flag & kZipFlagUtf8) != 0, CP_ACP,
-                         pInfo->szName))
+    if (!ConvertItemName(szStored, fileInfo.size_filename, (fileInfo.flag & kZipFlagUtf8) != 0, CP_ACP, pInfo->szName))
         return ZIPERR_ARGS;
     CleanItemName(pInfo->szName);
     if (IsNamelessData(pInfo->szName, fileInfo.uncompressed_size))
@@ -272,8 +272,8 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
     if (nResult == ZIPERR_NONE) {
         ::SetFileTime(file.Get(), KnownTime(info.ftCreation), KnownTime(info.ftLastAccess),
                       KnownTime(info.ftLastWrite));
-        if (m_pHeld)
-            m_pHeld->Hold(strFull, file.Release());
+        if (m_pKept)
+            m_pKept->Keep(strFull, std::move(file));
     }
     return nResult;
 }
@@ -285,13 +285,13 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
     // Nearly every name is new: one create, where a delete that finds
     // nothing and a create each cost a search of the folder under Wine. A
     // name that is taken is replaced, never written through: it may be a
-    // link. A held file is read back through its handle.
-    const DWORD dwAccess = m_pHeld ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    // link. A kept file is read back through its handle.
+    const DWORD dwAccess = m_pKept ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
     HANDLE h = ::CreateFileW(strFull.c_str(), dwAccess, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
-    // Held files use up the descriptors Wine's server may have; another
+    // Kept files use up the descriptors Wine's server may have; another
     // thread may have let them go already.
-    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_TOO_MANY_OPEN_FILES && m_pHeld) {
-        m_pHeld->GiveUp();
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_TOO_MANY_OPEN_FILES && m_pKept) {
+        m_pKept->GiveUp();
         h = ::CreateFileW(strFull.c_str(), dwAccess, 0, nullptr, CREATE_NEW, dwAttributes, nullptr);
     }
     if (h != INVALID_HANDLE_VALUE)
@@ -302,8 +302,8 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
         EnsureFolderPath(pszRoot, strFolder.c_str(), &m_madeFolders);
     }
     // A file of an earlier entry or package under the same name.
-    if (m_pHeld)
-        m_pHeld->Release(strFull);
+    if (m_pKept)
+        m_pKept->LetGo(strFull);
     HANDLE hFresh = CreateFreshFile(strFull.c_str(), dwAccess | FILE_WRITE_ATTRIBUTES, 0);
     if (hFresh != INVALID_HANDLE_VALUE && dwAttributes != FILE_ATTRIBUTE_NORMAL) {
         FILE_BASIC_INFO basic = {};
@@ -384,12 +384,12 @@ int UnzipItem(ZipHandle hZip, int nIndex, const wchar_t* pszTarget)
     return pReader ? pReader->Unzip(nIndex, pszTarget) : ZIPERR_ARGS;
 }
 
-int HoldZipItemFiles(ZipHandle hZip, HeldFiles* pHeld)
+int KeepZipItemFiles(ZipHandle hZip, IWrittenFiles* pFiles)
 {
     CZipReader* pReader = ReaderOf(hZip);
     if (!pReader)
         return ZIPERR_ARGS;
-    pReader->HoldFiles(pHeld);
+    pReader->KeepFiles(pFiles);
     return ZIPERR_NONE;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "framework/HeldFiles.h"
 #include "zip/Zip.h"
 #include "zip/ZipFolder.h"
 #include "zip/ZipHandleIo.h"
@@ -30,7 +29,7 @@ public:
     int SetTargetFolder(const wchar_t* pszFolder);
     int Query(int nIndex, ZipItemInfo* pInfo);
     int Unzip(int nIndex, const wchar_t* pszTarget);
-    void HoldFiles(HeldFiles* pHeld) { m_pHeld = pHeld; }
+    void KeepFiles(IWrittenFiles* pKept) { m_pKept = pKept; }
 
 private:
     // Closes the entry being read; UNZ_CRCERROR when it was read to its end
@@ -64,5 +63,5 @@ private:
     std::vector<uint8_t> m_localExtraField;
     // Folders made or found for this archive, each asked for once.
     FolderSet m_madeFolders;
-    HeldFiles* m_pHeld = nullptr;
+    IWrittenFiles* m_pKept = nullptr;
 };

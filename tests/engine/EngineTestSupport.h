@@ -11,16 +11,21 @@
 #include <string>
 #include <vector>
 
-// Keeps what an install session reports, for the tests to check.
+// Keeps what an install session reports, for the tests to check: errors
+// and status lines as the user reads them. Nobody answers a proxy.
 class CRecordingObserver : public IInstallObserver {
 public:
-    void OnStatusText(const wchar_t* pszText) override { m_vecStatus.push_back(pszText); }
-    void OnErrorText(const wchar_t* pszText) override { m_vecErrors.push_back(pszText); }
-    void OnStatusHidden() override { ++m_nHides; }
+    void OnPackageStarted(const std::wstring& strPackage) override
+    {
+        m_vecStatus.push_back(PackageStatusText(strPackage));
+    }
+    void OnError(const InstallError& error) override { m_vecErrors.push_back(InstallErrorText(error)); }
+    void OnErrorCleared() override { ++m_nHides; }
     void OnProgress(int nPercent) override { m_vecProgress.push_back(nPercent); }
     void OnPackageDownload(const PackageDownloadState& state) override { m_vecDownloads.push_back(state); }
     void OnFinished(bool bSucceeded) override { m_nFinished = bSucceeded ? 1 : 0; }
-    HWND PromptOwner() const override { return nullptr; }
+    bool AskProxyCredentials(const StopToken&, std::wstring*, std::wstring*) override { return false; }
+    void ShowProxyCredentialsRefused(const StopToken&) override {}
 
     std::vector<std::wstring> m_vecErrors;
     std::vector<std::wstring> m_vecStatus;

@@ -1,7 +1,7 @@
 #include "engine/FileVerify.h"
 #include "engine/InstalledFiles.h"
 #include "engine/PackageList.h"
-#include "framework/HeldFiles.h"
+#include "engine/HeldFiles.h"
 #include "framework/ScopedHandle.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -278,7 +278,7 @@ TEST_F(CrcListCheck, HeldFilesAreReadFromTheirStart)
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         DWORD cb = 0;
         EXPECT_TRUE(::WriteFile(h, strData.data(), static_cast<DWORD>(strData.size()), &cb, nullptr));
-        held.Hold(strPath, h);
+        held.Keep(strPath, ScopedFile(h));
     }
     EXPECT_TRUE(ScopedFile(::CreateFileW(SetupPath(L"c.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr)));

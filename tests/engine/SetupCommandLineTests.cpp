@@ -108,16 +108,22 @@ TEST(SetupCommandLine, WindowsFolder)
 TEST(SetupCommandLine, ExitCodes)
 {
     auto code = [](bool bStarted, bool bFinished, bool bSucceeded, bool bStop, unsigned long dwError,
-                   bool bSilent = false) {
+                   bool bSilent = false, bool bRegistered = true) {
         InstallOutcome outcome;
         outcome.bStarted = bStarted;
         outcome.bFinished = bFinished;
         outcome.bSucceeded = bSucceeded;
         outcome.bStopRequested = bStop;
+        outcome.bRegistered = bRegistered;
         outcome.dwLastError = dwError;
         return ExitCodeFor(outcome, bSilent);
     };
     EXPECT_EQ(code(true, true, true, false, 0), kExitInstalled);
+    EXPECT_EQ(code(true, true, true, false, 0, true), kExitInstalled);
+    // Deployment tools find an installation by its entry; the window's
+    // install counts without it.
+    EXPECT_EQ(code(true, true, true, false, 0, true, false), kExitFailed);
+    EXPECT_EQ(code(true, true, true, false, 0, false, false), kExitInstalled);
     EXPECT_EQ(code(false, false, false, false, 0), kExitUserClosed);
     EXPECT_EQ(code(false, false, false, false, 0, true), kExitFailed);
     EXPECT_EQ(code(true, true, false, true, 0), kExitUserClosed);

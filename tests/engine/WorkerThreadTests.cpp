@@ -44,7 +44,7 @@ TEST(WorkerThread, RunsOnceOnItsOwnThreadAndWaitWaitsForIt)
 
     ASSERT_TRUE(worker.Start(0));
     EXPECT_TRUE(worker.IsStarted());
-    EXPECT_TRUE(worker.Wait());
+    EXPECT_TRUE(worker.Wait(10000));
     EXPECT_TRUE(bFinished);
     ASSERT_TRUE(worker.ExitCode(&dwExit));
     EXPECT_EQ(dwExit, 7u) << "Run's result is the exit code";
@@ -52,19 +52,19 @@ TEST(WorkerThread, RunsOnceOnItsOwnThreadAndWaitWaitsForIt)
 
     // The thread stays started after its end: no second thread, ever.
     EXPECT_FALSE(worker.Start(0));
-    EXPECT_TRUE(worker.Wait());
+    EXPECT_TRUE(worker.Wait(10000));
     EXPECT_EQ(worker.m_nRuns, 1);
 }
 
 TEST(WorkerThread, WaitWithoutThreadOrFromTheWorkerReturnsAtOnce)
 {
     CTestWorker idle([](CTestWorker&) { return DWORD{0}; });
-    EXPECT_TRUE(idle.Wait());
+    EXPECT_TRUE(idle.Wait(10000));
 
     // Waiting for itself would never end.
     std::atomic<int> nSelfWait{-1};
     CTestWorker worker([&](CTestWorker& self) {
-        nSelfWait = self.Wait() ? 1 : 0;
+        nSelfWait = self.Wait(INFINITE) ? 1 : 0;
         return DWORD{3};
     });
     ASSERT_TRUE(worker.Start(64 * 1024));

@@ -1,5 +1,5 @@
 #include "net/DownloadBuffer.h"
-#include "net/ProxyAuthUi.h"
+#include "net/ProxyPrompt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "framework/ScopedHandle.h"
+#include "framework/StopToken.h"
 #include "net/DownloadBuffer.h"
 #include "net/HttpDownload.h"
 #include "net/RangeRequest.h"
@@ -59,7 +60,7 @@ class HttpDownloadTest : public testing::Test {
 protected:
     CLogCapture m_log;
     // No prompt may appear here; one that does is counted.
-    CScriptedProxyAuthUi m_ui;
+    CScriptedProxyPrompt m_ui;
 };
 
 }  // namespace
@@ -74,7 +75,7 @@ TEST_F(HttpDownloadTest, FetchesFilesFromNginxIntoTheBuffer)
         uint8_t* pOriginal = caller.pBuffer;
         m_log.Clear();
 
-        EXPECT_EQ(caller.Download(NginxUrl(pszName)), 1);
+        EXPECT_EQ(caller.Download(NginxUrl(pszName), &m_ui), 1);
         EXPECT_TRUE(caller.Body() == expected) << "content differs";
         EXPECT_EQ(caller.pBuffer, pOriginal);
         EXPECT_EQ(caller.nCapacity, kTenMiB);
@@ -166,7 +167,7 @@ TEST_F(HttpDownloadTest, StatusesOtherThan200FailWithoutAPrompt)
         SCOPED_TRACE(Narrow(pszStatus));
         m_log.Clear();
         DownloadCaller caller;
-        EXPECT_EQ(caller.Download(FaultUrl(std::wstring(L"/status/") + pszStatus)), 0);
+        EXPECT_EQ(caller.Download(FaultUrl(std::wstring(L"/status/") + pszStatus), &m_ui), 0);
         EXPECT_EQ(caller.nSize, 0);
         EXPECT_TRUE(MatchesLine(m_log.Messages(), LR"(\[Error\]\[HttpDownload  HttpQueryInfo\[HTTP_QUERY_STATUS_CODE\]\]  error=\d+)"))
             << Narrow(JoinLines(m_log.Messages()));
@@ -241,7 +242,7 @@ TEST_F(HttpDownloadTest, StopEndsADownloadWaitingForASilentServer)
         const std::wstring strUrl = FaultUrl(c.pszPath);
         SCOPED_TRACE(Narrow(strUrl));
         m_log.Clear();
-        ScopedHandle hStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        StopToken stop;
         DownloadCaller caller;
         int nResult = -1;
         DWORD dwReturnedAt = 0;
@@ -249,13 +250,13 @@ TEST_F(HttpDownloadTest, StopEndsADownloadWaitingForASilentServer)
         {
             CBackgroundCall call([&] {
                 nResult = HttpDownload(strUrl.c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity,
-                                       caller.szProxyUser, caller.szProxyPassword, nullptr, kAnyBodySize, hStop.Get());
+                                       caller.szProxyUser, caller.szProxyPassword, nullptr, kAnyBodySize, &stop);
                 dwReturnedAt = ::GetTickCount();
             });
             // Long enough for the request, and the first bytes of the body, to arrive.
             ASSERT_FALSE(call.Wait(1000)) << "returned before the stop";
             dwStoppedAt = ::GetTickCount();
-            ::SetEvent(hStop.Get());
+            stop.Stop();
             ASSERT_TRUE(call.Wait(14000));
         }
         EXPECT_EQ(nResult, 0);
@@ -271,10 +272,11 @@ TEST_F(HttpDownloadTest, StopSignalledBeforeTheCallSendsNoRequest)
 {
     const std::wstring strMark = std::to_wstring(::GetTickCount());
     const std::wstring strUrl = NginxUrl(L"hello.txt?stopped=" + strMark);
-    ScopedHandle hStop(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    StopToken stop;
+    stop.Stop();
     DownloadCaller caller;
     EXPECT_EQ(HttpDownload(strUrl.c_str(), &caller.pBuffer, &caller.nSize, &caller.nCapacity, caller.szProxyUser,
-                           caller.szProxyPassword, nullptr, kAnyBodySize, hStop.Get()),
+                           caller.szProxyPassword, nullptr, kAnyBodySize, &stop),
               0);
     EXPECT_EQ(caller.nSize, 0);
     EXPECT_EQ(m_log.Messages(), std::vector<std::wstring>{L"[Error][HttpDownload] stopped lpUrl=" + strUrl});

@@ -2,6 +2,7 @@
 
 #include "log/Log.h"
 #include "net/HttpDownload.h"
+#include "net/ProxyAuthDlg.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UnixProgram.h"
 
@@ -25,12 +26,12 @@ DownloadCaller::~DownloadCaller()
     delete[] pBuffer;
 }
 
-int DownloadCaller::Download(const std::wstring& strUrl, HWND hWndOwner)
+int DownloadCaller::Download(const std::wstring& strUrl, IProxyPrompt* pPrompt)
 {
     if (pBuffer)
         std::memset(pBuffer, 0, static_cast<size_t>(nCapacity));
     nSize = 0;
-    return HttpDownload(strUrl.c_str(), &pBuffer, &nSize, &nCapacity, szProxyUser, szProxyPassword, hWndOwner);
+    return HttpDownload(strUrl.c_str(), &pBuffer, &nSize, &nCapacity, szProxyUser, szProxyPassword, pPrompt);
 }
 
 namespace {
@@ -89,11 +90,10 @@ int RunUnixScript(const std::string& strScript, DWORD dwTimeoutMs, std::string* 
     // A Unix child cannot be waited for: the script leaves its exit code in
     // a file instead.
     static std::atomic<unsigned> s_nNext{0};
-    std::string strBase = UnixScratchDir() + "/run-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                          std::to_string(s_nNext++);
-    std::string strWrapped = "exec >'" + strBase + ".out' 2>&1 </dev/null\n" + strScript +
-                             "\necho $? > '" + strBase + ".rc.tmp' && mv '" + strBase + ".rc.tmp' '" + strBase +
-                             ".rc'\n";
+    std::string strBase =
+        UnixScratchDir() + "/run-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(s_nNext++);
+    std::string strWrapped = "exec >'" + strBase + ".out' 2>&1 </dev/null\n" + strScript + "\necho $? > '" + strBase +
+                             ".rc.tmp' && mv '" + strBase + ".rc.tmp' '" + strBase + ".rc'\n";
     std::wstring strScriptFile = WindowsPathOf(Widen(strBase + ".sh"));
     std::wstring strRcFile = WindowsPathOf(Widen(strBase + ".rc"));
     std::wstring strOutFile = WindowsPathOf(Widen(strBase + ".out"));
@@ -223,31 +223,27 @@ COwnerWindow::~COwnerWindow()
     ::CloseHandle(m_hReady);
 }
 
-CScriptedProxyAuthUi::CScriptedProxyAuthUi() : m_pPrevious(SetProxyAuthUi(this)) {}
-
-CScriptedProxyAuthUi::~CScriptedProxyAuthUi()
+bool CScriptedProxyPrompt::AskCredentials(std::wstring* pstrUser, std::wstring* pstrPassword)
 {
-    SetProxyAuthUi(m_pPrevious);
-}
-
-INT_PTR CScriptedProxyAuthUi::AskCredentials(HWND hWndOwner, std::wstring* pstrUser, std::wstring* pstrPassword)
-{
-    m_hLastOwner = hWndOwner;
     size_t nIndex = static_cast<size_t>(m_nPrompts++);
     if (nIndex >= m_answers.size())
-        return IDCANCEL;
+        return false;
     const Answer& answer = m_answers[nIndex];
-    if (answer.nResult == IDOK) {
-        *pstrUser = answer.strUser;
-        *pstrPassword = answer.strPassword;
-    }
-    return answer.nResult;
+    if (answer.nResult != IDOK)
+        return false;
+    *pstrUser = answer.strUser;
+    *pstrPassword = answer.strPassword;
+    return true;
 }
 
-void CScriptedProxyAuthUi::ShowCredentialsRefused(HWND hWndOwner)
+bool CDialogProxyPrompt::AskCredentials(std::wstring* pstrUser, std::wstring* pstrPassword)
 {
-    m_hLastOwner = hWndOwner;
-    ++m_nRefusals;
+    return RunProxyAuthPrompt(m_hWndOwner, pstrUser, pstrPassword);
+}
+
+void CDialogProxyPrompt::ShowCredentialsRefused()
+{
+    ShowProxyAuthRefused(m_hWndOwner);
 }
 
 namespace {
@@ -311,6 +307,6 @@ std::string XdoClick(HWND hWnd)
     ::GetWindowRect(hWnd, &rc);
     // No --sync: xdotool waits long for a move to where the pointer already
     // is. The X server takes the move and the click in order anyway.
-    return "mousemove " + std::to_string((rc.left + rc.right) / 2) + " " +
-           std::to_string((rc.top + rc.bottom) / 2) + " click 1";
+    return "mousemove " + std::to_string((rc.left + rc.right) / 2) + " " + std::to_string((rc.top + rc.bottom) / 2) +
+           " click 1";
 }

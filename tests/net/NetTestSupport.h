@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/ProxyAuthUi.h"
+#include "net/ProxyPrompt.h"
 #include "tests/support/LogCapture.h"
 
 #include <windows.h>
@@ -22,7 +22,7 @@ struct DownloadCaller {
     DownloadCaller& operator=(const DownloadCaller&) = delete;
 
     // Clears the buffer and the count, then downloads.
-    int Download(const std::wstring& strUrl, HWND hWndOwner = nullptr);
+    int Download(const std::wstring& strUrl, IProxyPrompt* pPrompt = nullptr);
     std::vector<uint8_t> Body() const { return {pBuffer, pBuffer + nSize}; }
 
     uint8_t* pBuffer = nullptr;
@@ -90,8 +90,8 @@ private:
 };
 
 // Answers the proxy prompt without a window, from a list of answers, and
-// counts the prompts and refusal notices; put in place for its lifetime.
-class CScriptedProxyAuthUi : public IProxyAuthUi {
+// counts the prompts and refusal notices.
+class CScriptedProxyPrompt : public IProxyPrompt {
 public:
     struct Answer {
         INT_PTR nResult;
@@ -99,24 +99,30 @@ public:
         std::wstring strPassword;
     };
 
-    CScriptedProxyAuthUi();
-    ~CScriptedProxyAuthUi() override;
-
     void Queue(INT_PTR nResult, std::wstring strUser = L"", std::wstring strPassword = L"")
     {
         m_answers.push_back({nResult, std::move(strUser), std::move(strPassword)});
     }
 
-    INT_PTR AskCredentials(HWND hWndOwner, std::wstring* pstrUser, std::wstring* pstrPassword) override;
-    void ShowCredentialsRefused(HWND hWndOwner) override;
+    bool AskCredentials(std::wstring* pstrUser, std::wstring* pstrPassword) override;
+    void ShowCredentialsRefused() override { ++m_nRefusals; }
 
     int m_nPrompts = 0;
     int m_nRefusals = 0;
-    HWND m_hLastOwner = nullptr;
 
 private:
     std::vector<Answer> m_answers;
-    IProxyAuthUi* m_pPrevious;
+};
+
+// The real prompt and notice, owned by a window, on the calling thread.
+class CDialogProxyPrompt : public IProxyPrompt {
+public:
+    explicit CDialogProxyPrompt(HWND hWndOwner) : m_hWndOwner(hWndOwner) {}
+    bool AskCredentials(std::wstring* pstrUser, std::wstring* pstrPassword) override;
+    void ShowCredentialsRefused() override;
+
+private:
+    HWND m_hWndOwner;
 };
 
 // Points Wine's proxy settings (what INTERNET_OPEN_TYPE_PRECONFIG reads) at

@@ -36,7 +36,7 @@ protected:
         m_expectedBody.assign(hello.begin(), hello.end());
     }
 
-    int Download() { return m_caller.Download(m_strUrl, m_owner.Get()); }
+    int Download() { return m_caller.Download(m_strUrl, m_pPrompt); }
     void Remember(const std::wstring& strUser, const std::wstring& strPassword)
     {
         std::swprintf(m_caller.szProxyUser, 64, L"%ls", strUser.c_str());
@@ -48,6 +48,8 @@ protected:
     CProxySettingsGuard m_proxy;
     CLogCapture m_log;
     COwnerWindow m_owner;
+    CDialogProxyPrompt m_dialogPrompt{m_owner.Get()};
+    IProxyPrompt* m_pPrompt = &m_dialogPrompt;
     DownloadCaller m_caller;
     std::wstring m_strUrl;
     std::wstring m_strUser;
@@ -57,7 +59,8 @@ protected:
 
 class ScriptedProxyAuthTest : public ProxyAuthTest {
 protected:
-    CScriptedProxyAuthUi m_ui;
+    ScriptedProxyAuthTest() { m_pPrompt = &m_ui; }
+    CScriptedProxyPrompt m_ui;
 };
 
 }  // namespace
@@ -77,7 +80,6 @@ TEST_F(ScriptedProxyAuthTest, PromptedCredentialsAreUsedAndRememberedForLaterDow
     ASSERT_EQ(Download(), 1);
     EXPECT_EQ(m_caller.Body(), m_expectedBody);
     EXPECT_EQ(m_ui.m_nPrompts, 1);
-    EXPECT_EQ(m_ui.m_hLastOwner, m_owner.Get());
     EXPECT_EQ(RememberedUser(), m_strUser);
     EXPECT_EQ(RememberedPassword(), m_strPassword);
     EXPECT_EQ(m_log.Messages(), (Lines{kNeedCheck, kSuccess}));
@@ -177,7 +179,7 @@ TEST_F(ScriptedProxyAuthTest, LongEntriesAreCutToTheRememberedSize)
 
     m_ui.Queue(IDOK, strLongUser + L"-and-more-typed", strLongPassword + std::wstring(200, L'z'));
     EXPECT_EQ(HttpDownload(m_strUrl.c_str(), &m_caller.pBuffer, &m_caller.nSize, &m_caller.nCapacity,
-                           remembered.szUser, remembered.szPassword, m_owner.Get()),
+                           remembered.szUser, remembered.szPassword, &m_ui),
               1);
     EXPECT_EQ(std::wstring(remembered.szUser), strLongUser);
     EXPECT_EQ(std::wstring(remembered.szPassword), strLongPassword);

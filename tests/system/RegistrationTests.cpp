@@ -99,7 +99,7 @@ TEST(UninstallRegistration, WrittenToTheMachineHiveForTheFallbackFolder)
     SettleDefaultLocation(kDrives, 4, &location);
     CLogCapture log;
     ASSERT_STREQ(location.szSetupPath, L"R:\\Orvalis");
-    EXPECT_EQ(WriteUninstallRegistration(location.szSetupPath, location.szUnInstallPath), ERROR_SUCCESS);
+    EXPECT_TRUE(WriteUninstallRegistration(location.szSetupPath, location.szUnInstallPath));
     CloseLogFile();
     RemoveTree(L"R:\\temp");
 

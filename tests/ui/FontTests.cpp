@@ -1,5 +1,5 @@
 #include "tests/support/TempDir.h"
-#include "ui/SetupDlg.h"
+#include "engine/PackageList.h"
 #include "ui/FontCheck.h"
 
 #include <gtest/gtest.h>
@@ -44,13 +44,12 @@ TEST(Fonts, GdiIgnoresCaseGdiplusDoesNot)
 
 TEST(Fonts, PackageGroupsFollowTheFace)
 {
-    // Both font systems are asked once, while the window object is made.
-    CSetupDlg dlg(nullptr);
+    // Both font systems are asked, as before every install.
     if (ReplacementsAbsent()) {
         EXPECT_FALSE(IsFontInstalled());
-        EXPECT_EQ((std::set<int>{1, 3}), dlg.m_settings.setPackageGroups);
+        EXPECT_EQ((std::set<int>{1, 3}), PackageGroupsFor(IsFontInstalled()));
     } else {
         EXPECT_TRUE(IsFontInstalled());
-        EXPECT_EQ((std::set<int>{1, 2}), dlg.m_settings.setPackageGroups);
+        EXPECT_EQ((std::set<int>{1, 2}), PackageGroupsFor(IsFontInstalled()));
     }
 }

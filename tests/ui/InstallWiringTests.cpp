@@ -11,68 +11,6 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-// A copy of the tests' waiting helper program under the client's name, in a
-// folder of its own; the helper records its working folder in started.txt
-// and runs until the tests' quit event is set.
-class CFakeClient {
-public:
-    CFakeClient()
-    {
-        wchar_t szExe[MAX_PATH] = {};
-        ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
-        std::wstring strHelper(szExe);
-        strHelper.resize(strHelper.find_last_of(L'\\'));
-        strHelper += L"\\wait_helper.exe";
-        m_bCopied = ::CopyFileW(strHelper.c_str(), Program().c_str(), FALSE) != FALSE;
-        m_hQuit = ::CreateEventW(nullptr, TRUE, FALSE, L"SetupTestsQuitHelpers");
-        ::ResetEvent(m_hQuit);
-    }
-    ~CFakeClient()
-    {
-        ::SetEvent(m_hQuit);
-        if (m_pi.hProcess) {
-            ::WaitForSingleObject(m_pi.hProcess, 5000);
-            ::CloseHandle(m_pi.hProcess);
-            ::CloseHandle(m_pi.hThread);
-        }
-        // A client the window started ends on the same event.
-        ::Sleep(300);
-        ::CloseHandle(m_hQuit);
-    }
-    CFakeClient(const CFakeClient&) = delete;
-    CFakeClient& operator=(const CFakeClient&) = delete;
-
-    bool Copied() const { return m_bCopied; }
-    const std::wstring& Folder() const { return m_dir.Path(); }
-    std::wstring Program() const { return m_dir / L"iKVLRemote.exe"; }
-    std::wstring StartedIn() const { return ReadFileUtf16(m_dir / L"started.txt"); }
-
-    bool Run()
-    {
-        STARTUPINFOW si = {sizeof(si)};
-        std::wstring strCommand = L"\"" + Program() + L"\"";
-        return ::CreateProcessW(Program().c_str(), &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                Folder().c_str(), &si, &m_pi) &&
-               WaitFor([this] { return !StartedIn().empty(); });
-    }
-
-private:
-    CTempDir m_dir;
-    bool m_bCopied = false;
-    HANDLE m_hQuit = nullptr;
-    PROCESS_INFORMATION m_pi = {};
-};
-
-void SetSetupPath(CTestSetupDlg& dlg, const std::wstring& strPath)
-{
-    dlg.RunOnUiThread(
-        [&] { std::swprintf(dlg.m_settings.location.szSetupPath, MAX_PATH, L"%ls", strPath.c_str()); });
-}
-
-}  // namespace
-
 TEST(InstallWiring, InstallButtonStartsTheSessionAndTheInstallingPage)
 {
     CWindowUnderTest window;
@@ -101,14 +39,10 @@ TEST(InstallWiring, InstallButtonStartsTheSessionAndTheInstallingPage)
 
 TEST(InstallWiring, ClientRunningFromTheInstallFolderRefusesToStart)
 {
-    CFakeClient client;
-    ASSERT_TRUE(client.Copied());
-    ASSERT_TRUE(client.Run());
-
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
-    SetSetupPath(dlg, client.Folder());
+    dlg.m_nextStart = SessionStart::kClientRunning;
     window.Click({200, 190});
     HWND hBox = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
@@ -164,6 +98,7 @@ TEST(InstallWiring, ConfirmedCloseStopsTheSessionInItsDownload)
         EXPECT_FALSE(dlg.Outcome().bStopRequested);
         ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
         ASSERT_TRUE(window.WaitEnded(5000)) << "the window waited for the blocked download";
+        ASSERT_TRUE(dlg.Session()->Wait(5000)) << "the stop did not end the blocked download";
         const InstallOutcome outcome = dlg.Outcome();
         EXPECT_TRUE(outcome.bStopRequested);
         EXPECT_TRUE(outcome.bFinished);

@@ -1,5 +1,8 @@
 #include "tests/ui/WindowDriver.h"
 
+#include "engine/PackageList.h"
+#include "system/InstallLocation.h"
+#include "ui/FontCheck.h"
 #include "ui/ResourceImage.h"
 #include "ui/UiMessages.h"
 
@@ -55,6 +58,39 @@ BOOL CALLBACK FindMessageBoxProc(HWND hWnd, LPARAM lParam)
 
 }  // namespace
 
+namespace {
+
+InstallSettings DefaultSettings()
+{
+    InstallLocation location;
+    GetDestPath(&location);
+    return ProgramInstallSettings(location, PackageGroupsFor(IsFontInstalled()), false);
+}
+
+}  // namespace
+
+CTestSetupDlg::CTestSetupDlg()
+    : CSetupDlg(DefaultSettings(), [this](const InstallSettings& settings, IInstallObserver* pObserver) {
+          if (m_nextStart != SessionStart::kStarted)
+              return SessionStart{m_nextStart, nullptr};
+          m_pStarted = std::make_unique<InstallSession>(settings, pObserver);
+          if (!m_pStarted->Start())
+              return SessionStart{SessionStart::kFailed, nullptr};
+          m_pSessionSeen = m_pStarted.get();
+          return SessionStart{SessionStart::kStarted, m_pStarted.get()};
+      })
+{
+}
+
+// The session reports to the window until it has ended.
+CTestSetupDlg::~CTestSetupDlg()
+{
+    if (m_pStarted)
+        m_pStarted->Stop();
+    m_pSessionSeen = nullptr;
+    m_pStarted.reset();
+}
+
 void CTestSetupDlg::RunOnUiThread(const std::function<void()>& fn)
 {
     ::SendMessageW(m_hWnd, kRunOnUiThreadMsg, 0, reinterpret_cast<LPARAM>(&fn));
@@ -83,11 +119,11 @@ bool CTestSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* 
     }
     if (uMsg == WM_TIMER && wParam == kLaunchTimerId)
         ++m_nLaunchTimerTicks;
-    if (uMsg == WM_APPLY_DOWNLOAD) {
+    if (uMsg == WM_INSTALL_REPORT) {
         // Counted once handled, so that a test that sees the count sees
-        // the labels as the report left them.
+        // the labels as the reports left them.
         bool bHandled = CSetupDlg::OnMessage(uMsg, wParam, lParam, pResult);
-        ++m_nDownloadMessages;
+        ++m_nReportMessages;
         return bHandled;
     }
     // The dialog manager shows the window after its initialisation.

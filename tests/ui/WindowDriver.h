@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/InstallSession.h"
 #include "ui/SetupDlg.h"
 
 #include <windows.h>
@@ -7,14 +8,52 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-// The setup window as the tests drive it: the real CSetupDlg, with one
-// extra message that runs a function on the window's thread.
+// The setup window as the tests drive it: the real CSetupDlg at the
+// program's default location, with one extra message that runs a function
+// on the window's thread, its state open to the tests, and a session
+// factory of its own: the sessions it starts are the test's, joined when
+// the object goes.
 class CTestSetupDlg : public CSetupDlg {
 public:
-    CTestSetupDlg() : CSetupDlg(nullptr) {}
+    CTestSetupDlg();
+    ~CTestSetupDlg() override;
+
+    using CSetupDlg::EnterInstallingPage;
+    using CSetupDlg::m_bmpBarFill;
+    using CSetupDlg::m_bmpBarTrack;
+    using CSetupDlg::m_bmpPage;
+    using CSetupDlg::m_font;
+    using CSetupDlg::m_hHandCursor;
+    using CSetupDlg::m_hIcon;
+    using CSetupDlg::m_nPageImageId;
+    using CSetupDlg::m_nProgress;
+    using CSetupDlg::m_nSetupState;
+    using CSetupDlg::m_settings;
+    using CSetupDlg::m_staticPercent;
+    using CSetupDlg::m_staticStatus;
+    using CSetupDlg::SettleBrowsedLocation;
+    // The observer's calls, as a session's threads make them.
+    using CSetupDlg::AskProxyCredentials;
+    using CSetupDlg::OnError;
+    using CSetupDlg::OnErrorCleared;
+    using CSetupDlg::OnFinished;
+    using CSetupDlg::OnPackageDownload;
+    using CSetupDlg::OnPackageStarted;
+    using CSetupDlg::OnProgress;
+
+    // The session the install button started, or none; from any thread.
+    InstallSession* Session() const { return m_pSessionSeen; }
+    InstallOutcome Outcome() const
+    {
+        InstallSession* pSession = m_pSessionSeen;
+        return pSession ? pSession->Outcome() : InstallOutcome();
+    }
+    // What the next click on the install button gets instead of a session.
+    std::atomic<SessionStart::Kind> m_nextStart{SessionStart::kStarted};
 
     // Runs fn on the window's thread and returns when it has run.
     void RunOnUiThread(const std::function<void()>& fn);
@@ -26,11 +65,15 @@ public:
     HANDLE m_hOpenedEvent = nullptr;
     // Ticks of the launch timer the window has received.
     std::atomic<int> m_nLaunchTimerTicks{0};
-    // Download reports the window has handled (WM_APPLY_DOWNLOAD).
-    std::atomic<int> m_nDownloadMessages{0};
+    // Queues of reports the window has applied (WM_INSTALL_REPORT).
+    std::atomic<int> m_nReportMessages{0};
 
 protected:
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+
+private:
+    std::unique_ptr<InstallSession> m_pStarted;
+    std::atomic<InstallSession*> m_pSessionSeen{nullptr};
 };
 
 // A client-area screenshot, 32-bit 0x00RRGGBB pixels, row by row.

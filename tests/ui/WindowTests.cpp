@@ -188,7 +188,6 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
     EXPECT_EQ(IDR_JPG_READY, dlg.m_nPageImageId);
     for (const ScopedGdiObject* pBitmap : {&dlg.m_bmpPage, &dlg.m_bmpBarTrack, &dlg.m_bmpBarFill})
         EXPECT_TRUE(*pBitmap);
-    EXPECT_EQ(hWnd, dlg.PromptOwner());
     EXPECT_EQ(RGB(51, 47, 46), dlg.m_staticPercent.GetTextColor());
 }
 
@@ -317,11 +316,11 @@ TEST(Window, StatusLabelThroughTheObserver)
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
 
     // From a thread of its own, as the install run calls it.
-    std::thread([&dlg] { dlg.OnStatusText(L"正在下载 base.zip"); }).join();
-    ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在下载 base.zip"; }));
+    std::thread([&dlg] { dlg.OnPackageStarted(L"base.zip"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装base.zip ......"; }));
     EXPECT_FALSE(::IsWindowVisible(hStatus)) << "a status text alone stays hidden";
 
-    std::thread([&dlg] { dlg.OnErrorText(L"下载base.zip失败"); }).join();
+    std::thread([&dlg] { dlg.OnError({InstallError::kPackageDownload, L"base.zip"}); }).join();
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"下载base.zip失败"; }));
     Screenshot shot = window.Capture();
     shot.Save(L"installing-error");
@@ -330,8 +329,8 @@ TEST(Window, StatusLabelThroughTheObserver)
     EXPECT_TRUE(IsColor(shot.At(492, 340), kWhite));
 
     // Once red, later texts are red too.
-    std::thread([&dlg] { dlg.OnStatusText(L"正在安装 base.zip"); }).join();
-    ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装 base.zip"; }));
+    std::thread([&dlg] { dlg.OnPackageStarted(L"core.zip"); }).join();
+    ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装core.zip ......"; }));
     EXPECT_GT(CountRed(window.Capture(), {34, 324, 494, 342}), 30);
 }
 
@@ -385,16 +384,16 @@ TEST(Window, DownloadLineHiddenOnTheReadyPageAndUnderAnError)
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
 
     std::thread([&dlg] { dlg.OnPackageDownload(CoreDownload()); }).join();
-    ASSERT_TRUE(WaitFor([&] { return dlg.m_nDownloadMessages == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nReportMessages == 1; }));
     EXPECT_FALSE(::IsWindowVisible(hLine)) << "on the ready page";
     window.EnterInstallingPage();
     EXPECT_TRUE(::IsWindowVisible(hLine));
 
     // The error takes the row while it shows.
-    std::thread([&dlg] { dlg.OnErrorText(L"下载core.zip失败"); }).join();
+    std::thread([&dlg] { dlg.OnError({InstallError::kPackageDownload, L"core.zip"}); }).join();
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && !::IsWindowVisible(hLine); }));
     EXPECT_GT(CountRed(window.Capture(), {34, 324, 494, 342}), 30);
-    std::thread([&dlg] { dlg.OnStatusHidden(); }).join();
+    std::thread([&dlg] { dlg.OnErrorCleared(); }).join();
     EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hLine) && !::IsWindowVisible(hStatus); }));
     EXPECT_EQ(L"core.zip 12.3 / 480.0 MB · 2.1 MB/s", WindowText(hLine));
 }
@@ -404,7 +403,7 @@ TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     HWND hStatus = ::GetDlgItem(window.Hwnd(), IDC_STATUS_LABEL);
-    window.Dlg().OnErrorText(L"");
+    window.Dlg().RunOnUiThread([hStatus] { ::ShowWindow(hStatus, SW_SHOW); });
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) != FALSE; }));
     Screenshot shot = window.Capture();
     int nWhite = 0;
@@ -432,8 +431,8 @@ TEST(Window, ObserverNeverWaitsForTheWindowsThread)
         static DWORD WINAPI Run(LPVOID pParam)
         {
             CTestSetupDlg* pDlg = static_cast<CTestSetupDlg*>(pParam);
-            pDlg->OnStatusText(L"正在安装 a.zip");
-            pDlg->OnErrorText(L"安装a.zip失败");
+            pDlg->OnPackageStarted(L"a.zip");
+            pDlg->OnError({InstallError::kPackageInstall, L"a.zip"});
             pDlg->OnProgress(42);
             // A burst of download reports, each a MB on.
             PackageDownloadState state = CoreDownload();
@@ -443,7 +442,7 @@ TEST(Window, ObserverNeverWaitsForTheWindowsThread)
             }
             pDlg->OnProgress(100);
             pDlg->OnFinished(true);
-            return pDlg->PromptOwner() ? 0 : 1;
+            return 0;
         }
     };
     HANDLE hCaller = ::CreateThread(nullptr, 0, &Calls::Run, &dlg, 0, nullptr);
@@ -459,12 +458,12 @@ TEST(Window, ObserverNeverWaitsForTheWindowsThread)
     EXPECT_TRUE(WaitFor([&] { return WindowText(hPercent) == L"100%"; }));
     EXPECT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"安装a.zip失败"; }));
     EXPECT_EQ(RGB(255, 0, 0), dlg.m_staticStatus.GetTextColor());
-    // The burst came to one message, which applied the last report; a
-    // function posted now runs after every message posted before.
+    // The whole burst came to one message, which applied the last download
+    // report; a function posted now runs after every message posted before.
     std::atomic<bool> bQueueDone{false};
     dlg.PostToUiThread([&bQueueDone] { bQueueDone = true; });
     ASSERT_TRUE(WaitFor([&] { return bQueueDone.load(); }));
-    EXPECT_EQ(1, dlg.m_nDownloadMessages);
+    EXPECT_EQ(1, dlg.m_nReportMessages);
     EXPECT_EQ(L"core.zip 200.0 / 480.0 MB · 34.1 MB/s", WindowText(::GetDlgItem(hWnd, IDC_DOWNLOAD_LABEL)));
     EXPECT_TRUE(WaitFor([&] { return dlg.m_nLaunchTimerTicks == 1; }, 3000)) << "launch timer";
 }
@@ -491,13 +490,17 @@ TEST(Window, DestroyReleasesImagesAndCutsOffTheInstallThreads)
     ASSERT_TRUE(window.WaitEnded(5000));
     for (const ScopedGdiObject* pBitmap : {&dlg.m_bmpPage, &dlg.m_bmpBarTrack, &dlg.m_bmpBarFill})
         EXPECT_FALSE(*pBitmap);
-    EXPECT_EQ(nullptr, dlg.PromptOwner());
     EXPECT_EQ(nullptr, dlg.m_staticPercent.GetSafeHwnd());
-    // Late calls from a session's thread find no window and do nothing.
+    // Late calls from a session's thread find no window and do nothing; a
+    // question for the user is answered "no" at once.
     std::thread([&dlg] {
-        dlg.OnErrorText(L"x");
+        dlg.OnError({InstallError::kVerification, L""});
         dlg.OnProgress(5);
         dlg.OnFinished(true);
+        StopToken stop;
+        std::wstring strUser;
+        std::wstring strPassword;
+        EXPECT_FALSE(dlg.AskProxyCredentials(stop, &strUser, &strPassword));
     }).join();
 }
 
@@ -676,7 +679,7 @@ TEST(Input, CloseAsksNothingOnTheReadyPageOrAfterAnError)
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     window.EnterInstallingPage();
-    std::thread([&window] { window.Dlg().OnErrorText(L"校验失败"); }).join();
+    std::thread([&window] { window.Dlg().OnError({InstallError::kVerification, L""}); }).join();
     window.Click({510, 10});
     ASSERT_TRUE(window.WaitEnded(5000));
     EXPECT_EQ(IDCANCEL, window.Result());

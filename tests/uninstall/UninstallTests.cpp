@@ -258,7 +258,7 @@ protected:
         PointShellFoldersHere();
         ASSERT_TRUE(CreateStartMenuShellLinks(m_strSetup.c_str()));
         PointShellFoldersHere();
-        ASSERT_EQ(WriteUninstallRegistration(m_strSetup.c_str(), L"C:\\UnInstall Brivex Client"), ERROR_SUCCESS);
+        ASSERT_TRUE(WriteUninstallRegistration(m_strSetup.c_str(), L"C:\\UnInstall Brivex Client"));
 
         ASSERT_TRUE(PathExists(m_strDesktop + L"\\Fenmora.lnk"));
         ASSERT_TRUE(PathExists(m_strPrograms + L"\\Fenmora\\Fenmora.lnk"));

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "framework/ScopedHandle.h"
+#include "zip/Zip.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -13,31 +16,30 @@
 // open and close of a file is a round trip to the server. Each handle
 // must be open for reading and writing, sharing nothing. Threads may call
 // it at once.
-class HeldFiles {
+class HeldFiles : public IWrittenFiles {
 public:
     // Under Wine a held file keeps a descriptor open in the server, which
     // has a limit of them.
     static constexpr size_t kDefaultLimit = 2048;
 
     explicit HeldFiles(size_t nLimit = kDefaultLimit);
-    ~HeldFiles() { ReleaseAll(); }
+    ~HeldFiles() override { ReleaseAll(); }
     HeldFiles(const HeldFiles&) = delete;
     HeldFiles& operator=(const HeldFiles&) = delete;
 
-    // Takes over h, the file just written at the path; closes it instead
+    // Takes over the file just written at the path; closes it instead
     // when the limit is reached or holding has been given up.
-    void Hold(const std::wstring& strPath, HANDLE h);
-    // The handle held for the path, now the caller's to close, its file
-    // pointer wherever the writing left it; INVALID_HANDLE_VALUE when the
-    // path is not held.
-    HANDLE Take(const std::wstring& strPath);
+    void Keep(const std::wstring& strPath, ScopedFile file) override;
+    // The file held for the path, now the caller's, its file pointer
+    // wherever the writing left it; none when the path is not held.
+    ScopedFile Take(const std::wstring& strPath);
     // Closes the handle held for the path, if any: before it is replaced.
-    void Release(const std::wstring& strPath);
+    void LetGo(const std::wstring& strPath) override;
     // Closes every held handle. Whether there were any.
     bool ReleaseAll();
     // After an open failed for want of descriptors: closes every held
     // handle and holds no more.
-    void GiveUp();
+    void GiveUp() override;
 
 private:
     // A path is known by a 64-bit digest of its key (separators as

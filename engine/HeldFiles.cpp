@@ -1,4 +1,4 @@
-#include "framework/HeldFiles.h"
+#include "engine/HeldFiles.h"
 
 #include <algorithm>
 #include <utility>
@@ -63,8 +63,9 @@ std::vector<HeldFiles::Entry>::iterator HeldFiles::FindLocked(uint64_t nDigest)
                             [](const Entry& entry, uint64_t n) { return entry.nDigest < n; });
 }
 
-void HeldFiles::Hold(const std::wstring& strPath, HANDLE h)
+void HeldFiles::Keep(const std::wstring& strPath, ScopedFile file)
 {
+    const HANDLE h = file.Release();
     HANDLE hClose = h;
     ::AcquireSRWLockExclusive(&m_lock);
     const uint64_t nDigest = DigestLocked(strPath);
@@ -85,7 +86,7 @@ void HeldFiles::Hold(const std::wstring& strPath, HANDLE h)
         ::CloseHandle(hClose);
 }
 
-HANDLE HeldFiles::Take(const std::wstring& strPath)
+ScopedFile HeldFiles::Take(const std::wstring& strPath)
 {
     HANDLE h = INVALID_HANDLE_VALUE;
     ::AcquireSRWLockExclusive(&m_lock);
@@ -96,14 +97,12 @@ HANDLE HeldFiles::Take(const std::wstring& strPath)
         m_entries.erase(it);
     }
     ::ReleaseSRWLockExclusive(&m_lock);
-    return h;
+    return ScopedFile(h);
 }
 
-void HeldFiles::Release(const std::wstring& strPath)
+void HeldFiles::LetGo(const std::wstring& strPath)
 {
-    const HANDLE h = Take(strPath);
-    if (h != INVALID_HANDLE_VALUE)
-        ::CloseHandle(h);
+    Take(strPath);
 }
 
 bool HeldFiles::ReleaseAll()
