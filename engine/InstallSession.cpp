@@ -2,6 +2,7 @@
 
 #include "engine/BaseUrl.h"
 #include "engine/InstallRun.h"
+#include "engine/ReleaseSignature.h"
 #include "engine/ServerFiles.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ReleaseSignature.h"
+#include "engine/ReleaseFormat.h"
 #include "system/InstallLocation.h"
 
 #include <windows.h>

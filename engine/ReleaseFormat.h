@@ -28,6 +28,8 @@ constexpr size_t kMaxReleaseTextBytes = 0x10000;
 constexpr uint64_t kMaxReleaseFileSize = 0x7FFFFFFF;
 
 using Sha256Digest = std::array<uint8_t, 32>;
+// The publisher's public key: the P-256 point, X then Y, big-endian.
+using ReleaseKey = std::array<uint8_t, 64>;
 
 struct ReleaseFile {
     std::string strName;

@@ -8,9 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The publisher's public key: the P-256 point, X then Y, big-endian.
-using ReleaseKey = std::array<uint8_t, 64>;
-
 // The exe carries the key as an RCDATA resource of this name when it was
 // built with SETUP_RELEASE_KEY (cmake/ReleaseKey.cmake writes it); the
 // libraries and the programs without it stay in the mode without releases.

@@ -39,6 +39,14 @@ bool BrowseForFolder(wchar_t (&szFolder)[MAX_PATH])
     return bPath && szFolder[0] != L'\0';
 }
 
+// Ends a dialog or message box of the thread that the window owns.
+BOOL CALLBACK CancelOwnedPopup(HWND hWnd, LPARAM lParam)
+{
+    if (::GetWindow(hWnd, GW_OWNER) == reinterpret_cast<HWND>(lParam) && ::IsWindowEnabled(hWnd))
+        ::PostMessageW(hWnd, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
 POINT PointFromLParam(LPARAM lParam)
 {
     return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
@@ -308,8 +316,7 @@ void CSetupDlg::Apply(const Report& report)
     case Report::kCancelPrompt:
         // The prompt or notice open now is the abandoned one: the session
         // asks one question at a time.
-        if (HWND hPopup = ::GetWindow(m_hWnd, GW_ENABLEDPOPUP); hPopup && hPopup != m_hWnd)
-            ::PostMessageW(hPopup, WM_COMMAND, IDCANCEL, 0);
+        ::EnumThreadWindows(::GetCurrentThreadId(), CancelOwnedPopup, reinterpret_cast<LPARAM>(m_hWnd));
         break;
     }
     UpdateDownloadLineVisibility();

@@ -1,4 +1,5 @@
 #include "engine/InstallSession.h"
+#include "framework/ScopedHandle.h"
 #include "system/ClientFiles.h"
 #include "system/UninstallRegistration.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+extern "C" LONG NTAPI NtDeleteKey(HANDLE hKey);
 
 namespace {
 
@@ -71,10 +75,10 @@ protected:
         if (during)
             during(session);
         EXPECT_TRUE(session.Wait(120000));
-        const InstallOutcome outcome = session.Outcome();
-        EXPECT_TRUE(outcome.bFinished);
-        EXPECT_EQ(m_observer.m_nFinished, outcome.bSucceeded ? 1 : 0) << "the session's last report";
-        return outcome.bSucceeded ? 0u : 1u;
+        m_outcome = session.Outcome();
+        EXPECT_TRUE(m_outcome.bFinished);
+        EXPECT_EQ(m_observer.m_nFinished, m_outcome.bSucceeded ? 1 : 0) << "the session's last report";
+        return m_outcome.bSucceeded ? 0u : 1u;
     }
 
     // Serves a package holding the files, and remembers their CRCs for the
@@ -137,6 +141,7 @@ protected:
     std::wstring m_strTemp;
     std::wstring m_crcLines;
     CRecordingObserver m_observer;
+    InstallOutcome m_outcome;
 };
 
 }  // namespace
@@ -396,6 +401,35 @@ TEST_F(InstallAttempts, FailFailSucceedThenTheSuccessTail)
                              szDisplay, &cb),
               ERROR_SUCCESS);
     EXPECT_STREQ(szDisplay, L"Fenmora");
+}
+
+// Deployment tools find an installation by its entry: a silent install
+// whose entry cannot be written failed, and the log says which step. The
+// window's install counts all the same.
+TEST_F(InstallAttempts, SilentInstallWithoutItsUninstallEntryFails)
+{
+    ServePackage(L"a.zip", {{"iKVLRemote.exe", "client"}});
+    ServeLists(L"a.zip;1;1\r");
+    // An entry key that cannot be written: a link to a key that is not
+    // there. (Wine keeps no ACL on keys.)
+    ScopedRegKey link;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, UninstallKeyPath().c_str(), 0, nullptr,
+                                REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
+                                link.Put(), nullptr),
+              ERROR_SUCCESS);
+    const std::wstring strTarget = L"\\Registry\\Machine\\Software\\FenmoraTestNowhere\\Entry";
+    ASSERT_EQ(::RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                               reinterpret_cast<const BYTE*>(strTarget.data()),
+                               static_cast<DWORD>(strTarget.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    m_settings.bSilent = true;
+
+    EXPECT_EQ(RunSession(), 0u);
+    EXPECT_FALSE(m_outcome.bRegistered);
+    EXPECT_EQ(ExitCodeFor(m_outcome, true), kExitFailed);
+    EXPECT_EQ(ExitCodeFor(m_outcome, false), kExitInstalled);
+    EXPECT_EQ(LinesWith(L"[Error][Execute] uninstall registration failed: RegCreateKeyEx error=").size(), 1u);
+    EXPECT_EQ(::NtDeleteKey(link.Get()), 0);
 }
 
 TEST_F(InstallAttempts, ThreeFailuresEndTheInstallationWithTheLastErrorShown)
