@@ -10,8 +10,9 @@
 #include "framework/StopToken.h"
 #include "log/Log.h"
 #include "system/ClientFiles.h"
-#include "system/DeleteFolder.h"
 #include "system/FolderSecurity.h"
+#include "system/FolderSwap.h"
+#include "system/InstallLocation.h"
 #include "system/PathFormat.h"
 #include "zip/ItemPath.h"
 #include "zip/Zip.h"
@@ -43,14 +44,36 @@ struct InstallRun::PackageTry {
 };
 
 InstallRun::InstallRun(const InstallSettings& settings, ServerFiles& server, IInstallObserver* pObserver,
-                       const StopToken& stop, bool bHoldFiles)
-    : m_settings(settings), m_server(server), m_pObserver(pObserver), m_stop(stop),
-      m_heldFiles(bHoldFiles ? HeldFiles::kDefaultLimit : 0)
+                       const StopToken& stop, AttemptCarry& carry)
+    : m_settings(settings), m_server(server), m_pObserver(pObserver), m_stop(stop), m_carry(carry),
+      m_heldFiles(carry.bHoldFiles ? HeldFiles::kDefaultLimit : 0)
 {
 }
 
 DWORD InstallRun::Run()
 {
+    const DWORD dwResult = RunSteps();
+    // Before the stage can be removed: nothing of it stays open.
+    m_heldFiles.ReleaseAll();
+    if (dwResult != 0)
+        m_carry.bHoldFiles = false;
+    if (!m_strStage.empty() && m_bStageVerified)
+        m_carry.strVerifiedStage = m_strStage;
+    else if (!m_strStage.empty())
+        RemoveStage();
+    return dwResult;
+}
+
+DWORD InstallRun::RunSteps()
+{
+    // The earlier attempt made and verified the stage; only its swap failed.
+    if (!m_carry.strVerifiedStage.empty()) {
+        m_strStage = std::move(m_carry.strVerifiedStage);
+        m_carry.strVerifiedStage.clear();
+        m_bStageVerified = true;
+        return Swap() ? 0 : 1;
+    }
+
     int nCount = 0;
     if (!m_server.StartRelease()) {
         // What the user sees of a release that cannot be trusted is what a
@@ -64,22 +87,13 @@ DWORD InstallRun::Run()
     if (nCount > static_cast<int>(m_vecPackages.size()))
         nCount = static_cast<int>(m_vecPackages.size());
 
-    const InstallLocation& location = m_settings.location;
-    DeleteFolder(location.szSetupPath);
-    // A link that could not be removed would take every file to where it
-    // leads.
-    if (IsLink(location.szSetupPath)) {
-        LogError(L"[CSetupDlg::Execute] %ls is a link that cannot be removed", location.szSetupPath);
-        ShowError(InstallError::kFolders);
-        return 1;
-    }
-    if (!SecureRunFolders())
+    RemoveLeftoverSiblings(m_settings.location.szSetupPath, [](const std::wstring& strPath, size_t nLeft) {
+        LogNormal(L"[CSetupDlg::Execute] %ls of an earlier run removed, %lu entries left", strPath.c_str(),
+                  static_cast<unsigned long>(nLeft));
+    });
+    if (!CheckRoom(nCount) || !SecureRunFolders() || !MakeStage())
         return 1;
 
-    // Kept across the tries of one package: a try after a cut continues it.
-    // What a run that ends meanwhile leaves of it goes with it.
-    PackageFile archive(m_server.ReleaseRequired(),
-                        [this](uint64_t nHave, uint64_t nTotal) { ReportDownloadBytes(nHave, nTotal); });
     int nFailures = 0;
     for (int i = 0; i < nCount;) {
         if (m_stop.IsStopped())
@@ -90,7 +104,7 @@ DWORD InstallRun::Run()
             nFailures = 0;
             continue;
         }
-        const PackageTry result = TryPackage(entry.szName, &archive);
+        const PackageTry result = TryPackage(static_cast<size_t>(i), entry.szName);
         if (result.fault != PackageTry::kNone) {
             // A try the stop cut short is no failure of the package.
             if (m_stop.IsStopped())
@@ -108,11 +122,116 @@ DWORD InstallRun::Run()
         return 1;
     ReportProgress(kProgressAfterUninstaller);
 
-    if (CheckFileCRC())
-        return 0;
-    LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
-    ShowError(InstallError::kVerification);
-    return 1;
+    if (!CheckFileCRC()) {
+        LogNormal(L"[CSetupDlg::Execute] CheckFileCRC failed");
+        ShowError(InstallError::kVerification);
+        return 1;
+    }
+    m_bStageVerified = true;
+    return Swap() ? 0 : 1;
+}
+
+bool InstallRun::CheckRoom(int nCount)
+{
+    // Without a release the sizes are not known before the downloads; each
+    // archive and each package's files are checked as they come.
+    uint64_t nArchives = m_server.ListedSize(kUninstallerName);
+    for (int i = 0; i < nCount; ++i) {
+        const PackageEntry& entry = m_vecPackages[static_cast<size_t>(i)];
+        if (m_settings.setPackageGroups.count(entry.nGroup))
+            nArchives += m_server.ListedSize(entry.szName);
+    }
+    // The archives stay for a later attempt, and their files take at
+    // least as much again.
+    const uint64_t nNeeded = 2 * nArchives;
+    ULONGLONG ullFree = 0;
+    const wchar_t* pszRoot = m_settings.location.szInstallRoot;
+    if (nNeeded == 0 || !GetFreeBytes(pszRoot, &ullFree) || ullFree >= nNeeded)
+        return true;
+    LogError(L"[CSetupDlg::Execute] %ls has %llu bytes free, the install needs at least %llu", pszRoot,
+             static_cast<unsigned long long>(ullFree), static_cast<unsigned long long>(nNeeded));
+    m_dwFailureError = ERROR_DISK_FULL;
+    ShowError(InstallError::kFolders);
+    return false;
+}
+
+// A folder of this run's own, closed to other users from its creation: a
+// folder found under the name is never used, another name is.
+bool InstallRun::MakeStage()
+{
+    constexpr int kNames = 3;
+    Result made = Result::Failed(L"RandomSibling", ERROR_FILENAME_EXCED_RANGE);
+    for (int i = 0; i < kNames && m_strStage.empty(); ++i) {
+        const std::wstring strStage = RandomSibling(m_settings.location.szSetupPath);
+        if (strStage.empty())
+            break;
+        made = CreateProtectedFolder(strStage.c_str());
+        if (made)
+            m_strStage = strStage;
+        else if (made.Error() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    if (m_strStage.empty()) {
+        LogError(L"[CSetupDlg::Execute] no staging folder beside %ls: %ls error=%lu", m_settings.location.szSetupPath,
+                 made.What(), made.Error());
+        ShowError(InstallError::kFolders);
+        return false;
+    }
+    LogNormal(L"[CSetupDlg::Execute] staging in %ls", m_strStage.c_str());
+    return true;
+}
+
+void InstallRun::RemoveStage()
+{
+    const size_t nLeft = RemoveFolderNowOrLater(m_strStage.c_str());
+    if (nLeft == 0)
+        LogNormal(L"[CSetupDlg::Execute] staging folder %ls removed", m_strStage.c_str());
+    else
+        LogError(L"[CSetupDlg::Execute] staging folder %ls not removed in full: %lu entries left to the next run or "
+                 L"the system's next start",
+                 m_strStage.c_str(), static_cast<unsigned long>(nLeft));
+    m_strStage.clear();
+}
+
+bool InstallRun::Swap()
+{
+    const wchar_t* pszSetup = m_settings.location.szSetupPath;
+    std::wstring strAside;
+    if (::GetFileAttributesW(pszSetup) != INVALID_FILE_ATTRIBUTES) {
+        strAside = RandomSibling(pszSetup);
+        const Result moved = strAside.empty() ? Result::Failed(L"RandomSibling", ERROR_FILENAME_EXCED_RANGE)
+                                              : RenameFolder(pszSetup, strAside.c_str());
+        if (!moved) {
+            LogError(L"[CSetupDlg::Execute] %ls cannot be moved aside: %ls error=%lu", pszSetup, moved.What(),
+                     moved.Error());
+            ShowError(InstallError::kFolders);
+            return false;
+        }
+        LogNormal(L"[CSetupDlg::Execute] earlier installation %ls moved aside to %ls", pszSetup, strAside.c_str());
+    }
+    // A name taken again since the earlier installation moved aside is
+    // not the run's to use.
+    const Result placed = RenameFolder(m_strStage.c_str(), pszSetup);
+    if (!placed) {
+        LogError(L"[CSetupDlg::Execute] %ls cannot take the place of %ls: %ls error=%lu", m_strStage.c_str(), pszSetup,
+                 placed.What(), placed.Error());
+        if (!strAside.empty() && RenameFolder(strAside.c_str(), pszSetup))
+            LogNormal(L"[CSetupDlg::Execute] earlier installation %ls moved back", pszSetup);
+        ShowError(InstallError::kFolders);
+        return false;
+    }
+    LogNormal(L"[CSetupDlg::Execute] %ls installed as %ls", m_strStage.c_str(), pszSetup);
+    m_strStage.clear();
+    if (strAside.empty())
+        return true;
+    const size_t nLeft = RemoveFolderNowOrLater(strAside.c_str());
+    if (nLeft == 0)
+        LogNormal(L"[CSetupDlg::Execute] earlier installation %ls removed", strAside.c_str());
+    else
+        LogError(L"[CSetupDlg::Execute] earlier installation %ls not removed in full: %lu entries left to the next "
+                 L"run or the system's next start",
+                 strAside.c_str(), static_cast<unsigned long>(nLeft));
+    return true;
 }
 
 void InstallRun::ShowError(InstallError::Kind kind, const wchar_t* pszPackage)
@@ -146,19 +265,17 @@ void InstallRun::ReportDownloadBytes(uint64_t nHave, uint64_t nTotal)
 }
 
 // Another user must not change what the run writes before an administrator
-// runs it: both folders are closed to them, whether made here or found.
+// runs it: the temp folder is closed to them, whether made here or found.
 bool InstallRun::SecureRunFolders()
 {
-    for (const wchar_t* pszFolder : {m_settings.location.szTempPath, m_settings.location.szSetupPath}) {
-        const Result secured = SecureFolder(pszFolder);
-        if (!secured) {
-            LogError(L"[CSetupDlg::Execute] %ls cannot be closed to other users: %ls error=%lu", pszFolder,
-                     secured.What(), secured.Error());
-            ShowError(InstallError::kFolders);
-            return false;
-        }
-    }
-    return true;
+    const wchar_t* pszFolder = m_settings.location.szTempPath;
+    const Result secured = SecureFolder(pszFolder);
+    if (secured)
+        return true;
+    LogError(L"[CSetupDlg::Execute] %ls cannot be closed to other users: %ls error=%lu", pszFolder, secured.What(),
+             secured.Error());
+    ShowError(InstallError::kFolders);
+    return false;
 }
 
 // A release names the uninstaller, so in a signed release it must arrive
@@ -187,8 +304,10 @@ bool InstallRun::FetchUninstaller()
 
 // Fetches the package into its temp file, or the rest of it after a cut,
 // unpacks it into the install folder and deletes the archive.
-InstallRun::PackageTry InstallRun::TryPackage(const wchar_t* pszName, PackageFile* pArchive)
+InstallRun::PackageTry InstallRun::TryPackage(size_t nIndex, const wchar_t* pszName)
 {
+    PackageFile* pArchive = &m_carry.archives.For(nIndex, pszName);
+    m_dwFailureError = 0;
     PackageTry result;
     result.pszName = pszName;
     if (m_pObserver)
@@ -211,12 +330,15 @@ InstallRun::PackageTry InstallRun::TryPackage(const wchar_t* pszName, PackageFil
         }
     }
 
+    const bool bKept = pArchive->IsWhole();
     m_download = PackageDownloadState();
     m_download.strName = pszName;
     m_bDownloadBegun = false;
+    pArchive->ReportTo([this](uint64_t nHave, uint64_t nTotal) { ReportDownloadBytes(nHave, nTotal); });
     const bool bFetched = m_server.FetchPackage(result.szUrl, pArchive, &result.saved);
+    pArchive->ReportTo({});
     m_download.bEnded = true;
-    if (m_pObserver)
+    if (m_pObserver && !bKept)
         m_pObserver->OnPackageDownload(m_download);
     if (!result.saved) {
         LogError(L"[CSetupDlg::Execute] WriteFile(%ls) Error(%d)", result.szArchive,
@@ -229,14 +351,19 @@ InstallRun::PackageTry InstallRun::TryPackage(const wchar_t* pszName, PackageFil
         result.fault = PackageTry::kDownload;
         return result;
     }
-    LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%llu", result.szUrl,
-              static_cast<unsigned long long>(pArchive->Size()));
+    if (bKept)
+        LogNormal(L"[CSetupDlg::Execute] %ls kept from an earlier attempt, filesize=%llu", result.szArchive,
+                  static_cast<unsigned long long>(pArchive->Size()));
+    else
+        LogNormal(L"[CSetupDlg::Execute] download %ls sccuss filesize=%llu", result.szUrl,
+                  static_cast<unsigned long long>(pArchive->Size()));
 
-    // The next try fetches it again, whether this unpack got far or not.
-    const bool bUnpacked = UnZip(result.szArchive, m_settings.location.szSetupPath, pArchive->Handle()) != FALSE;
-    pArchive->Close(bUnpacked);
-    if (!bUnpacked)
-        result.fault = PackageTry::kUnpack;
+    // An archive that unpacked stays for a later attempt; one that did not
+    // stays on disk, and the next try fetches it again.
+    if (UnZip(result.szArchive, m_strStage.c_str(), pArchive->Handle()))
+        return result;
+    pArchive->Close(false);
+    result.fault = PackageTry::kUnpack;
     return result;
 }
 
@@ -244,7 +371,9 @@ bool InstallRun::ReportFailedTry(const PackageTry& result, int nFailures)
 {
     const bool bLast = nFailures == kPackageTries;
     if (bLast) {
-        m_dwFailureError = result.fault == PackageTry::kSave ? result.saved.Error() : 0;
+        // An unpack that found no room said so itself.
+        if (result.fault != PackageTry::kUnpack)
+            m_dwFailureError = result.fault == PackageTry::kSave ? result.saved.Error() : 0;
         ShowError(result.fault == PackageTry::kDownload ? InstallError::kPackageDownload
                                                         : InstallError::kPackageInstall,
                   result.pszName);
@@ -313,7 +442,7 @@ int InstallRun::CheckFileCRC()
     }
 
     const int nMatched =
-        VerifyInstalledFiles(m_settings.location.szSetupPath, strText, &m_stop, m_settings.nFileHelpers, &m_heldFiles);
+        VerifyInstalledFiles(m_strStage.c_str(), strText, &m_stop, m_settings.nFileHelpers, &m_heldFiles);
     // Unlisted files too: nothing may stay closed to the client.
     m_heldFiles.ReleaseAll();
     return nMatched;
@@ -342,6 +471,7 @@ BOOL InstallRun::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, 
     std::vector<std::wstring> names;
     names.reserve(static_cast<size_t>(nItems));
     int nUnreadable = -1;
+    uint64_t nUnpacked = 0;
     for (int i = 0; i < nItems; ++i) {
         if (m_stop.IsStopped())
             return FALSE;
@@ -351,6 +481,16 @@ BOOL InstallRun::UnZip(const wchar_t* pszArchive, const wchar_t* pszDestFolder, 
             break;
         }
         names.emplace_back(info.szName);
+        nUnpacked += info.nUncompressedSize;
+    }
+    // Files that cannot fit would only fill the drive, and leave no room
+    // for the log.
+    ULONGLONG ullFree = 0;
+    if (GetFreeBytes(pszDestFolder, &ullFree) && ullFree < nUnpacked) {
+        LogError(L"[CSetupDlg::UnZip] %ls unpacks to %llu bytes, the drive has %llu free", pszArchive,
+                 static_cast<unsigned long long>(nUnpacked), static_cast<unsigned long long>(ullFree));
+        m_dwFailureError = ERROR_DISK_FULL;
+        return FALSE;
     }
 
     // Folder entries make their folder; any other entry is a file, an empty
@@ -408,15 +548,12 @@ BOOL InstallRun::DownloadUninstallFile()
     FormatPath(szUrl, L"%ls", m_server.UrlOf(kUninstallerName).c_str());
     LogNormal(L"[CSetupDlg::Execute] UnInstall.exe-url = %ls", szUrl);
     // The uninstaller goes where the registration and the uninstall shortcut
-    // point: the install folder, whatever its name. A list without packages
-    // for this machine leaves no install folder, so make it.
-    const wchar_t* pszSetupPath = m_settings.location.szSetupPath;
+    // will point once the stage is in the install folder's place.
     Result saved = Result::Failed(L"CreateFile", ERROR_FILENAME_EXCED_RANGE);
     if (!m_server.FetchIntoBuffer(szUrl, [&](const BodyView& body) {
             LogNormal(L"[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss");
             wchar_t szTarget[MAX_PATH] = {};
-            if (ComposeUninstallerPath(pszSetupPath, szTarget)) {
-                ::CreateDirectoryW(pszSetupPath, nullptr);
+            if (ComposeUninstallerPath(m_strStage.c_str(), szTarget)) {
                 // A package may hold a file of the same name.
                 m_heldFiles.LetGo(szTarget);
                 saved = SaveBufferToFile(szTarget, body.Data(), body.Size());

@@ -3,6 +3,7 @@
 #include "engine/HeldFiles.h"
 #include "engine/InstallObserver.h"
 #include "engine/InstallSettings.h"
+#include "engine/PackageFile.h"
 #include "engine/PackageList.h"
 #include "framework/Result.h"
 
@@ -12,25 +13,40 @@
 #include <string>
 #include <vector>
 
-class PackageFile;
 class ServerFiles;
 class StopToken;
 
+// What one attempt leaves the next of the same session.
+struct AttemptCarry {
+    explicit AttemptCarry(bool bHashArchives) : archives(bHashArchives) {}
+
+    // False once an attempt failed: it may have lacked handles, and the
+    // next ones hold no files open.
+    bool bHoldFiles = true;
+    // The archives fetched so far, whole or in part.
+    PackageArchives archives;
+    // A staged and verified installation whose swap failed: the next
+    // attempt only swaps it in.
+    std::wstring strVerifiedStage;
+};
+
 // One attempt at the install: the package list, every package of this
-// machine's groups, the uninstaller, the verification. Made on the
-// attempt's stack and gone with it, with the list it parsed and the files
-// it holds open, so two attempts never overlap.
+// machine's groups and the uninstaller, unpacked into a staging folder of
+// its own beside the install folder, then verified and swapped in: the
+// earlier installation moves aside, the staged one takes its name, and the
+// earlier one is removed. Made on the attempt's stack and gone with it,
+// with the list it parsed and the files it holds open, so two attempts
+// never overlap. A failed attempt removes its staging folder and leaves
+// the earlier installation as it was.
 class InstallRun {
 public:
-    // bHoldFiles false: the files written are closed at once (an earlier
-    // attempt may have failed for want of handles).
     InstallRun(const InstallSettings& settings, ServerFiles& server, IInstallObserver* pObserver, const StopToken& stop,
-               bool bHoldFiles);
+               AttemptCarry& carry);
     InstallRun(const InstallRun&) = delete;
     InstallRun& operator=(const InstallRun&) = delete;
 
-    // 0 when the install folder is complete and verified, 1 on failure or
-    // stop.
+    // 0 when the verified installation is in the install folder's place, 1
+    // on failure or stop.
     DWORD Run();
     // The system's code of the failure that ended the run; 0 when it had
     // none.
@@ -39,6 +55,15 @@ public:
 private:
     struct PackageTry;
 
+    DWORD RunSteps();
+    // Fails, shown and logged, when the drive cannot take what the release
+    // says the packages need.
+    bool CheckRoom(int nCount);
+    bool MakeStage();
+    void RemoveStage();
+    // Once the stage is verified; false, shown and logged, when the earlier
+    // installation cannot move aside or the stage cannot take its name.
+    bool Swap();
     // Package list: downloads and parses it into m_vecPackages.
     int Execute(int* pnCount);
     // Installed-file verification against the CRC list.
@@ -53,7 +78,7 @@ private:
     bool SecureRunFolders();
     // One try of one package: fetched into its temp file, or the rest of it
     // after a cut, unpacked, the archive deleted.
-    PackageTry TryPackage(const wchar_t* pszName, PackageFile* pArchive);
+    PackageTry TryPackage(size_t nIndex, const wchar_t* pszName);
     // Logs a failed try and, on the last one, shows the package's error.
     // Returns true when that was the last try.
     bool ReportFailedTry(const PackageTry& result, int nFailures);
@@ -67,7 +92,11 @@ private:
     ServerFiles& m_server;
     IInstallObserver* const m_pObserver;
     const StopToken& m_stop;
+    AttemptCarry& m_carry;
 
+    // The staging folder while it is the run's; empty once swapped in.
+    std::wstring m_strStage;
+    bool m_bStageVerified = false;
     std::vector<PackageEntry> m_vecPackages;
     // The files unpacked, held open until the check has read them.
     HeldFiles m_heldFiles;

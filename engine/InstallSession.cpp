@@ -7,6 +7,7 @@
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/ClientSettings.h"
+#include "system/FolderSwap.h"
 #include "system/Shortcuts.h"
 #include "system/UninstallRegistration.h"
 
@@ -74,18 +75,24 @@ DWORD InstallSession::Run()
     DWORD dwResult = 1;
     {
         ServerFiles server(m_settings, m_pObserver, m_stop);
-        dwResult = RunAttempts(server);
+        AttemptCarry carry(m_settings.bReleaseRequired);
+        dwResult = RunAttempts(server, carry);
+        // A session that ends cleans up only what it made: a verified stage
+        // that never took the install folder's place goes; the archives go
+        // with the carry.
+        if (!carry.strVerifiedStage.empty()) {
+            const size_t nLeft = RemoveFolderNowOrLater(carry.strVerifiedStage.c_str());
+            LogNormal(L"[Execute] staging folder %ls removed, %lu entries left", carry.strVerifiedStage.c_str(),
+                      static_cast<unsigned long>(nLeft));
+        }
     }
     if (m_pObserver)
         m_pObserver->OnFinished(dwResult == 0);
     return dwResult;
 }
 
-DWORD InstallSession::RunAttempts(ServerFiles& server)
+DWORD InstallSession::RunAttempts(ServerFiles& server, AttemptCarry& carry)
 {
-    // Under Wine held files use up descriptors of the server, which a
-    // failed attempt may have lacked: the later attempts hold none.
-    bool bHoldFiles = true;
     for (int nAttempt = 0; nAttempt < m_settings.nAttempts; ++nAttempt) {
         // The attempt's time ends its download, wait or unpacking like a
         // stop, and the run looks at it before every package, entry and
@@ -93,7 +100,7 @@ DWORD InstallSession::RunAttempts(ServerFiles& server)
         m_stop.SetDeadline(m_settings.dwRunTimeout);
         DWORD dwExitCode = 1;
         {
-            InstallRun run(m_settings, server, m_pObserver, m_stop, bHoldFiles);
+            InstallRun run(m_settings, server, m_pObserver, m_stop, carry);
             dwExitCode = run.Run();
             m_dwFailureError = run.FailureError();
         }
@@ -109,7 +116,6 @@ DWORD InstallSession::RunAttempts(ServerFiles& server)
         wchar_t szText[64];
         std::swprintf(szText, 64, L"第%d安装结束，安装失败", nAttempt);
         LogNormal(L"[Execute] %ls", szText);
-        bHoldFiles = false;
         if (nAttempt == m_settings.nAttempts - 1 || m_stop.IsStopRequested()) {
             // Without this the window would keep its installing page.
             if (bTimedOut && m_pObserver)

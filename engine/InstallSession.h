@@ -12,6 +12,7 @@
 #include <atomic>
 
 class ServerFiles;
+struct AttemptCarry;
 
 constexpr int32_t kClientConfigVersion = 16;
 
@@ -57,7 +58,7 @@ private:
 
     // The worker thread: the attempts, then the report of how they ended.
     DWORD Run();
-    DWORD RunAttempts(ServerFiles& server);
+    DWORD RunAttempts(ServerFiles& server, AttemptCarry& carry);
     // What follows a successful attempt, in its fixed order; each step's
     // failure is logged, and the registration's reaches the outcome.
     void RunSuccessTail(ServerFiles& server);

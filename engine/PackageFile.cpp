@@ -2,6 +2,8 @@
 
 #include "engine/BufferFile.h"
 #include "framework/SafeFile.h"
+#include "log/Log.h"
+#include "system/InstallLocation.h"
 
 #include <cstring>
 #include <new>
@@ -14,7 +16,7 @@ constexpr DWORD kPendingBytes = 64 * 1024;
 
 }  // namespace
 
-PackageFile::PackageFile(bool bHash, Progress progress) : m_bHash(bHash), m_progress(std::move(progress)) {}
+PackageFile::PackageFile(bool bHash) : m_bHash(bHash) {}
 
 PackageFile::~PackageFile()
 {
@@ -29,6 +31,7 @@ Result PackageFile::Create(const wchar_t* pszPath)
         return Result::Failed(L"new", ERROR_NOT_ENOUGH_MEMORY);
     // Shared with readers only: nobody changes or deletes it meanwhile.
     m_file.Reset(CreateFreshFile(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ));
+    m_strPath = pszPath;
     return m_file ? Result() : Result::LastError(L"CreateFile");
 }
 
@@ -36,6 +39,17 @@ bool PackageFile::Begin(uint64_t nStart, uint64_t nTotal)
 {
     if (!m_file || nStart != (nStart ? m_nSize : 0))
         return false;
+    // A body that cannot fit would only fill the drive, and leave no room
+    // for the log.
+    ULONGLONG ullFree = 0;
+    const uint64_t nNeeded = nTotal > nStart ? nTotal - nStart : 0;
+    if (nNeeded && GetFreeBytes(m_strPath.c_str(), &ullFree) && ullFree < nNeeded) {
+        LogError(L"[CSetupDlg::Execute] %ls needs %llu bytes more, its drive has %llu free", m_strPath.c_str(),
+                 static_cast<unsigned long long>(nNeeded), static_cast<unsigned long long>(ullFree));
+        m_dwWriteError = ERROR_DISK_FULL;
+        return false;
+    }
+    m_bWhole = false;
     m_nTotal = nTotal;
     if (nStart == 0) {
         // The whole file comes (again): what it held goes.
@@ -46,6 +60,7 @@ bool PackageFile::Begin(uint64_t nStart, uint64_t nTotal)
         if (!::SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(m_file.Get()))
             return false;
         m_hash.reset(m_bHash ? new (std::nothrow) Sha256Stream : nullptr);
+        m_bDigested = false;
     }
     if (m_progress)
         m_progress(m_nSize, m_nTotal);
@@ -84,7 +99,11 @@ Result PackageFile::Flush()
 
 bool PackageFile::Digest(Sha256Digest* pDigest)
 {
-    return m_hash && m_dwWriteError == ERROR_SUCCESS && m_cbPending == 0 && m_hash->Finish(pDigest);
+    if (!m_bDigested && m_hash && m_dwWriteError == ERROR_SUCCESS && m_cbPending == 0)
+        m_bDigested = m_hash->Finish(&m_digest);
+    if (m_bDigested)
+        *pDigest = m_digest;
+    return m_bDigested;
 }
 
 void PackageFile::Close(bool bDelete)
@@ -98,4 +117,26 @@ void PackageFile::Close(bool bDelete)
     m_nTotal = 0;
     m_dwWriteError = ERROR_SUCCESS;
     m_hash.reset();
+    m_bWhole = false;
+    m_bDigested = false;
+}
+
+PackageFile& PackageArchives::For(size_t nIndex, const std::wstring& strName)
+{
+    // One file per name: an entry that names a package again, or another
+    // one than before, starts it afresh.
+    for (Kept& kept : m_kept) {
+        if ((kept.nIndex == nIndex) != (kept.strName == strName)) {
+            kept.pFile->Close(true);
+            kept.strName.clear();
+        }
+    }
+    for (Kept& kept : m_kept) {
+        if (kept.nIndex == nIndex) {
+            kept.strName = strName;
+            return *kept.pFile;
+        }
+    }
+    m_kept.push_back({nIndex, strName, std::make_unique<PackageFile>(m_bHash)});
+    return *m_kept.back().pFile;
 }

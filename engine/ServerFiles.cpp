@@ -105,8 +105,15 @@ bool ServerFiles::FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, Res
         return false;
     if (pListed)
         request.nMaxBody = pListed->nSize;
+    if (pArchive->IsWhole()) {
+        Sha256Digest digest = {};
+        if (!pListed || MatchesListed(pArchive->Size(), pArchive->Digest(&digest) ? &digest : nullptr, *pListed, pszUrl))
+            return true;
+        pArchive->Close(true);
+        return false;
+    }
 
-    return FromEachHost(pszUrl, [&](const wchar_t* pszHostUrl) {
+    const bool bServed = FromEachHost(pszUrl, [&](const wchar_t* pszHostUrl) {
         request.lpUrl = pszHostUrl;
         request.nResumeFrom = pArchive->Size();
         request.strValidator = pArchive->m_strValidator;
@@ -129,6 +136,9 @@ bool ServerFiles::FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, Res
         }
         return HostTry::Served;
     });
+    if (bServed)
+        pArchive->MarkWhole();
+    return bServed;
 }
 
 // The previous body is no longer needed: its pages go back to the system

@@ -55,6 +55,8 @@ public:
     // After a success: records the release's serial, so that an older
     // release is refused.
     Result RecordReleaseSerial();
+    // The size the release gives the file; 0 without a release or entry.
+    uint64_t ListedSize(const wchar_t* pszName) const;
 
     using BodyUse = std::function<bool(const BodyView& body)>;
     // Downloads a server file into the download buffer, from its start, and
@@ -64,8 +66,9 @@ public:
     // A server list: its size in bytes and its text, copied out.
     bool FetchServerList(const wchar_t* pszUrl, int32_t* pnSize, std::wstring* pstrText);
     // Downloads a package into its file, or the rest of it after a cut; in
-    // a signed release checks the whole file against the release. False
-    // when it failed; *pSaved fails when the file could not be written.
+    // a signed release checks the whole file against the release. A file
+    // an earlier attempt fetched whole is only checked. False when it
+    // failed; *pSaved fails when the file could not be written.
     bool FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, Result* pSaved);
 
 private:

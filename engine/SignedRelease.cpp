@@ -110,6 +110,17 @@ bool ServerFiles::FetchRelease()
     return true;
 }
 
+uint64_t ServerFiles::ListedSize(const wchar_t* pszName) const
+{
+    if (!m_bReleaseRequired)
+        return 0;
+    std::string strName;
+    for (const wchar_t* p = pszName; *p; ++p)
+        strName += *p < 0x80 ? static_cast<char>(*p) : '\0';
+    const ReleaseFile* pFile = FindReleaseFile(m_release, strName);
+    return pFile ? pFile->nSize : 0;
+}
+
 const ReleaseFile* ServerFiles::ListedFile(const wchar_t* pszUrl) const
 {
     const std::wstring strUrl = pszUrl;

@@ -52,6 +52,18 @@ Result SetFolderDacl(const wchar_t* pszFolder, PACL pDacl)
 
 }  // namespace
 
+Result CreateProtectedFolder(const wchar_t* pszFolder)
+{
+    ScopedLocal descriptor;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSddl, SDDL_REVISION_1, descriptor.Put(),
+                                                                nullptr))
+        return Result::LastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.Get(), FALSE};
+    if (!::CreateDirectoryW(pszFolder, &sa))
+        return Result::LastError(L"CreateDirectory");
+    return Result();
+}
+
 Result SecureFolder(const wchar_t* pszFolder)
 {
     ScopedLocal descriptor;

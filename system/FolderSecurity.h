@@ -16,3 +16,7 @@
 // under Wine) is refused. Nothing is ever done through a link.
 // Fails with the step that failed, for the log.
 Result SecureFolder(const wchar_t* pszFolder);
+
+// Creates a new folder with that DACL in the create call itself; fails
+// when the name exists, so that no folder found there is ever taken over.
+Result CreateProtectedFolder(const wchar_t* pszFolder);

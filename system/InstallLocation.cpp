@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <string>
 
 namespace {
 
@@ -126,6 +127,20 @@ bool SettleBrowsedLocation(const wchar_t* pszFolder, InstallLocation* pLocation)
 double BytesToGB(ULONGLONG ullBytes)
 {
     return static_cast<double>(ullBytes) * 9.313225746154785e-10;
+}
+
+bool GetFreeBytes(const wchar_t* pszPath, ULONGLONG* pullFree)
+{
+    // The folder of a file, or the folder itself: the volume is the same.
+    std::wstring strFolder = pszPath;
+    const size_t nSlash = strFolder.find_last_of(L"\\/");
+    if (nSlash != std::wstring::npos && ::GetFileAttributesW(pszPath) == INVALID_FILE_ATTRIBUTES)
+        strFolder.resize(nSlash + 1);
+    ULARGE_INTEGER available;
+    if (!::GetDiskFreeSpaceExW(strFolder.c_str(), &available, nullptr, nullptr))
+        return false;
+    *pullFree = available.QuadPart;
+    return true;
 }
 
 double GetFreeSpaceGB(const wchar_t* pszFolder)

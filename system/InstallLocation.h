@@ -45,6 +45,11 @@ void SettleDefaultLocation(const wchar_t* pszDrives, size_t cchDrives, InstallLo
 // with nothing changed, when the paths below it would not fit.
 bool SettleBrowsedLocation(const wchar_t* pszFolder, InstallLocation* pLocation);
 
+// The bytes this process may still write on the volume of a file or
+// folder (one that is not there yet counts by its folder); false when the
+// system cannot tell.
+bool GetFreeBytes(const wchar_t* pszPath, ULONGLONG* pullFree);
+
 // Total free bytes of the volume holding the folder, in GiB; 0.0 when the
 // query fails.
 double GetFreeSpaceGB(const wchar_t* pszFolder);

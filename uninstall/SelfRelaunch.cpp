@@ -3,9 +3,9 @@
 #include "framework/ScopedHandle.h"
 #include "framework/StringCompare.h"
 #include "system/ClientFiles.h"
+#include "system/FolderSwap.h"
 #include "system/PathFormat.h"
 
-#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cwchar>
@@ -17,13 +17,7 @@ namespace {
 // prepare beforehand. Empty when the generator fails.
 std::wstring RandomName()
 {
-    BYTE bytes[16];
-    if (!::RtlGenRandom(bytes, sizeof(bytes)))
-        return std::wstring();
-    wchar_t szName[2 * sizeof(bytes) + 1];
-    for (size_t i = 0; i < sizeof(bytes); ++i)
-        std::swprintf(szName + 2 * i, 3, L"%02x", bytes[i]);
-    return szName;
+    return RandomHex(16);
 }
 
 // The running user's SID as text ("S-1-5-..."); empty when unreadable.

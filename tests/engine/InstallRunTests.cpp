@@ -44,6 +44,22 @@ std::wstring Path(const std::wstring& strFolder, const std::wstring& strName)
     return strFolder + L"\\" + strName;
 }
 
+// The names in a folder, sorted.
+std::vector<std::wstring> ListFolder(const std::wstring& strFolder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    ScopedFind find(::FindFirstFileW((strFolder + L"\\*").c_str(), &fd));
+    if (find) {
+        do {
+            if (std::wcscmp(fd.cFileName, L".") != 0 && std::wcscmp(fd.cFileName, L"..") != 0)
+                names.push_back(fd.cFileName);
+        } while (::FindNextFileW(find.Get(), &fd));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // An install root of the test's own below the test server's folder tree,
 // a session pointed at the test package server, and helpers that put
 // packages, lists and faults on that server. What a successful install
@@ -240,12 +256,18 @@ TEST_F(InstallRun, FifthFailedDownloadEndsTheRun)
     ServePackage(L"b.zip", {{"b.dat", "b"}});
     ServeLists(L"a.zip;1;1\rb.zip;1;1\r");
     SetFault(L"b.zip", "fail 500 5");
+    // An earlier installation stays as it was.
+    ::CreateDirectoryW(m_strSetup.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(Path(m_strSetup, L"old.dat"), "old", 3));
 
     EXPECT_EQ(RunSession(), 1u);
     EXPECT_EQ(m_observer.m_vecErrors, (std::vector<std::wstring>{L"下载b.zip失败"}));
     EXPECT_EQ(LinesWith(L"[CSetupDlg::Execute] download b.zip failed").size(), 1u);
     EXPECT_EQ(Requests("/EX3/UnInstall.exe"), 0);
-    EXPECT_TRUE(PathExists(Path(m_strSetup, L"a.dat"))) << "earlier packages stay";
+    EXPECT_EQ(ListFolder(m_strSetup), std::vector<std::wstring>{L"old.dat"});
+    EXPECT_EQ(ReadFileBytes(Path(m_strSetup, L"old.dat")), Bytes("old"));
+    EXPECT_EQ(ListFolder(m_root.Path()), (std::vector<std::wstring>{L"Brivex Client", L"temp"}))
+        << "the staging folder goes with the run";
 }
 
 TEST_F(InstallRun, FiveUnpackingFailuresKeepTheArchive)
@@ -259,7 +281,7 @@ TEST_F(InstallRun, FiveUnpackingFailuresKeepTheArchive)
     EXPECT_EQ(Requests("/EX3/b.zip"), 5);
     EXPECT_EQ(LinesWith(L"[CSetupDlg::UnZip] OpenZip").size(), 5u);
     EXPECT_EQ(ReadFileBytes(Path(m_strTemp, L"b.zip")), Bytes("<html>not a zip</html>"));
-    EXPECT_TRUE(PathExists(Path(m_strSetup, L"a.dat")));
+    EXPECT_FALSE(PathExists(m_strSetup)) << "nothing of a failed run is installed";
     EXPECT_EQ(m_observer.m_vecProgress, (std::vector<int>{47}));
 }
 
