@@ -107,7 +107,8 @@ bool ServerFiles::FetchPackage(const wchar_t* pszUrl, PackageFile* pArchive, Res
         request.nMaxBody = pListed->nSize;
     if (pArchive->IsWhole()) {
         Sha256Digest digest = {};
-        if (!pListed || MatchesListed(pArchive->Size(), pArchive->Digest(&digest) ? &digest : nullptr, *pListed, pszUrl))
+        if (!pListed ||
+            MatchesListed(pArchive->Size(), pArchive->Digest(&digest) ? &digest : nullptr, *pListed, pszUrl))
             return true;
         pArchive->Close(true);
         return false;

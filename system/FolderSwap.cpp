@@ -1,5 +1,6 @@
 #include "system/FolderSwap.h"
 
+#include "framework/SafeFile.h"
 #include "framework/ScopedHandle.h"
 #include "framework/StringCompare.h"
 #include "system/DeleteFolder.h"
@@ -7,6 +8,7 @@
 #include <aclapi.h>
 #include <ntsecapi.h>
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -64,16 +66,15 @@ bool IsProcessUser(PSID pSid)
 // The entry itself, a link included, never what a link leads to.
 bool IsMadeByAnAdministrator(const std::wstring& strPath)
 {
-    ScopedFile entry(::CreateFileW(strPath.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                   nullptr));
+    ScopedFile entry(::CreateFileW(strPath.c_str(), READ_CONTROL,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     PSID pOwner = nullptr;
     ScopedLocal descriptor;
-    if (!entry || ::GetSecurityInfo(entry.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr,
-                                    nullptr, nullptr, descriptor.Put()) != ERROR_SUCCESS)
+    if (!entry || ::GetSecurityInfo(entry.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, nullptr, nullptr,
+                                    nullptr, descriptor.Put()) != ERROR_SUCCESS)
         return false;
-    return SameSid(pOwner, WinBuiltinAdministratorsSid) || SameSid(pOwner, WinLocalSystemSid) ||
-           IsProcessUser(pOwner);
+    return SameSid(pOwner, WinBuiltinAdministratorsSid) || SameSid(pOwner, WinLocalSystemSid) || IsProcessUser(pOwner);
 }
 
 }  // namespace
@@ -116,7 +117,30 @@ bool IsSiblingName(const std::wstring& strName, const wchar_t* pszFolderName)
 
 Result RenameFolder(const wchar_t* pszFrom, const wchar_t* pszTo)
 {
-    return ::MoveFileExW(pszFrom, pszTo, 0) ? Result() : Result::LastError(L"MoveFileEx");
+    // Opened on the entry itself and renamed through that handle: where the
+    // system opens a link as itself (Windows), the link is renamed; where an
+    // open follows it (a Unix symlink under Wine), renaming the handle would
+    // move what the link leads to, so that is refused.
+    ScopedFile entry(::CreateFileW(pszFrom, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!entry)
+        return Result::LastError(L"CreateFile");
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    const bool bLink = ::GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
+                       (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (!bLink && !IsPlainEntryAt(entry.Get(), pszFrom))
+        return Result::Failed(L"is a link", ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    const size_t cbName = std::wcslen(pszTo) * sizeof(wchar_t);
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + cbName);
+    auto* pInfo = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    pInfo->ReplaceIfExists = FALSE;
+    pInfo->RootDirectory = nullptr;
+    pInfo->FileNameLength = static_cast<DWORD>(cbName);
+    std::memcpy(pInfo->FileName, pszTo, cbName);
+    if (!::SetFileInformationByHandle(entry.Get(), FileRenameInfo, pInfo, static_cast<DWORD>(buffer.size())))
+        return Result::LastError(L"SetFileInformationByHandle");
+    return Result();
 }
 
 size_t RemoveFolderNowOrLater(const wchar_t* pszFolder)

@@ -24,8 +24,10 @@ std::wstring RandomSibling(const wchar_t* pszFolder);
 // named pszFolderName (case aside).
 bool IsSiblingName(const std::wstring& strName, const wchar_t* pszFolderName);
 
-// Renames a folder (or a link in its place, as a link) to a name that must
-// not exist: nothing is ever merged into or replaced.
+// Renames a folder to a name that must not exist: nothing is ever merged
+// into or replaced. A link in the folder's place is renamed as a link where
+// the system opens it as one (Windows), and refused where an open follows
+// it (a Unix symlink under Wine): what it leads to is never moved.
 Result RenameFolder(const wchar_t* pszFrom, const wchar_t* pszTo);
 
 // Removes the folder with the link-safe wipe (DeleteFolder); what it

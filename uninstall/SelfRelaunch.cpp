@@ -59,9 +59,9 @@ bool ReadWhole(HANDLE hFile, std::vector<BYTE>* pBytes)
         return false;
     pBytes->resize(static_cast<size_t>(size.QuadPart));
     DWORD cbRead = 0;
-    return pBytes->empty() || (::ReadFile(hFile, pBytes->data(), static_cast<DWORD>(pBytes->size()), &cbRead,
-                                          nullptr) &&
-                               cbRead == pBytes->size());
+    return pBytes->empty() ||
+           (::ReadFile(hFile, pBytes->data(), static_cast<DWORD>(pBytes->size()), &cbRead, nullptr) &&
+            cbRead == pBytes->size());
 }
 
 // Writes this program's bytes into a new file (a create that fails on any
@@ -77,7 +77,8 @@ HANDLE WriteHeldCopy(const wchar_t* pszSource, const wchar_t* pszTarget)
     {
         ScopedFile target(::CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
         DWORD cbWritten = 0;
-        if (!target || !::WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr) ||
+        if (!target ||
+            !::WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr) ||
             cbWritten != bytes.size())
             return INVALID_HANDLE_VALUE;
     }

@@ -4,6 +4,7 @@
 #include "system/ClientFiles.h"
 #include "system/CommandLineArgs.h"
 #include "system/DeleteFolder.h"
+#include "system/FolderSwap.h"
 #include "system/PathFormat.h"
 #include "system/Shortcuts.h"
 #include "system/UninstallRegistration.h"
@@ -88,7 +89,7 @@ InstallCheck CheckInstallation(const std::wstring& strFolder)
                               !(dwFolder & FILE_ATTRIBUTE_REPARSE_POINT);
     wchar_t szProgram[MAX_PATH];
     DWORD dwProgram = ComposeClientProgramPath(strFolder.c_str(), szProgram) ? ::GetFileAttributesW(szProgram)
-                                                                              : INVALID_FILE_ATTRIBUTES;
+                                                                             : INVALID_FILE_ATTRIBUTES;
     const bool bProgram = dwProgram != INVALID_FILE_ATTRIBUTES && !(dwProgram & FILE_ATTRIBUTE_DIRECTORY);
     std::wstring strLocation;
     const bool bRegistered = ReadRegisteredInstallLocation(&strLocation);
@@ -132,6 +133,9 @@ UninstallResult RemoveInstallation(const std::wstring& strFolder)
 
     DeleteFolder(pszFolder);
     result.bFolderRemoved = ::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES;
+    // A staging folder or an earlier installation moved aside that a run
+    // could not remove.
+    RemoveLeftoverSiblings(pszFolder, {});
     // While the program is still there the folder is still an installation
     // and the entry stays, so the removal can be tried again from the list
     // of installed programs; without it the entry would lead nowhere.

@@ -22,8 +22,8 @@ namespace {
 void Print(const std::wstring& strLine)
 {
     std::wstring strOut = strLine + L"\n";
-    int cb = ::WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), nullptr, 0,
-                                   nullptr, nullptr);
+    int cb = ::WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), nullptr, 0, nullptr,
+                                   nullptr);
     std::string strUtf8(static_cast<size_t>(cb), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, strOut.c_str(), static_cast<int>(strOut.size()), &strUtf8[0], cb, nullptr,
                           nullptr);
@@ -177,6 +177,25 @@ int SetNamedEvent(const wchar_t* pszName)
     return 0;
 }
 
+// Holds a file or folder open as another program might, sharing reading
+// and writing but not its deletion or renaming, until the named event is
+// set.
+int HoldOpen(const wchar_t* pszPath, const wchar_t* pszEvent)
+{
+    HANDLE hEvent = ::CreateEventW(nullptr, TRUE, FALSE, pszEvent);
+    HANDLE hHeld = ::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (!hEvent || hHeld == INVALID_HANDLE_VALUE) {
+        Print(L"error=" + std::to_wstring(::GetLastError()));
+        return 1;
+    }
+    Print(L"held");
+    ::WaitForSingleObject(hEvent, INFINITE);
+    ::CloseHandle(hHeld);
+    ::CloseHandle(hEvent);
+    return 0;
+}
+
 HWND WindowFrom(const wchar_t* pszHandle)
 {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::wcstoull(pszHandle, nullptr, 10)));
@@ -218,8 +237,8 @@ int RunAndWait(const wchar_t* pszCommandLine)
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &strCommandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                          &si, &pi)) {
+    if (!::CreateProcessW(nullptr, &strCommandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
+                          &pi)) {
         Print(L"error=" + std::to_wstring(::GetLastError()));
         return 1;
     }
@@ -251,11 +270,13 @@ int wmain(int argc, wchar_t** argv)
         return SetNamedEvent(argv[2]);
     if (argc == 3 && std::wcscmp(argv[1], L"run") == 0)
         return RunAndWait(argv[2]);
+    if (argc == 4 && std::wcscmp(argv[1], L"hold") == 0)
+        return HoldOpen(argv[2], argv[3]);
     if (argc == 4 && std::wcscmp(argv[1], L"show") == 0)
         return ShowOtherWindow(argv[2], argv[3]);
     if (argc == 3 && std::wcscmp(argv[1], L"state") == 0)
         return PrintWindowState(argv[2]);
-    Print(L"usage: e2e_probe lnk FILE | windows | processes | set-event NAME | run COMMANDLINE | show HWND CMD | "
-          L"state HWND");
+    Print(L"usage: e2e_probe lnk FILE | windows | processes | set-event NAME | run COMMANDLINE | hold PATH EVENT | "
+          L"show HWND CMD | state HWND");
     return 2;
 }

@@ -386,12 +386,12 @@ def package_download_failed(name, *causes):
     return lines + list(causes) + [("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
 
 
-def package_unzip_failed(name):
+def package_unzip_failed(name, cause=None):
+    cause = cause or (r"(OpenZip [A-Z]:\\(.*\\)?temp\\%s|UnzipItem .*|QueryZipItem \d+) failed" % re.escape(name))
     lines = []
     for _ in range(5):
         lines += [("Normal", r"^\[CSetupDlg::Execute\] download %s%s sccuss filesize=\d+$" % (URL, re.escape(name))),
-                  ("Error", r"^\[CSetupDlg::UnZip\] (OpenZip [A-Z]:\\(.*\\)?temp\\%s|UnzipItem .*|QueryZipItem \d+) "
-                            r"failed$" % re.escape(name))]
+                  ("Error", r"^\[CSetupDlg::UnZip\] %s$" % cause)]
     return lines
 
 
@@ -579,7 +579,9 @@ group("faults",
       Case("uninstaller-missing-and-listed", run_fault, server="scripted", prepare=faults(omit=("UnInstall.exe",)),
            text="校验失败", lines=[
                ("Error", r"^\[CSetupDlg::DownloadUninstallFile\] download UnInstall\.exe failed$"),
-               ("Error", r"^\[CAutoSetupDlg::GetFileCRC\] open C:\\Brivex Client\\UnInstall\.exe failed$"),
+               # The check runs on the staged tree, beside the install folder.
+               ("Error", r"^\[CAutoSetupDlg::GetFileCRC\] open C:\\Brivex Client\.[0-9a-f]{8}\\UnInstall\.exe "
+                         r"failed$"),
                ("Normal", r"^\[CAutoSetupDlg::CheckFileCRC\] UnInstall\.exe loacalCRC=0, netCRC=\d+$"),
                ("Error", r"^\[CAutoSetupDlg::CheckFileCRC\] UnInstall\.exe GetCRC error$"),
                ("Normal", r"^\[CSetupDlg::Execute\] CheckFileCRC failed$")]),
@@ -727,6 +729,20 @@ def run_download_line(m, case):
     return "%r; %s" % (match.group(0), note)
 
 
+def run_stop_reinstall(m, case):
+    """A stop in the middle of a re-install leaves the earlier installation
+    whole."""
+    install_silently(m, case)
+    before = installed_state(m)
+    m.servers.use(m.servers.kind)
+    m.servers.fault("ui-yahei.zip", "trickle 1")
+    inst = install_until_paused(m, case)
+    inst.press(ask_close(m, case, inst), 1)
+    check(inst.wait_end(20), "the process did not end after the stop")
+    expect_unchanged(m, before, inst.exit_code(), 1602)
+    return "stopped with 1602; the earlier installation as it was"
+
+
 slow_yahei = faults({"ui-yahei.zip": "delay 3000"})
 group("closing",
       Case("close-question-cancel", run_close_cancel, server="scripted", prepare=slow_yahei),
@@ -736,6 +752,7 @@ group("closing",
       Case("escape-installing", run_escape_installing, server="scripted", prepare=slow_yahei),
       Case("download-line-appears-during-slow-package", run_download_line, server="scripted",
            prepare=faults({"media.zip": "slow %d 1" % SLOW_RATE})),
+      Case("stop-during-reinstall-changes-nothing", run_stop_reinstall, server="scripted"),
       )
 
 
@@ -826,7 +843,10 @@ def hostile_repo(name):
 
 def run_hostile(m, case):
     note = run_fault(m, case)
-    check(os.path.exists(m.installed("good-before.txt")), "the entry before the hostile one was not extracted")
+    # The entries before it went into the staging folder, which went with
+    # the run.
+    check(not os.path.exists(m.s.unix(m.setup_folder)), "a failed run installed something")
+    check(not siblings(m), "left beside the install folder: %r" % siblings(m))
     for probe in (r"C:\a.txt", r"C:\x", r"C:\f", r"C:\Brivex Client\..\a.txt"):
         check(not os.path.exists(m.s.unix(probe)), "%s exists" % probe)
     return note
@@ -901,7 +921,8 @@ def link_prepare(m, case):
 
 
 def link_cleanup(m, case):
-    for folder in (m.setup_folder, m.temp_folder):
+    folders = [m.setup_folder, m.temp_folder] + [sibling_path(m, n) for n in siblings(m)]
+    for folder in folders:
         link = m.s.unix(folder)
         if os.path.islink(link):
             os.unlink(link)
@@ -909,12 +930,18 @@ def link_cleanup(m, case):
 
 
 def run_link_folder(m, case):
+    """Windows moves a link in the install folder's place aside as a link;
+    Wine opens a Unix symlink as what it leads to, so the swap refuses it
+    and every attempt fails, with nothing moved, removed or written
+    through it."""
     note = run_fault(m, case)
     target = m.s.unix(LINK_TARGET)
+    check(os.path.islink(m.s.unix(m.setup_folder)), "the link in the install folder's place is gone")
     check(os.listdir(target) == ["precious.txt"], "the link's target changed: %r" % os.listdir(target))
     check(open(os.path.join(target, "precious.txt"), "rb").read() == b"not the installer's",
           "the link's target lost its file")
-    return "nothing removed or written through the link; " + note
+    check(not siblings(m), "left beside the install folder: %r" % siblings(m))
+    return "nothing moved, removed or written through the link; " + note
 
 
 # Another user's file, and a link to it planted in the temp folder under a
@@ -973,9 +1000,10 @@ group("hostile",
         for kind in ("hard", "symbolic") for name in ("core.zip", "log.txt")],
       Case("corrupt-entry", run_corrupt_entry, repo=corrupt_entry_repo, text="安装core.zip失败",
            lines=package_unzip_failed("core.zip")),
+      # The later attempts only try the swap of the verified stage again.
       Case("install-folder-is-a-link", run_link_folder, prepare=link_prepare, cleanup=link_cleanup,
-           text="安装失败", lines=[("Error", r"^\[CSetupDlg::Execute\] C:\\Brivex Client is a link that cannot be "
-                                          r"removed$")]),
+           text="安装失败", list_requests=1,
+           lines=[("Error", r"^\[CSetupDlg::Execute\] C:\\Brivex Client cannot be moved aside: is a link error=\d+$")]),
       *[Case("hostile-name " + name, run_hostile, repo=hostile_repo(name), text="安装core.zip失败",
              lines=package_unzip_failed("core.zip")) for name in HOSTILE_NAMES],
       Case("drive-and-root-names-cleaned", run_cleaned, repo=cleaned_repo))
@@ -1078,8 +1106,9 @@ group("disk",
            text="安装big.zip失败", gone=[r"S:\temp\big.zip"],
            lines=[("Error", r"^\[CSetupDlg::Execute\] WriteFile\(S:\\temp\\big\.zip\) Error\(112\)$")]),
       Case("zip-bomb", run_small_drive, repo=bomb_repo, prepare=small_drive,
+           # Refused before its first file is written.
            text="安装bomb.zip失败",
-           lines=package_unzip_failed("bomb.zip")),
+           lines=package_unzip_failed("bomb.zip", r"S:\\temp\\bomb\.zip unpacks to \d+ bytes, the drive has \d+ free")),
       )
 
 
@@ -1334,6 +1363,86 @@ def uninstall_quietly(m):
     return command
 
 
+# A failed, refused or stopped re-install changes nothing: the run stages
+# beside the install folder and swaps only a verified tree in.
+
+def installed_state(m):
+    """The earlier installation as its user and a deployment tool see it."""
+    links = [m.s.link(p) for p in (m.desktop + r"\Fenmora.lnk", START_MENU + r"\Fenmora\Fenmora.lnk")]
+    return tree_digest(m.s.unix(m.setup_folder)), m.s.reg_query(UNINSTALL_KEY), links
+
+
+def siblings(m):
+    """What runs left beside the install folder under its name."""
+    folder = m.s.unix(m.setup_folder)
+    name = os.path.basename(folder) + "."
+    return sorted(n for n in os.listdir(os.path.dirname(folder)) if n.startswith(name))
+
+
+def sibling_path(m, name):
+    return m.setup_folder.rsplit("\\", 1)[0] + "\\" + name
+
+
+def install_silently(m, case):
+    m.servers.use(m.servers.kind)  # a fresh request log
+    code = setup_unattended(m, "/S")
+    check(code == 0, "the install exited with %d, not 0" % code)
+    expect_installed(m, case.repo, machine_groups(case.fonts))
+
+
+def expect_unchanged(m, before, code, want_code=1603):
+    check(code == want_code, "the re-install exited with %d, not %d" % (code, want_code))
+    check(installed_state(m) == before, "the earlier installation, its entry or its shortcuts changed")
+    check(not siblings(m), "left beside the install folder: %r" % siblings(m))
+
+
+def run_failed_reinstall(m, case):
+    install_silently(m, case)
+    before = installed_state(m)
+    m.servers.fault("core.zip", "fail 404 99")
+    expect_unchanged(m, before, setup_unattended(m, "/S"))
+    return "1603, the earlier tree, entry and shortcuts as they were"
+
+
+def run_held_reinstall(m, case):
+    """The install folder held open, without delete sharing, by another
+    program: nothing can move it aside, so nothing is installed; once it is
+    let go the next run installs."""
+    install_silently(m, case)
+    before = installed_state(m)
+    event = "FenmoraE2eHold%d" % os.getpid()
+    holder = subprocess.Popen(["wine", m.s.probe_exe, "hold", m.setup_folder, event], env=m.s.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        held = holder.stdout.readline().decode().strip()
+        check(held == "held", "the install folder could not be held open: %r" % held)
+        code = setup_unattended(m, "/S")
+    finally:
+        m.s.probe("set-event", event)
+        holder.wait(20)
+    expect_unchanged(m, before, code)
+    check(any(re.match(r"^\[CSetupDlg::Execute\] %s cannot be moved aside: \w+ error=\d+$" %
+                       re.escape(m.setup_folder), r.msg) for r in m.log()), "the failed swap is not logged")
+    install_silently(m, case)
+    return "1603 while held, nothing changed; installed once let go"
+
+
+def made_beforehand_prepare(m, case):
+    """The install folder made beforehand by another user, with a file."""
+    folder = m.s.unix(m.setup_folder)
+    os.makedirs(folder)
+    open(os.path.join(folder, "planted.dll"), "wb").write(b"another user's")
+
+
+def run_not_adopted(m, case):
+    made = os.stat(m.s.unix(m.setup_folder)).st_ino
+    install_silently(m, case)
+    check(os.stat(m.s.unix(m.setup_folder)).st_ino != made, "installed into the folder made beforehand")
+    check(not os.path.exists(m.installed("planted.dll")), "the planted file is in the install folder")
+    check(not siblings(m), "left beside the install folder: %r" % siblings(m))
+    return "the install folder is the run's own; the one made beforehand is gone"
+
+
 group("deploy",
       Case("silent-install", run_silent, args="/S", code=0),
       Case("silent-install-to-folder-with-space-and-chinese", run_silent, prepare=browse_prepare,
@@ -1350,6 +1459,9 @@ group("deploy",
       Case("silent-client-running", run_silent_client_running),
       Case("quiet-uninstall-as-registered", run_quiet_uninstall, repo=real_uninstaller_repo,
            prepare=quiet_uninstall_prepare),
+      Case("reinstall-with-a-package-gone-changes-nothing", run_failed_reinstall, server="scripted"),
+      Case("reinstall-over-a-held-folder-changes-nothing", run_held_reinstall),
+      Case("folder-made-beforehand-is-not-installed-into", run_not_adopted, prepare=made_beforehand_prepare),
       )
 
 

@@ -1,4 +1,5 @@
 #include "system/DeleteFolder.h"
+#include "system/FolderSwap.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UnixProgram.h"
 
@@ -59,8 +60,8 @@ DWORD MakeJunction(const std::wstring& strLink, const std::wstring& strTarget)
     std::memcpy(&buffer[16], strSubstitute.c_str(), cbSub);
     std::memcpy(&buffer[16 + cbSub + 2], strTarget.c_str(), cbPrint);
     DWORD cbReturned = 0;
-    BOOL bOk = ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                 nullptr, 0, &cbReturned, nullptr);
+    BOOL bOk = ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                                 0, &cbReturned, nullptr);
     DWORD dwError = bOk ? ERROR_SUCCESS : ::GetLastError();
     ::CloseHandle(h);
     if (!bOk)
@@ -223,6 +224,9 @@ TEST(DeleteFolder, FolderThatIsItselfALinkIsNotListed)
     EXPECT_FALSE(DeleteFolder(strLink.c_str())) << "Wine resolves every open of the link, so it stays";
     EXPECT_TRUE(outside.Intact());
     EXPECT_TRUE(IsLink(strLink.c_str()));
+    // Left to the system's next start: the link alone, not what it leads to.
+    EXPECT_EQ(RemoveFolderNowOrLater(strLink.c_str()), 1u);
+    EXPECT_TRUE(outside.Intact());
     EXPECT_FALSE(IsLink(dir.Path().c_str()));
     const std::string strUnixLink = UnixPath(strLink);
     std::wstring strCommand = L"rm -f \"" + std::wstring(strUnixLink.begin(), strUnixLink.end()) + L"\"";
@@ -231,4 +235,27 @@ TEST(DeleteFolder, FolderThatIsItselfALinkIsNotListed)
             ::Sleep(20);
     }
     EXPECT_TRUE(outside.Intact());
+}
+
+// Only names of the shape a run gives its staging and moved-aside folders
+// are taken for leftovers; the user's own names beside the install folder
+// are not.
+TEST(FolderSwap, SiblingNames)
+{
+    const std::wstring strSibling = RandomSibling(L"C:\\Brivex Client");
+    ASSERT_EQ(strSibling.size(), std::wstring(L"C:\\Brivex Client.").size() + 8);
+    EXPECT_TRUE(IsSiblingName(strSibling.substr(3), L"Brivex Client"));
+    EXPECT_NE(strSibling, RandomSibling(L"C:\\Brivex Client"));
+    EXPECT_TRUE(RandomSibling((L"C:\\" + std::wstring(250, L'x')).c_str()).empty()) << "too long for MAX_PATH";
+    struct Case {
+        const wchar_t* pszName;
+        bool bSibling;
+    };
+    const Case cases[] = {
+        {L"Brivex Client.0a1b2c3d", true},   {L"brivex client.0A1B2C3D", true},  {L"Brivex Client.0a1b2c3", false},
+        {L"Brivex Client.0a1b2c3d4", false}, {L"Brivex Client.0a1b2c3g", false}, {L"Brivex Client 0a1b2c3d", false},
+        {L"Brivex Client.bak", false},       {L"Brivex Client", false},          {L"Orvalis.0a1b2c3d", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsSiblingName(c.pszName, L"Brivex Client"), c.bSibling) << Narrow(c.pszName);
 }

@@ -241,8 +241,8 @@ protected:
         ::CreateDirectoryW(m_strSetup.c_str(), nullptr);
         ::CreateDirectoryW((m_strSetup + L"\\config").c_str(), nullptr);
         ::CreateDirectoryW((m_strSetup + L"\\skin").c_str(), nullptr);
-        ASSERT_TRUE(::CopyFileW(TestProgramFolder(L"wait_helper.exe").c_str(), (m_strSetup + L"\\iKVLRemote.exe").c_str(),
-                                FALSE));
+        ASSERT_TRUE(::CopyFileW(TestProgramFolder(L"wait_helper.exe").c_str(),
+                                (m_strSetup + L"\\iKVLRemote.exe").c_str(), FALSE));
         ASSERT_TRUE(::CopyFileW(UninstallerPath().c_str(), (m_strSetup + L"\\UnInstall.exe").c_str(), FALSE));
         ASSERT_TRUE(WriteFileBytes(m_strSetup + L"\\favicon.ico", "icon", 4));
         ASSERT_TRUE(WriteFileBytes(m_strSetup + L"\\config\\ZUZ.System.config", "[Client]\r\n", 10));
@@ -327,8 +327,9 @@ TEST(UninstallArguments, Parse)
 TEST(UninstallArguments, RelaunchCommandLineParsesBack)
 {
     for (bool bSilent : {false, true}) {
-        const std::wstring strLine = ComposeRelaunchCommandLine(L"C:\\temp dir\\UnInstall.exe", L"D:\\应用 程序\\Brivex Client",
-                                                                reinterpret_cast<HANDLE>(uintptr_t{0x1F4}), bSilent);
+        const std::wstring strLine =
+            ComposeRelaunchCommandLine(L"C:\\temp dir\\UnInstall.exe", L"D:\\应用 程序\\Brivex Client",
+                                       reinterpret_cast<HANDLE>(uintptr_t{0x1F4}), bSilent);
         int nArgs = 0;
         wchar_t** ppszArgs = ::CommandLineToArgvW(strLine.c_str(), &nArgs);
         ASSERT_NE(ppszArgs, nullptr);
@@ -405,6 +406,14 @@ TEST(UninstallFolder, InsideFolder)
 TEST_F(Uninstalling, RemovesWhatTheInstallerMadeAndNothingElse)
 {
     Install();
+    // What runs that ended left beside the install folder goes too; names
+    // of another shape are the user's.
+    ASSERT_TRUE(::CreateDirectoryW((m_root / L"Brivex Client.0a1b2c3d").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(m_root / L"Brivex Client.0a1b2c3d\\iKVLRemote.exe", "staged", 6));
+    for (const wchar_t* pszUsers : {L"Brivex Client.0a1b2c3", L"Brivex Client.0a1b2c3g", L"Brivex Client 0a1b2c3d"}) {
+        ASSERT_TRUE(::CreateDirectoryW((m_root / pszUsers).c_str(), nullptr));
+        m_userTree.insert(pszUsers);
+    }
     EXPECT_EQ(RunUninstaller(UninstallerPath(), Quoted(m_strSetup) + L" /S"), kUninstallDone);
     ExpectOnlyUserThingsLeft();
 }
@@ -461,13 +470,11 @@ TEST_F(Uninstalling, RefusesWhatIsNoInstallation)
         int nExit;
     };
     const std::vector<Case> cases = {
-        {"no client program", [this] { ::DeleteFileW((m_strSetup + L"\\iKVLRemote.exe").c_str()); },
-         L"", kUninstallRefused},
+        {"no client program", [this] { ::DeleteFileW((m_strSetup + L"\\iKVLRemote.exe").c_str()); }, L"",
+         kUninstallRefused},
         {"registered for another folder",
-         [this] { WriteUninstallRegistration((m_root / L"Brivex Client.bak").c_str(), L""); }, L"",
-         kUninstallRefused},
-        {"not registered", [] { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey.c_str()); }, L"",
-         kUninstallRefused},
+         [this] { WriteUninstallRegistration((m_root / L"Brivex Client.bak").c_str(), L""); }, L"", kUninstallRefused},
+        {"not registered", [] { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey.c_str()); }, L"", kUninstallRefused},
         {"a drive root", nullptr, L"C:\\ /S", kUninstallRefused},
         {"a relative folder", nullptr, L"\"Brivex Client\" /S", kUninstallRefused},
         {"the folder beside it", nullptr, L"\"" + (m_root / L"Brivex Client.bak") + L"\" /S", kUninstallRefused},
@@ -481,8 +488,9 @@ TEST_F(Uninstalling, RefusesWhatIsNoInstallation)
             c.prepare();
         const std::set<std::wstring> before = Tree(m_root.Path());
         const bool bRegistered = KeyExists(kProductKey);
-        EXPECT_EQ(RunUninstaller(UninstallerPath(), c.strArguments.empty() ? Quoted(m_strSetup) + L" /S" : c.strArguments),
-                  c.nExit);
+        EXPECT_EQ(
+            RunUninstaller(UninstallerPath(), c.strArguments.empty() ? Quoted(m_strSetup) + L" /S" : c.strArguments),
+            c.nExit);
         EXPECT_EQ(Listing(Tree(m_root.Path())), Listing(before));
         EXPECT_EQ(KeyExists(kProductKey), bRegistered);
     }
