@@ -9,6 +9,7 @@
 #include "system/ClientFiles.h"
 #include "system/ClientProcess.h"
 #include "system/CommandLineArgs.h"
+#include "system/SingleInstance.h"
 #include "ui/FontCheck.h"
 #include "ui/SetupDlg.h"
 #include "ui/UiMessages.h"
@@ -23,9 +24,6 @@ Gdiplus::GdiplusStartupInput g_gdiplusStartupInput;
 ULONG_PTR g_gdiplusToken = 0;
 
 namespace {
-
-// One installer at a time on the machine, whoever started it.
-constexpr wchar_t kSingleInstanceMutex[] = L"Global\\FenmoraSetup.Running";
 
 CSetupApp theApp;
 
@@ -115,10 +113,9 @@ int CSetupApp::Run(const wchar_t* pszArgs)
     SetupCommandLine commandLine;
     const bool bValid = ParseSetupCommandLine(pszArgs, &commandLine);
 
-    // Held until the process ends. A mutex another user made and may not
-    // share also means a copy is running.
-    ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutex));
-    if (!mutex || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Held until the process ends.
+    CSingleInstance instance;
+    if (!instance.Acquire()) {
         if (!commandLine.bSilent)
             BringRunningSetupToFront();
         return kExitAlreadyRunning;

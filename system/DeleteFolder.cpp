@@ -86,11 +86,28 @@ bool IsReparsePoint(HANDLE h)
            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// A read-only entry is made writable first, so that it goes as well.
+// FileDispositionInfoEx and its flags, where Windows offers them (10, 1709
+// and later); the headers of this build know only older systems.
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
+// Deleted at once where the system can: read-only or not, without changing
+// the file, and the name goes even while another program holds the file
+// open. Elsewhere a read-only entry is made writable first, so that it
+// goes as well, but only one of a single name: the attribute belongs to
+// the file, and a file with other names (a hard link to a file elsewhere)
+// keeps it and stays.
 bool DeleteOnHandle(HANDLE hFile)
 {
+    DWORD dwFlags = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+    if (::SetFileInformationByHandle(hFile, kFileDispositionInfoEx, &dwFlags, sizeof(dwFlags)))
+        return true;
+    FILE_STANDARD_INFO standard = {};
     FILE_BASIC_INFO basic = {};
-    if (::GetFileInformationByHandleEx(hFile, FileBasicInfo, &basic, sizeof(basic)) &&
+    if (::GetFileInformationByHandleEx(hFile, FileStandardInfo, &standard, sizeof(standard)) &&
+        standard.NumberOfLinks == 1 && ::GetFileInformationByHandleEx(hFile, FileBasicInfo, &basic, sizeof(basic)) &&
         (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
         basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         if (basic.FileAttributes == 0)

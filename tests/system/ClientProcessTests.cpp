@@ -1,5 +1,6 @@
 #include "system/ClientFiles.h"
 #include "system/ClientProcess.h"
+#include "system/SingleInstance.h"
 #include "tests/support/TempDir.h"
 #include "tests/system/SystemTestSupport.h"
 
@@ -208,4 +209,20 @@ TEST(ClientProcess, EnableDebugPrivilege)
     EXPECT_TRUE(::PrivilegeCheck(hToken, &set, &bHeld));
     EXPECT_TRUE(bHeld);
     ::CloseHandle(hToken);
+}
+
+// The second installer finds the first, and the guard goes with its
+// holder. Wine offers no private namespace, so here the global name stands
+// in; Windows keeps the mutex where only administrators reach it.
+TEST(SingleInstance, SecondGuardFindsTheFirstUntilItGoes)
+{
+    {
+        CSingleInstance first;
+        ASSERT_TRUE(first.Acquire());
+        CSingleInstance second;
+        EXPECT_FALSE(second.Acquire());
+        EXPECT_EQ(first.IsPrivate(), second.IsPrivate());
+    }
+    CSingleInstance again;
+    EXPECT_TRUE(again.Acquire());
 }

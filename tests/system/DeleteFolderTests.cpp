@@ -137,6 +137,27 @@ TEST(DeleteFolder, ReadOnlyEntriesGoToo)
     EXPECT_FALSE(PathExists(strRoot));
 }
 
+// A read-only file elsewhere with a second name in the folder: the
+// attribute is the file's, so clearing it for the name would clear it for
+// the other one too. The file stays read-only and whole; only a system
+// that deletes read-only names as they are takes its name.
+TEST(DeleteFolder, ReadOnlyFileWithAnotherNameKeepsItsAttribute)
+{
+    OutsideFolder outside;
+    ASSERT_TRUE(::SetFileAttributesW(outside.strFile.c_str(), FILE_ATTRIBUTE_READONLY));
+    CTempDir dir;
+    const std::wstring strRoot = dir / L"Brivex Client";
+    MakeTree(strRoot);
+    ASSERT_TRUE(::CreateHardLinkW((strRoot + L"\\bin\\linked.cfg").c_str(), outside.strFile.c_str(), nullptr));
+
+    DeleteFolder(strRoot.c_str());
+    EXPECT_TRUE(outside.Intact());
+    EXPECT_NE(::GetFileAttributesW(outside.strFile.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(PathExists(strRoot + L"\\iKVLRemote.exe")) << "the rest goes";
+    ::SetFileAttributesW(outside.strFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW((strRoot + L"\\bin\\linked.cfg").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST(DeleteFolder, JunctionIsRemovedNotFollowed)
 {
     OutsideFolder outside;
