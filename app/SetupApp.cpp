@@ -9,6 +9,7 @@
 #include "system/ClientFiles.h"
 #include "system/ClientProcess.h"
 #include "system/CommandLineArgs.h"
+#include "system/FolderSecurity.h"
 #include "system/SingleInstance.h"
 #include "ui/FontCheck.h"
 #include "ui/SetupDlg.h"
@@ -18,7 +19,6 @@
 #include <commctrl.h>
 #include <gdiplus.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 Gdiplus::GdiplusStartupInput g_gdiplusStartupInput;
 ULONG_PTR g_gdiplusToken = 0;
@@ -46,50 +46,19 @@ void BringRunningSetupToFront()
     ::SetForegroundWindow(hWnd);
 }
 
-// The path with the short names of its longest existing part expanded, so
-// that "C:\WINDOW~1\x" compares as "C:\Windows\x". The root stays as given.
-std::wstring ExpandedPath(const std::wstring& strPath)
-{
-    for (size_t nEnd = strPath.size(); nEnd != std::wstring::npos && nEnd >= 3; nEnd = strPath.rfind(L'\\', nEnd - 1)) {
-        const std::wstring strPrefix = strPath.substr(0, nEnd);
-        const DWORD cchNeeded = ::GetLongPathNameW(strPrefix.c_str(), nullptr, 0);
-        if (!cchNeeded)
-            continue;
-        std::wstring strLong(cchNeeded, L'\0');
-        const DWORD cch = ::GetLongPathNameW(strPrefix.c_str(), &strLong[0], cchNeeded);
-        if (cch && cch < cchNeeded)
-            return strLong.substr(0, cch) + strPath.substr(nEnd);
-    }
-    return strPath;
-}
-
-// Empty when the system does not say.
-std::wstring WindowsFolder()
-{
-    wchar_t szFolder[MAX_PATH] = {};
-    const UINT cch = ::GetWindowsDirectoryW(szFolder, MAX_PATH);
-    return cch && cch < MAX_PATH ? ExpandedPath(szFolder) : std::wstring();
-}
-
 // A folder from the command line, made ready to be settled like a browsed
-// one: a full path whose install paths fit, outside the Windows folder,
-// existing as a folder. Nothing is made for a refused one.
+// one: a full path whose install paths fit, its missing folders made closed
+// to other users, and no link, junction or Windows folder on its way.
+// Nothing is made below a refused part.
 bool PrepareCommandLineFolder(const std::wstring& strGiven, std::wstring* pstrFolder)
 {
-    if (!NormalizeFolderPath(strGiven, pstrFolder))
-        return false;
-    // Not knowing the Windows folder refuses every folder.
-    const std::wstring strWindows = WindowsFolder();
-    if (strWindows.empty() || IsInWindowsFolder(ExpandedPath(*pstrFolder), strWindows))
-        return false;
     InstallLocation location;
-    if (!LocationFromFolder(pstrFolder->c_str(), &location))
+    if (!NormalizeFolderPath(strGiven, pstrFolder) || !LocationFromFolder(pstrFolder->c_str(), &location))
         return false;
-    const int nCreated = ::SHCreateDirectoryExW(nullptr, pstrFolder->c_str(), nullptr);
-    if (nCreated != ERROR_SUCCESS && nCreated != ERROR_ALREADY_EXISTS && nCreated != ERROR_FILE_EXISTS)
-        return false;
-    const DWORD dwAttributes = ::GetFileAttributesW(pstrFolder->c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const Result walked = WalkChosenFolder(*pstrFolder, true);
+    if (!walked)
+        LogError(L"[CSetupApp] /D=%ls refused: %ls error=%lu", pstrFolder->c_str(), walked.What(), walked.Error());
+    return walked.Ok();
 }
 
 // What a silent install reports goes to the log only; a proxy that asks

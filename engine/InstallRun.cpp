@@ -32,6 +32,7 @@ constexpr int kProgressAfterUninstaller = 97;
 constexpr size_t kSharedUnzipEntries = 8;
 // A package download is reported at most this often.
 constexpr DWORD kDownloadReportMs = 250;
+constexpr wchar_t kWorkFolderPrefix[] = L"Fenmora";
 
 }  // namespace
 
@@ -91,7 +92,7 @@ DWORD InstallRun::RunSteps()
         LogNormal(L"[CSetupDlg::Execute] %ls of an earlier run removed, %lu entries left", strPath.c_str(),
                   static_cast<unsigned long>(nLeft));
     });
-    if (!CheckRoom(nCount) || !SecureRunFolders() || !MakeStage())
+    if (!CheckRoom(nCount) || !CheckInstallRoot() || !PrepareWorkFolder() || !MakeStage())
         return 1;
 
     int nFailures = 0;
@@ -264,16 +265,42 @@ void InstallRun::ReportDownloadBytes(uint64_t nHave, uint64_t nTotal)
     m_pObserver->OnPackageDownload(m_download);
 }
 
-// Another user must not change what the run writes before an administrator
-// runs it: the temp folder is closed to them, whether made here or found.
-bool InstallRun::SecureRunFolders()
+// The install root as it was chosen: a link planted on its way since then
+// would take the install elsewhere.
+bool InstallRun::CheckInstallRoot()
 {
-    const wchar_t* pszFolder = m_settings.location.szTempPath;
-    const Result secured = SecureFolder(pszFolder);
-    if (secured)
+    std::wstring strRoot = m_settings.location.szInstallRoot;
+    if (strRoot.size() > 3 && strRoot.back() == L'\\')
+        strRoot.pop_back();
+    const Result walked = WalkChosenFolder(strRoot, false);
+    if (walked)
         return true;
-    LogError(L"[CSetupDlg::Execute] %ls cannot be closed to other users: %ls error=%lu", pszFolder, secured.What(),
-             secured.Error());
+    LogError(L"[CSetupDlg::Execute] %ls cannot be installed in: %ls error=%lu", strRoot.c_str(), walked.What(),
+             walked.Error());
+    ShowError(InstallError::kFolders);
+    return false;
+}
+
+// Another user must not change what the run writes before an administrator
+// runs it: the archives go into a folder of the session's own below the
+// temp folder, which may be shared and is never re-permissioned.
+bool InstallRun::PrepareWorkFolder()
+{
+    if (m_carry.workFolder.IsMade())
+        return true;
+    // Made again, closed to other users, when it went since the start.
+    const wchar_t* pszTemp = m_settings.location.szTempPath;
+    Result made = CreateProtectedFolder(pszTemp);
+    if (made || made.Error() == ERROR_ALREADY_EXISTS)
+        made = CheckPlainFolder(pszTemp);
+    if (made)
+        made = m_carry.workFolder.Create(pszTemp, kWorkFolderPrefix);
+    if (made) {
+        LogNormal(L"[CSetupDlg::Execute] archives in %ls", m_carry.workFolder.Path().c_str());
+        return true;
+    }
+    LogError(L"[CSetupDlg::Execute] no folder for the archives in %ls: %ls error=%lu", pszTemp, made.What(),
+             made.Error());
     ShowError(InstallError::kFolders);
     return false;
 }
@@ -316,7 +343,7 @@ InstallRun::PackageTry InstallRun::TryPackage(size_t nIndex, const wchar_t* pszN
     // A base URL or temp folder too long for the name fails the download
     // like any other, without composing a cut path.
     if (!FormatPath(result.szUrl, L"%ls", m_server.UrlOf(pszName).c_str()) ||
-        !FormatPath(result.szArchive, L"%ls\\%ls", m_settings.location.szTempPath, pszName)) {
+        !FormatPath(result.szArchive, L"%ls\\%ls", m_carry.workFolder.Path().c_str(), pszName)) {
         result.fault = PackageTry::kDownload;
         return result;
     }

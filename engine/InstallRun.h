@@ -6,6 +6,7 @@
 #include "engine/PackageFile.h"
 #include "engine/PackageList.h"
 #include "framework/Result.h"
+#include "system/FolderSecurity.h"
 
 #include <windows.h>
 
@@ -23,6 +24,8 @@ struct AttemptCarry {
     // False once an attempt failed: it may have lacked handles, and the
     // next ones hold no files open.
     bool bHoldFiles = true;
+    // The archives' folder, below the temp folder; goes after them.
+    CPrivateFolder workFolder;
     // The archives fetched so far, whole or in part.
     PackageArchives archives;
     // A staged and verified installation whose swap failed: the next
@@ -59,6 +62,7 @@ private:
     // Fails, shown and logged, when the drive cannot take what the release
     // says the packages need.
     bool CheckRoom(int nCount);
+    bool CheckInstallRoot();
     bool MakeStage();
     void RemoveStage();
     // Once the stage is verified; false, shown and logged, when the earlier
@@ -73,9 +77,9 @@ private:
     BOOL DownloadUninstallFile();
     // The uninstaller step; false when the run must end.
     bool FetchUninstaller();
-    // Closes the temp and install folders to other users; false, shown and
-    // logged, when that fails.
-    bool SecureRunFolders();
+    // The session's folder for the archives, made at its first attempt;
+    // false, shown and logged, when it cannot be made.
+    bool PrepareWorkFolder();
     // One try of one package: fetched into its temp file, or the rest of it
     // after a cut, unpacked, the archive deleted.
     PackageTry TryPackage(size_t nIndex, const wchar_t* pszName);

@@ -26,9 +26,6 @@ struct SetupCommandLine {
 // them). False for anything else, or an empty /D=.
 bool ParseSetupCommandLine(const wchar_t* pszArgs, SetupCommandLine* pCommandLine);
 
-// True when a normalized folder is the Windows folder or below it. Both
-// are compared as given: short names must be expanded first.
-bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder);
 
 // How an install ended, for the exit code.
 struct InstallOutcome {

@@ -2,6 +2,8 @@
 
 #include "zip/ItemNameRule.h"
 
+#include "framework/StringCompare.h"
+
 #include <algorithm>
 
 namespace {
@@ -29,11 +31,17 @@ bool IsServerName(const std::wstring& strName)
     });
 }
 
-// The shares through which a server's pipes and mailslots are reached.
-bool IsPipeOrMailslotShare(const std::wstring& strName)
+// The shares through which a server's pipes and mailslots are reached, and
+// its administrative ones, which reach its drives and system folders.
+bool IsRefusedShare(const std::wstring& strName)
 {
-    return EqualsAsciiIgnoringCase(strName.c_str(), strName.size(), "PIPE") ||
-           EqualsAsciiIgnoringCase(strName.c_str(), strName.size(), "MAILSLOT");
+    const size_t cch = strName.size();
+    return EqualsAsciiIgnoringCase(strName.c_str(), cch, "PIPE") ||
+           EqualsAsciiIgnoringCase(strName.c_str(), cch, "MAILSLOT") ||
+           EqualsAsciiIgnoringCase(strName.c_str(), cch, "ADMIN$") ||
+           EqualsAsciiIgnoringCase(strName.c_str(), cch, "IPC$") ||
+           EqualsAsciiIgnoringCase(strName.c_str(), cch, "PRINT$") ||
+           (cch == 2 && IsAsciiLetter(strName[0]) && strName[1] == L'$');
 }
 
 }  // namespace
@@ -59,8 +67,8 @@ bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
             return false;
     }
     const bool bDrive = str.size() >= 3 && IsAsciiLetter(str[0]) && str[1] == L':' && str[2] == L'\\';
-    const bool bShare = str.size() >= 5 && str[0] == L'\\' && str[1] == L'\\' && str[2] != L'\\' &&
-                        str[2] != L'?' && str[2] != L'.';
+    const bool bShare =
+        str.size() >= 5 && str[0] == L'\\' && str[1] == L'\\' && str[2] != L'\\' && str[2] != L'?' && str[2] != L'.';
     if (!bDrive && !bShare)
         return false;
     if (str.find(L':', 2) != std::wstring::npos)
@@ -82,8 +90,7 @@ bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
         if (strPart.find_first_not_of(L". ") == std::wstring::npos || strPart.back() == L' ' ||
             strPart.back() == L'.' || IsDeviceName(strPart.c_str(), strPart.size()))
             return false;
-        if (bShare && ((nComponents == 0 && !IsServerName(strPart)) ||
-                       (nComponents == 1 && IsPipeOrMailslotShare(strPart))))
+        if (bShare && ((nComponents == 0 && !IsServerName(strPart)) || (nComponents == 1 && IsRefusedShare(strPart))))
             return false;
         if (strOut.back() != L'\\')
             strOut += L'\\';
@@ -95,4 +102,15 @@ bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
         return false;
     *pstrFolder = strOut;
     return true;
+}
+
+bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder)
+{
+    std::wstring strBase = strWindowsFolder;
+    while (!strBase.empty() && strBase.back() == L'\\')
+        strBase.pop_back();
+    if (strBase.empty() || strFolder.size() < strBase.size() ||
+        !EqualIgnoringCase(strFolder.c_str(), strBase.c_str(), strBase.size()))
+        return false;
+    return strFolder.size() == strBase.size() || strFolder[strBase.size()] == L'\\';
 }

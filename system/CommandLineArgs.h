@@ -15,6 +15,11 @@ bool IsSilentSwitch(const std::wstring& strArg);
 // separator (a drive root keeps its "\"): it must be absolute ("X:\..." with
 // an ASCII drive letter, or a share on a plainly named server other than
 // its pipe and mailslot shares), hold no characters a path cannot hold, no
-// direction marks nor a device name, and stay a folder below its root. The
-// file system is not asked.
+// direction marks nor a device name, and stay a folder below its root. A
+// server's administrative shares (C$, ADMIN$, IPC$, PRINT$), which reach the
+// system's own folders, are refused too. The file system is not asked.
 bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder);
+
+// True when a normalized folder is the Windows folder or below it. Both
+// are compared as given: short names must be expanded first.
+bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder);

@@ -66,17 +66,22 @@ bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation)
 
 Result PrepareLocationFolders(const InstallLocation& location)
 {
-    const Result secured = SecureFolder(location.szTempPath);
-    if (secured) {
+    // A temp folder made here is closed to other users from its creation;
+    // one found is used as it is: it may be shared, and its DACL is its
+    // owner's. Only the log goes there, written link-safely.
+    Result usable = CreateProtectedFolder(location.szTempPath);
+    if (usable || usable.Error() == ERROR_ALREADY_EXISTS)
+        usable = CheckPlainFolder(location.szTempPath);
+    if (usable) {
         StartLogFile(location.szLogFile);
-        return secured;
+        return usable;
     }
-    // A log in a folder other users may change could be made to land
-    // anywhere: the lines go to the debugger channel only.
+    // A log through a link could be made to land anywhere: the lines go to
+    // the debugger channel only.
     g_szLogFile[0] = L'\0';
-    LogError(L"[CSetupDlg::GetDestPath] %ls cannot be closed to other users: %ls error=%lu", location.szTempPath,
-             secured.What(), secured.Error());
-    return secured;
+    LogError(L"[CSetupDlg::GetDestPath] %ls cannot hold the log: %ls error=%lu", location.szTempPath, usable.What(),
+             usable.Error());
+    return usable;
 }
 
 namespace {

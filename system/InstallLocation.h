@@ -30,9 +30,10 @@ bool LocationFromDriveList(const wchar_t* pszDrives, size_t cchDrives, InstallLo
 // *pLocation untouched, when a composed path would not fit its array.
 bool LocationFromFolder(const wchar_t* pszFolder, InstallLocation* pLocation);
 
-// Creates the temp folder, or takes over the one there, closed to other
-// users (SecureFolder), and starts a fresh log file in it. A failure to
-// secure the folder is logged, and the log then has no file.
+// Creates the temp folder closed to other users (CreateProtectedFolder), or
+// uses the one there as it is, and starts a fresh log file in it. A temp
+// folder that is a link, or cannot be made, is logged, and the log then
+// has no file.
 Result PrepareLocationFolders(const InstallLocation& location);
 
 // Settling a location also makes it the log's: its temp folder is closed

@@ -44,8 +44,7 @@ bool CSingleInstance::AcquirePrivate(bool* pbAnswered)
     ScopedLocal descriptor;
     if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &cbSid) ||
         !::AddSIDToBoundaryDescriptor(&m_hBoundary, sid) ||
-        !::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardSddl, SDDL_REVISION_1, descriptor.Put(),
-                                                                nullptr))
+        !::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardSddl, SDDL_REVISION_1, descriptor.Put(), nullptr))
         return false;
     SECURITY_ATTRIBUTES sa = {sizeof(sa), descriptor.Get(), FALSE};
     m_hNamespace = ::CreatePrivateNamespaceW(&sa, m_hBoundary, kNamespace);

@@ -5,6 +5,7 @@
 #include "log/Log.h"
 #include "net/ProxyAuthDlg.h"
 #include "resources/resource.h"
+#include "system/FolderSecurity.h"
 #include "system/InstallLocation.h"
 #include "ui/FontCheck.h"
 #include "ui/ResourceImage.h"
@@ -430,6 +431,14 @@ void CSetupDlg::OnClickBrowser()
     // its paths must not change under it.
     if (!BrowseForFolder(szFolder) || m_pSession)
         return;
+    // No link, junction or Windows folder on its way; the earlier location
+    // stays.
+    const Result walked = WalkChosenFolder(szFolder, false);
+    if (!walked) {
+        LogError(L"[CSetupDlg::OnClickBrowser] %ls refused: %ls error=%lu", szFolder, walked.What(), walked.Error());
+        ::MessageBoxW(m_hWnd, L"所选路径不能用于安装，请选择其他路径。", L"提示", MB_OK | MB_ICONWARNING);
+        return;
+    }
     if (!SettleBrowsedLocation(szFolder)) {
         ::MessageBoxW(m_hWnd, L"所选路径太长，请选择一个较短的安装路径。", L"提示", MB_OK | MB_ICONWARNING);
         return;

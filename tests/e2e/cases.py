@@ -386,8 +386,14 @@ def package_download_failed(name, *causes):
     return lines + list(causes) + [("Error", r"^\[CSetupDlg::Execute\] download %s failed$" % re.escape(name))]
 
 
+def archive_path(root, name):
+    """A pattern of where a package's archive is saved: the session's own
+    folder below the temp folder."""
+    return r"%stemp\\Fenmora\.[0-9a-f]{32}\\%s" % (root, re.escape(name))
+
+
 def package_unzip_failed(name, cause=None):
-    cause = cause or (r"(OpenZip [A-Z]:\\(.*\\)?temp\\%s|UnzipItem .*|QueryZipItem \d+) failed" % re.escape(name))
+    cause = cause or (r"(OpenZip %s|UnzipItem .*|QueryZipItem \d+) failed" % archive_path(r"[A-Z]:\\(.*\\)?", name))
     lines = []
     for _ in range(5):
         lines += [("Normal", r"^\[CSetupDlg::Execute\] download %s%s sccuss filesize=\d+$" % (URL, re.escape(name))),
@@ -978,6 +984,29 @@ def temp_link_prepare(m, case):
     os.symlink(target, m.s.unix(m.temp_folder))
 
 
+def shared_temp_prepare(m, case):
+    """The temp folder made beforehand by another user, open to everyone,
+    with a file of theirs."""
+    temp = m.s.unix(m.temp_folder)
+    os.makedirs(temp)
+    open(os.path.join(temp, "theirs.txt"), "wb").write(b"another user's")
+    os.chmod(temp, 0o777)
+
+
+def run_shared_temp(m, case):
+    """A temp folder the installer did not make is used as it is: the log
+    goes there, the archives into a folder of the installer's own below it,
+    which goes at the end; its permissions stay."""
+    temp = m.s.unix(m.temp_folder)
+    mode = os.stat(temp).st_mode
+    note = run_success(m, case)
+    check(os.stat(temp).st_mode == mode, "the temp folder's permissions changed: %o" % os.stat(temp).st_mode)
+    check(sorted(os.listdir(temp)) == ["log.txt", "theirs.txt"], "the temp folder holds %r" % os.listdir(temp))
+    check(any(re.match(r"^\[CSetupDlg::Execute\] archives in C:\\temp\\Fenmora\.[0-9a-f]{32}$", r.msg)
+              for r in m.log()), "no folder of the installer's own for the archives in the log")
+    return "archives below it in a folder of the installer's own, gone at the end; " + note
+
+
 def run_temp_folder_link(m, case):
     """Nothing goes through the link: no log, no archive. The folder cannot
     be closed to other users, so every attempt fails."""
@@ -996,6 +1025,7 @@ def run_temp_folder_link(m, case):
 group("hostile",
       Case("forged-list-names", run_forged_list, repo=forged_list_repo),
       Case("temp-folder-is-a-link", run_temp_folder_link, prepare=temp_link_prepare, cleanup=link_cleanup),
+      Case("temp-folder-made-beforehand-is-used-as-it-is", run_shared_temp, prepare=shared_temp_prepare),
       *[Case("planted-%s-link-at-temp-%s" % (kind, name), run_planted_link, prepare=plant_link(kind, name))
         for kind in ("hard", "symbolic") for name in ("core.zip", "log.txt")],
       Case("corrupt-entry", run_corrupt_entry, repo=corrupt_entry_repo, text="安装core.zip失败",
@@ -1094,8 +1124,8 @@ def run_small_drive(m, case):
     m.s.screenshot(case.name + "-ready")
     inst.click(INSTALL_POINT)
     note = expect_failure(m, case, inst, case.expect["text"], case.expect["lines"])
-    for name in case.expect.get("gone", ()):
-        check(not os.path.exists(m.s.unix(name)), "%s was left on the full drive" % name)
+    temp = os.listdir(m.s.unix(SMALL_DRIVE + "temp"))
+    check(temp == ["log.txt"], "left in the temp folder of the full drive: %r" % temp)
     used = os.statvfs(m.s.unix(SMALL_DRIVE))
     return note + "; %d KiB free on the drive afterwards" % (used.f_bavail * used.f_frsize // 1024)
 
@@ -1103,12 +1133,13 @@ def run_small_drive(m, case):
 group("disk",
       Case("disk-full-archive", run_small_drive, repo=big_package_repo, prepare=small_drive,
            # The archive fills the drive while it downloads.
-           text="安装big.zip失败", gone=[r"S:\temp\big.zip"],
-           lines=[("Error", r"^\[CSetupDlg::Execute\] WriteFile\(S:\\temp\\big\.zip\) Error\(112\)$")]),
+           text="安装big.zip失败",
+           lines=[("Error", r"^\[CSetupDlg::Execute\] WriteFile\(%s\) Error\(112\)$" % archive_path(r"S:\\", "big.zip"))]),
       Case("zip-bomb", run_small_drive, repo=bomb_repo, prepare=small_drive,
            # Refused before its first file is written.
            text="安装bomb.zip失败",
-           lines=package_unzip_failed("bomb.zip", r"S:\\temp\\bomb\.zip unpacks to \d+ bytes, the drive has \d+ free")),
+           lines=package_unzip_failed("bomb.zip", r"%s unpacks to \d+ bytes, the drive has \d+ free" %
+                                      archive_path(r"S:\\", "bomb.zip"))),
       )
 
 
@@ -1303,6 +1334,20 @@ def run_refused(m, case):
     return "1639, nothing fetched or made"
 
 
+WINDOWS_LINK = r"C:\Apps"
+
+
+def windows_link_prepare(m, case):
+    """A folder link that leads into the Windows folder, as another user
+    could plant it where an administrator deploys to."""
+    os.symlink(m.s.unix(r"C:\windows"), m.s.unix(WINDOWS_LINK))
+
+
+def windows_link_cleanup(m, case):
+    if os.path.islink(m.s.unix(WINDOWS_LINK)):
+        os.unlink(m.s.unix(WINDOWS_LINK))
+
+
 def run_silent_client_running(m, case):
     client = start_client_copy(m, m.setup_folder)
     before = tree_digest(m.s.unix(m.setup_folder))
@@ -1451,11 +1496,16 @@ group("deploy",
            args="/S", code=1603, lines=LIST_FAILED),
       Case("silent-disk-full", run_silent, repo=big_package_repo, prepare=small_drive,
            args="/S /D=" + SMALL_DRIVE, root=SMALL_DRIVE, code=112,
-           lines=[("Error", r"^\[CSetupDlg::Execute\] WriteFile\(S:\\temp\\big\.zip\) Error\(112\)$")]),
+           lines=[("Error", r"^\[CSetupDlg::Execute\] WriteFile\(%s\) Error\(112\)$" % archive_path(r"S:\\", "big.zip"))]),
       Case("second-copy", run_second_copy),
       Case("unknown-switch", run_refused, args="/X"),
       Case("relative-folder", run_refused, args="/D=Apps\\Fenmora"),
       Case("folder-in-windows", run_refused, args="/D=C:\\windows\\x"),
+      # The snapshot holds the Windows folder's top level: nothing is made there.
+      Case("folder-through-a-link-into-windows", run_refused, args="/S /D=" + WINDOWS_LINK + "\\Fenmora",
+           prepare=windows_link_prepare, cleanup=windows_link_cleanup),
+      *[Case("admin-share " + share, run_refused, args="/S /D=" + share)
+        for share in (r"\\localhost\C$\Apps", r"\\127.0.0.1\ADMIN$\Apps", r"\\?\C:\windows\Apps")],
       Case("silent-client-running", run_silent_client_running),
       Case("quiet-uninstall-as-registered", run_quiet_uninstall, repo=real_uninstaller_repo,
            prepare=quiet_uninstall_prepare),

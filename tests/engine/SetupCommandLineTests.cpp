@@ -74,6 +74,13 @@ TEST(CommandLineArgs, Folder)
         {L"C:\\Apps\\\u202Eexe.txt", nullptr},
         {L"C:\\Apps\\a\u2067b", nullptr},
         {L"\\\\fs-01.corp_x\\pipeline\\x", L"\\\\fs-01.corp_x\\pipeline\\x"},
+        // The administrative shares reach a server's drives and system.
+        {L"\\\\localhost\\C$\\Apps", nullptr},
+        {L"\\\\127.0.0.1\\ADMIN$\\x", nullptr},
+        {L"\\\\srv\\ipc$", nullptr},
+        {L"\\\\srv\\print$\\x", nullptr},
+        {L"\\\\?\\C:\\Apps", nullptr},
+        {L"\\\\srv\\Apps$\\x", L"\\\\srv\\Apps$\\x"},
     };
     for (const auto& c : cases) {
         std::wstring strFolder;

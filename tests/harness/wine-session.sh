@@ -56,9 +56,18 @@ start() {
     (ulimit -Sn "$(ulimit -Hn)" 2>/dev/null; exec wineserver -p >/dev/null 2>&1 </dev/null)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1 </dev/null
-    else
-        wineboot >/dev/null 2>&1 </dev/null
+        # The first boot of a prefix ends by starting the service manager
+        # a second time, while the first one's drivers still run: the new
+        # one waits out a start time-out per driver, about fifteen seconds
+        # in all, holding its database. The first COM call of a program
+        # then cannot start the RPC service and gives up after about ten
+        # seconds (the installer's start of the client through the
+        # desktop shell). A session ended and booted afresh starts them
+        # at once.
+        wineserver -k >/dev/null 2>&1 </dev/null
+        (ulimit -Sn "$(ulimit -Hn)" 2>/dev/null; exec wineserver -p >/dev/null 2>&1 </dev/null)
     fi
+    wineboot >/dev/null 2>&1 </dev/null
     # R: is a drive of the tests' own, for machines without a C: drive in
     # the list and for installs that must not touch C:.
     mkdir -p "$state/drive_r"

@@ -68,8 +68,8 @@ public:
         std::wstring strCommand = L"\"" + strExe + L"\"";
         STARTUPINFOW si = {sizeof(si)};
         PROCESS_INFORMATION pi = {};
-        if (!::CreateProcessW(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr,
-                              strFolder.c_str(), &si, &pi))
+        if (!::CreateProcessW(strExe.c_str(), &strCommand[0], nullptr, nullptr, FALSE, 0, nullptr, strFolder.c_str(),
+                              &si, &pi))
             return false;
         ::CloseHandle(pi.hThread);
         m_vecProcesses.push_back(pi.hProcess);
@@ -89,7 +89,8 @@ private:
             return;
         PROCESSENTRY32W entry = {sizeof(entry)};
         for (BOOL bMore = ::Process32FirstW(hSnapshot, &entry); bMore; bMore = ::Process32NextW(hSnapshot, &entry)) {
-            HANDLE hProcess = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+            HANDLE hProcess =
+                ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
             if (!hProcess)
                 continue;
             wchar_t szImage[MAX_PATH] = {};

@@ -1,4 +1,5 @@
 #include "system/DeleteFolder.h"
+#include "system/FolderSecurity.h"
 #include "system/FolderSwap.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/UnixProgram.h"
@@ -279,4 +280,39 @@ TEST(FolderSwap, SiblingNames)
     };
     for (const Case& c : cases)
         EXPECT_EQ(IsSiblingName(c.pszName, L"Brivex Client"), c.bSibling) << Narrow(c.pszName);
+}
+
+// A chosen folder is walked from its root: missing folders are made, and a
+// link on the way or the Windows folder refuses it before anything is made
+// below them.
+TEST(ChosenFolder, MadeFolderByFolderAndRefusedAtALink)
+{
+    CTempDir dir;
+    const std::wstring strChosen = dir / L"Apps\\Fenmora\\Client";
+    ASSERT_TRUE(WalkChosenFolder(strChosen, true));
+    EXPECT_TRUE(PathExists(strChosen));
+    EXPECT_TRUE(WalkChosenFolder(strChosen, false)) << "walked again as it is";
+    EXPECT_FALSE(WalkChosenFolder(dir / L"Apps\\Missing", false)) << "nothing made without being asked to";
+    EXPECT_FALSE(PathExists(dir / L"Apps\\Missing"));
+
+    wchar_t szWindows[MAX_PATH];
+    ASSERT_GT(::GetWindowsDirectoryW(szWindows, MAX_PATH), 0u);
+    const std::wstring strInWindows = std::wstring(szWindows) + L"\\FenmoraChosenTest";
+    EXPECT_EQ(WalkChosenFolder(strInWindows, true).Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(PathExists(strInWindows));
+
+    // A link on the way, as another user may plant it.
+    OutsideFolder outside;
+    const std::wstring strLink = dir / L"Apps\\Linked";
+    if (!MakeUnixSymlink(strLink, outside.dir.Path()))
+        GTEST_SKIP() << "not Wine, or /bin/ln could not make a Unix symlink";
+    EXPECT_EQ(WalkChosenFolder(strLink + L"\\Sub", true).Error(), static_cast<DWORD>(ERROR_REPARSE_ATTRIBUTE_CONFLICT));
+    EXPECT_FALSE(PathExists(outside.dir / L"Sub")) << "made through the link";
+    EXPECT_TRUE(outside.Intact());
+    const std::string strUnixLink = UnixPath(strLink);
+    std::wstring strCommand = L"rm -f \"" + std::wstring(strUnixLink.begin(), strUnixLink.end()) + L"\"";
+    if (StartUnixProgram(L"Z:\\bin\\rm", strCommand)) {
+        for (int i = 0; i < 250 && PathExists(strLink); ++i)
+            ::Sleep(20);
+    }
 }
