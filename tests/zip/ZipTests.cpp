@@ -157,6 +157,13 @@ TEST(ZipNames, CleanItemName)
         {L"dir/", L"dir/"},
         {L"a", L"a"},
         {L"", L""},
+        // A last "." is the folder it is in; elsewhere it stays.
+        {L".", L""},
+        {L"dir/.", L"dir/"},
+        {L"dir\\.", L"dir\\"},
+        {L"C:/.", L""},
+        {L"./a", L"./a"},
+        {L"a/.b", L"a/.b"},
     };
     for (const Case& c : cases) {
         wchar_t sz[MAX_PATH];
