@@ -155,19 +155,19 @@ int CZipReader::FetchRecord(int nIndex, ZipItemInfo* pInfo)
         return ZIPERR_CORRUPT;
     if (nIndex != m_nCachedIndex) {
         ZipItemInfo record;
-        bool bEncrypted = false;
-        int nResult = ReadRecord(nIndex, &record, &bEncrypted);
+        ItemFacts facts;
+        int nResult = ReadRecord(nIndex, &record, &facts);
         if (nResult != ZIPERR_NONE)
             return nResult;
         m_cachedInfo = record;
-        m_bCachedEncrypted = bEncrypted;
+        m_cachedFacts = facts;
         m_nCachedIndex = nIndex;
     }
     *pInfo = m_cachedInfo;
     return ZIPERR_NONE;
 }
 
-int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
+int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, ItemFacts* pFacts)
 {
     unz_file_info64 fileInfo;
     char szStored[kMaxStoredNameBytes + 1];
@@ -216,7 +216,8 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
     pInfo->ftLastWrite = ft;
     ApplyExtendedTimestamps(m_localExtraField.data(), m_localExtraField.size(), pInfo);
 
-    *pbEncrypted = (fileInfo.flag & kZipFlagEncrypted) != 0;
+    pFacts->bEncrypted = (fileInfo.flag & kZipFlagEncrypted) != 0;
+    pFacts->cbUncompressed = fileInfo.uncompressed_size;
     return ZIPERR_NONE;
 }
 
@@ -252,7 +253,7 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
     if (!file)
         return ZIPERR_OPEN;
     // The reader has no decryption, so any password is refused.
-    if (m_bCachedEncrypted)
+    if (m_cachedFacts.bEncrypted)
         return ZIPERR_PASSWORD;
 
     int nMethod = -1;
@@ -260,13 +261,19 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
         m_nOpenItem = nIndex;
     if (!m_pTransferBuffer)
         m_pTransferBuffer.reset(new (std::nothrow) uint8_t[kZipTransferBufferSize]);
-    nResult = (m_nOpenItem == nIndex && m_pTransferBuffer) ? WriteItem(file.Get(), nMethod) : ZIPERR_INFLATE;
-    // Bytes that do not match the entry's own CRC are not the file it
-    // holds, whatever the server's CRC list says about it.
-    if (CloseOpenItem() == UNZ_CRCERROR && nResult == ZIPERR_NONE) {
+    nResult = (m_nOpenItem == nIndex && m_pTransferBuffer)
+                  ? WriteItem(file.Get(), nMethod, m_cachedFacts.cbUncompressed)
+                  : ZIPERR_INFLATE;
+    // minizip compares the CRC-32 of the bytes it handed out, all of them
+    // written, with the entry's once it has handed out the whole size.
+    if (CloseOpenItem() == UNZ_CRCERROR && nResult == ZIPERR_NONE)
+        nResult = ZIPERR_CORRUPT;
+    // Bytes that do not match the entry's own CRC and size are not the file
+    // it holds, whatever the server's CRC list says about it.
+    if (nResult == ZIPERR_CORRUPT) {
         file.Reset();
         ::DeleteFileW(strFull.c_str());
-        return ZIPERR_CORRUPT;
+        return nResult;
     }
 
     if (nResult == ZIPERR_NONE) {
@@ -313,17 +320,21 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
     return hFresh;
 }
 
-int CZipReader::WriteItem(HANDLE hFile, int nMethod)
+int CZipReader::WriteItem(HANDLE hFile, int nMethod, uint64_t cbUncompressed)
 {
+    uint64_t cbTotal = 0;
     for (;;) {
         int cbRead = unzReadCurrentFile(m_archive, m_pTransferBuffer.get(), kZipTransferBufferSize);
         if (cbRead < 0)
             return ZIPERR_INFLATE;
         if (cbRead == 0) {
-            // For a deflated entry a zero read means the stream has ended;
-            // stored data that stop short of their size end early.
-            return (unzeof(m_archive) || nMethod == Z_DEFLATED) ? ZIPERR_NONE : ZIPERR_INFLATE;
+            // Stored data that stop short of their size cannot be read on; a
+            // deflate stream that ends early is no file of that size.
+            if (!unzeof(m_archive) && nMethod != Z_DEFLATED)
+                return ZIPERR_INFLATE;
+            return cbTotal == cbUncompressed ? ZIPERR_NONE : ZIPERR_CORRUPT;
         }
+        cbTotal += static_cast<uint64_t>(cbRead);
         DWORD cbWritten = 0;
         if (!::WriteFile(hFile, m_pTransferBuffer.get(), static_cast<DWORD>(cbRead), &cbWritten, nullptr) ||
             cbWritten != static_cast<DWORD>(cbRead))

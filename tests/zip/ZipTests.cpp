@@ -901,7 +901,7 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
 {
     const std::string strBig = Noise(200000);
     const std::string strDeflated = RawDeflate(strBig);
-    std::vector<TestZipEntry> entries(7);
+    std::vector<TestZipEntry> entries(8);
     entries[0].strName = "garbage.bin";
     entries[0].strData = std::string(64, '\xFF');
     entries[0].bRaw = true;
@@ -935,6 +935,12 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
     entries[6].bRaw = true;
     entries[6].nRawSize = 20;
     entries[6].nRawCrc = Crc("0123456789");
+    // An empty final block: the stream ends before the one byte announced.
+    entries[7].strName = "empty-stream.bin";
+    entries[7].strData = std::string("\x03\x00", 2);
+    entries[7].bRaw = true;
+    entries[7].nRawSize = 1;
+    entries[7].nRawCrc = 0x12345678;
     ScopedZip zip(OpenZip(Write(entries).c_str(), nullptr));
     ASSERT_TRUE(zip);
     const std::wstring strTarget = m_dir / L"t";
@@ -952,9 +958,12 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
     EXPECT_EQ(UnzipItem(zip.Get(), 3, L"encrypted.bin"), ZIPERR_PASSWORD);
     EXPECT_EQ(UnzipItem(zip.Get(), 4, L"wrong-crc.bin"), ZIPERR_CORRUPT);
     EXPECT_FALSE(PathExists(strTarget + L"\\wrong-crc.bin"));
-    // A deflate stream that ends before the announced size ends the entry.
-    EXPECT_EQ(UnzipItem(zip.Get(), 6, L"long-stream.bin"), ZIPERR_NONE);
-    EXPECT_EQ(FileText(strTarget + L"\\long-stream.bin"), "0123456789");
+    // A deflate stream that ends before the announced size is no file of
+    // that size, whatever CRC it has.
+    EXPECT_EQ(UnzipItem(zip.Get(), 6, L"long-stream.bin"), ZIPERR_CORRUPT);
+    EXPECT_FALSE(PathExists(strTarget + L"\\long-stream.bin"));
+    EXPECT_EQ(UnzipItem(zip.Get(), 7, L"empty-stream.bin"), ZIPERR_CORRUPT);
+    EXPECT_FALSE(PathExists(strTarget + L"\\empty-stream.bin"));
     EXPECT_EQ(UnzipItem(zip.Get(), 5, L"good-again.txt"), ZIPERR_NONE);
     EXPECT_EQ(FileText(strTarget + L"\\good-again.txt"), "good");
 }
