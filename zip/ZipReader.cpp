@@ -60,16 +60,23 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE
             return false;
         hArchive = m_ownArchive.Get();
     }
-    ZipEndRecords records;
-    if (!ReadEndRecords(hArchive, &records))
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(hArchive, &size))
         return false;
-    // minizip takes the first zip64 locator it meets scanning back from the
+    const auto read = [hArchive](uint64_t nPos, uint8_t* pBuffer, size_t cb) {
+        DWORD cbRead = 0;
+        return cb <= MAXDWORD && ReadFileAt(hArchive, nPos, pBuffer, static_cast<DWORD>(cb), &cbRead) && cbRead == cb;
+    };
+    ZipEndRecords records;
+    if (!ReadEndRecords(read, static_cast<uint64_t>(size.QuadPart), &records))
+        return false;
+    // minizip takes the last zip64 locator it meets scanning back from the
     // end, in the comment too. It reads the archive up to its end record,
     // followed by the locator that leads to the zip64 end record checked
     // here, or by one it refuses when there is none.
     m_view.hArchive = hArchive;
+    m_view.nShift = MakeZip64Locator(records, m_view.tail);
     m_view.nEnd = records.nEndRecord + kZipEndRecordSize;
-    MakeZip64Locator(records, m_view.tail);
     zlib_filefunc64_def fileFuncs;
     FillHandleFileFuncs(&m_view, &fileFuncs);
     m_archive = unzOpen2_64(pszArchive, &fileFuncs);

@@ -112,6 +112,12 @@ std::string Pattern(size_t cb)
     return str;
 }
 
+std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, const std::string& strMore)
+{
+    bytes.insert(bytes.end(), strMore.begin(), strMore.end());
+    return bytes;
+}
+
 constexpr int32_t kUnixWrite = 1600000000;
 constexpr int32_t kUnixAccess = 1600000100;
 constexpr int32_t kUnixCreation = 1500000000;
@@ -448,6 +454,7 @@ TEST_F(ZipArchive, OpenRefusesWhatIsNoArchive)
         {"end record counts one entry more", counting(4)},
         {"zip64 end record counts one entry fewer", WithZip64EndRecords(bytes, 2, 0xFFFF)},
         {"end record counts other than the zip64 end record", WithZip64EndRecords(bytes, 3, 2)},
+        {"bytes after an end record that counts one entry fewer", Appended(counting(2), "junk\n")},
     };
     for (const auto& c : disagreeing) {
         std::wstring strPath = m_dir / L"disagreeing.zip";
@@ -488,8 +495,11 @@ TEST_F(ZipArchive, OpensThroughAHandleThatLocksTheArchive)
 }
 
 // A comment holds any bytes, those of zip64 end records too: only a locator
-// right before the end record leads to a zip64 end record.
-TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
+// right before the end record leads to a zip64 end record, and an end
+// record in a comment that does not agree with what it points to is only
+// a comment. Bytes after the end record are not the archive's, and bytes
+// before it shift every offset (a self-extracting archive).
+TEST_F(ZipArchive, BytesAroundTheRecordsAreNotEntries)
 {
     std::vector<TestZipEntry> entries(3);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -509,9 +519,32 @@ TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
         b.insert(b.end(), comment.begin(), comment.end());
         return b;
     };
+    // The same, and an end record after them that counts the entries of
+    // the directory as the zip64 end record places it.
+    auto tailInComment = [&](std::vector<uint8_t> b) {
+        b = commented(b);
+        std::vector<uint8_t> end(22, 0);
+        PutLe32(&end, 0, 0x06054b50);
+        PutLe16(&end, 8, static_cast<uint16_t>(entries.size()));
+        PutLe16(&end, 10, static_cast<uint16_t>(entries.size()));
+        PutLe32(&end, 12, 0xFFFFFFFF);
+        PutLe32(&end, 16, 0xFFFFFFFF);
+        PutLe16(&b, b.size() - 76 - 2, static_cast<uint16_t>(76 + end.size()));
+        b.insert(b.end(), end.begin(), end.end());
+        return b;
+    };
+    const std::vector<uint8_t> zip64 = WithZip64EndRecords(bytes, entries.size(), 0xFFFF);
+    std::vector<uint8_t> prefixed(1000, 'x');
+    prefixed.insert(prefixed.end(), bytes.begin(), bytes.end());
     const std::pair<const char*, std::vector<uint8_t>> cases[] = {
         {"archive", commented(bytes)},
-        {"zip64 archive", commented(WithZip64EndRecords(bytes, entries.size(), 0xFFFF))},
+        {"zip64 archive", commented(zip64)},
+        {"archive, a zip64 tail in the comment", tailInComment(bytes)},
+        {"zip64 archive, a zip64 tail in the comment", tailInComment(zip64)},
+        {"archive, bytes after", Appended(bytes, "junk\n")},
+        {"archive, bytes after the comment", Appended(commented(bytes), "junk\n")},
+        {"zip64 archive, bytes after", Appended(zip64, "junk\n")},
+        {"archive after a prefix its offsets do not count", prefixed},
     };
     for (const auto& c : cases) {
         const std::wstring strPath = m_dir / L"commented.zip";
@@ -530,6 +563,56 @@ TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
             EXPECT_EQ(FileText(strTarget + L"\\f.txt"), entries[static_cast<size_t>(i)].strData) << c.first;
         }
     }
+}
+
+// minizip takes the last zip64 locator signature it finds. The offset in
+// the locator it is handed may hold one: it still reads the directory that
+// was checked, not one hidden in an entry's comment 76 bytes on, where the
+// end record alone would place it. A sparse file puts the zip64 end record
+// at such an offset without 112 MiB of bytes.
+TEST_F(ZipArchive, DirectoryReadIsTheOneChecked)
+{
+    const uint32_t nZip64Record = 0x07064b50;
+    const uint32_t nHiddenLocal = 128;
+    std::vector<uint8_t> head = StoredLocalEntry("a.txt", "visible");
+    head.resize(nHiddenLocal, 0);
+    const std::vector<uint8_t> hidden = StoredLocalEntry("hidden.txt", "hidden");
+    head.insert(head.end(), hidden.begin(), hidden.end());
+
+    const std::vector<uint8_t> fake = StoredCentralHeader("hidden.txt", "hidden", nHiddenLocal - 76, "");
+    const std::string strComment = std::string(25, 'c') + std::string(fake.begin(), fake.end());
+    std::vector<uint8_t> tail = StoredCentralHeader("a.txt", "visible", 0, strComment);
+    const uint32_t nDirectory = nZip64Record - static_cast<uint32_t>(tail.size());
+    const std::vector<uint8_t> records = Zip64EndRecords(nZip64Record, 1, tail.size(), nDirectory);
+    tail.insert(tail.end(), records.begin(), records.end());
+    std::vector<uint8_t> end(22, 0);
+    PutLe32(&end, 0, 0x06054b50);
+    PutLe16(&end, 8, 1);
+    PutLe16(&end, 10, 1);
+    PutLe32(&end, 12, nZip64Record - nDirectory);
+    PutLe32(&end, 16, nDirectory);
+    tail.insert(tail.end(), end.begin(), end.end());
+
+    const std::wstring strArchive = m_dir / L"sparse.zip";
+    {
+        ScopedFile file(::CreateFileW(strArchive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD cbWritten = 0;
+        ASSERT_TRUE(::WriteFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &cbWritten, nullptr));
+        LARGE_INTEGER at;
+        at.QuadPart = nDirectory;
+        ASSERT_TRUE(::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(file.Get(), tail.data(), static_cast<DWORD>(tail.size()), &cbWritten, nullptr));
+    }
+    ScopedZip zip(OpenZip(strArchive.c_str(), nullptr));
+    ASSERT_TRUE(zip);
+    ZipItemInfo info;
+    ASSERT_EQ(QueryZipItem(zip.Get(), 0, &info), ZIPERR_NONE);
+    EXPECT_STREQ(info.szName, L"a.txt");
+    const std::wstring strTarget = m_dir / L"t";
+    ASSERT_EQ(SetZipTargetFolder(zip.Get(), strTarget.c_str()), ZIPERR_NONE);
+    EXPECT_EQ(UnzipItem(zip.Get(), 0, info.szName), ZIPERR_NONE);
+    EXPECT_EQ(FileText(strTarget + L"\\a.txt"), "visible");
 }
 
 TEST_F(ZipArchive, QueryDescribesEntries)
