@@ -166,8 +166,7 @@ bool ReadEndRecords(const ArchiveReader& read, uint64_t cbFile, ZipEndRecords* p
 
 uint64_t MakeZip64Locator(const ZipEndRecords& records, uint8_t* pLocator)
 {
-    uint64_t nShift = 0;
-    for (;;) {
+    for (uint64_t nShift = 1;; ++nShift) {
         WriteLe(pLocator, kZip64LocatorSignature, 4);
         WriteLe(pLocator + 4, records.bZip64 ? 0 : 0xFFFFFFFF, 4);
         WriteLe(pLocator + 8, records.bZip64 ? records.nZip64Record + nShift : UINT64_MAX, 8);
@@ -177,6 +176,5 @@ uint64_t MakeZip64Locator(const ZipEndRecords& records, uint8_t* pLocator)
             bOnlyOne = bOnlyOne && ReadLe32(pLocator + n) != kZip64LocatorSignature;
         if (bOnlyOne)
             return nShift;
-        ++nShift;
     }
 }

@@ -30,7 +30,9 @@ bool ReadEndRecords(const ArchiveReader& read, uint64_t cbFile, ZipEndRecords* p
 
 // The zip64 locator minizip is handed after the end record: one that leads
 // to the archive's zip64 end record, or, when it has none, one that names a
-// disk no reader takes. minizip takes the last locator signature it finds,
-// so the offset the locator holds must not contain one: the archive is then
-// shown nShift bytes further on, and the result is nShift.
+// disk no reader takes. minizip's scans for signatures never look at the
+// first byte of the file (an archive of no entries has its end record
+// there), and it takes the last locator signature it finds, so the offset
+// the locator holds must not contain one: the archive is shown nShift
+// bytes on, at least one, and the result is nShift.
 uint64_t MakeZip64Locator(const ZipEndRecords& records, uint8_t* pLocator);

@@ -193,11 +193,19 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, ItemFacts* pFacts)
         CloseOpenItem();
         return ZIPERR_CORRUPT;
     }
-    int cbExtra = unzGetLocalExtrafield(m_archive, nullptr, 0);
-    m_localExtraField.resize(cbExtra > 0 ? static_cast<size_t>(cbExtra) : 0);
-    int cbRead = cbExtra > 0 ? unzGetLocalExtrafield(m_archive, m_localExtraField.data(), cbExtra) : 0;
+    // minizip would read the local extra field without the bytes before
+    // the archive (a prefix, and the view's shift): it ends where the data
+    // start, in the part of the file the view shows.
+    const int cbExtra = unzGetLocalExtrafield(m_archive, nullptr, 0);
+    const uint64_t nData = unzGetCurrentFileZStreamPos64(m_archive);
     CloseOpenItem();
-    if (cbExtra < 0 || cbRead != cbExtra)
+    if (cbExtra < 0 || nData < m_view.nShift + static_cast<uint64_t>(cbExtra) || nData - m_view.nShift > m_view.nEnd)
+        return ZIPERR_READ;
+    m_localExtraField.resize(static_cast<size_t>(cbExtra));
+    DWORD cbRead = 0;
+    if (cbExtra > 0 && (!ReadFileAt(m_view.hArchive, nData - m_view.nShift - static_cast<uint64_t>(cbExtra),
+                                    m_localExtraField.data(), static_cast<DWORD>(cbExtra), &cbRead) ||
+                        cbRead != static_cast<DWORD>(cbExtra)))
         return ZIPERR_READ;
 
     std::memset(pInfo, 0, sizeof(*pInfo));

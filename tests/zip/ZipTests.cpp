@@ -1,6 +1,8 @@
 #include "tests/support/TempDir.h"
 #include "tests/zip/TestZip.h"
+#include "zip/LittleEndian.h"
 #include "zip/Zip.h"
+#include "zip/ZipEndRecords.h"
 #include "zip/ZipFolder.h"
 #include "zip/ZipItemName.h"
 #include "zip/ZipItemRecord.h"
@@ -339,6 +341,31 @@ TEST(ZipRecord, UnixTime)
     EXPECT_EQ(U64(UnixTimeToFileTime(-1)), 116444735990000000ull);
 }
 
+// minizip never looks at the first byte of the file and takes the last
+// locator signature it finds: the archive is shown at least one byte on,
+// and further when the offset the stand-in locator holds would spell one.
+TEST(ZipRecord, StandInLocatorHoldsOneSignature)
+{
+    struct Case {
+        bool bZip64;
+        uint64_t nZip64Record;
+        uint64_t nShift;
+    };
+    for (const Case& c : {Case{false, 0, 1}, Case{true, 1000, 1}, Case{true, 0x07064b50, 1},
+                          Case{true, 0x07064b4f, 2}, Case{true, 0x07064b50ffULL, 1}, Case{true, 0x07064b4fffULL, 0x101}}) {
+        ZipEndRecords records;
+        records.bZip64 = c.bZip64;
+        records.nZip64Record = c.nZip64Record;
+        uint8_t locator[kZip64LocatorSize];
+        EXPECT_EQ(MakeZip64Locator(records, locator), c.nShift) << std::hex << c.nZip64Record;
+        int nSignatures = 0;
+        for (size_t n = 0; n + 4 <= sizeof(locator); ++n)
+            nSignatures += ReadLe32(locator + n) == 0x07064b50;
+        EXPECT_EQ(nSignatures, 1) << std::hex << c.nZip64Record;
+        EXPECT_EQ(ReadLe64(locator + 8), c.bZip64 ? c.nZip64Record + c.nShift : UINT64_MAX);
+    }
+}
+
 TEST(ZipRecord, ExtendedTimestamps)
 {
     const uint64_t kDos = 1;
@@ -469,6 +496,16 @@ TEST_F(ZipArchive, OpenRefusesWhatIsNoArchive)
     EXPECT_EQ(OpenZip((m_dir / L"missing.zip").c_str(), nullptr), nullptr);
     ASSERT_TRUE(WriteFileBytes(m_dir / L"empty.zip", "", 0));
     EXPECT_EQ(OpenZip((m_dir / L"empty.zip").c_str(), nullptr), nullptr);
+
+    // An end record alone is an archive of no entries.
+    std::vector<uint8_t> endOnly(22, 0);
+    PutLe32(&endOnly, 0, 0x06054b50);
+    ASSERT_TRUE(WriteFileBytes(m_dir / L"none.zip", endOnly.data(), endOnly.size()));
+    ScopedZip none(OpenZip((m_dir / L"none.zip").c_str(), nullptr));
+    ASSERT_TRUE(none);
+    ZipItemInfo info;
+    ASSERT_EQ(QueryZipItem(none.Get(), -1, &info), ZIPERR_NONE);
+    EXPECT_EQ(info.nIndex, 0);
 }
 
 // Read through a handle that shares no writing: while it is open nobody
