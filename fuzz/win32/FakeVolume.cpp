@@ -135,6 +135,26 @@ bool FakeVolume::HasParent(const std::wstring& strKey) const
     return it != m_nodes.end() && it->second.bFolder;
 }
 
+bool FakeVolume::FileKey(const wchar_t* pszPath, std::wstring* pKey)
+{
+    bool bDevice = false;
+    return (Key(pszPath, pKey, &bDevice) && !bDevice) || Fail(ERROR_INVALID_NAME, false);
+}
+
+DWORD FakeVolume::Busy(const Node& node)
+{
+    // The layer's files are opened sharing nothing but reading.
+    return node.bFolder ? ERROR_ACCESS_DENIED : node.nOpen > 0 && !node.pArchive ? ERROR_SHARING_VIOLATION : 0;
+}
+
+HANDLE FakeVolume::NewHandle(const std::wstring& strKey, DWORD dwAccess)
+{
+    ++m_nodes[strKey].nOpen;
+    auto* pHandle = new Handle{strKey, dwAccess};
+    m_handles[pHandle] = true;
+    return pHandle;
+}
+
 FakeVolume::Handle* FakeVolume::Open(HANDLE h)
 {
     auto* pHandle = static_cast<Handle*>(h);
@@ -171,35 +191,26 @@ HANDLE FakeVolume::Create(const wchar_t* pszPath, DWORD dwAccess, DWORD dwDispos
     } else {
         std::abort();
     }
-    Node& node = it->second;
-    // The layer's files are opened sharing nothing but reading.
-    if (node.bFolder || (node.nOpen > 0 && !node.pArchive))
-        return Fail(node.bFolder ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
-    ++node.nOpen;
-    auto* pHandle = new Handle{strKey, dwAccess};
-    m_handles[pHandle] = true;
-    return pHandle;
+    if (const DWORD dwBusy = Busy(it->second))
+        return Fail(dwBusy, INVALID_HANDLE_VALUE);
+    return NewHandle(strKey, dwAccess);
 }
 
 HANDLE FakeVolume::CreateFresh(const wchar_t* pszPath, DWORD dwAccess)
 {
     std::wstring strKey;
-    bool bDevice = false;
-    if (!Key(pszPath, &strKey, &bDevice) || bDevice)
-        return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (!FileKey(pszPath, &strKey))
+        return INVALID_HANDLE_VALUE;
     if (!HasParent(strKey))
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     MayChange(strKey, "a file replaced");
-    Node& node = m_nodes[strKey];
     // The new file is renamed over the name: not over a folder or a file
     // someone holds.
-    if (node.bFolder || node.nOpen > 0)
-        return Fail(node.bFolder ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+    Node& node = m_nodes[strKey];
+    if (const DWORD dwBusy = Busy(node))
+        return Fail(dwBusy, INVALID_HANDLE_VALUE);
     node = Node();
-    node.nOpen = 1;
-    auto* pHandle = new Handle{strKey, dwAccess};
-    m_handles[pHandle] = true;
-    return pHandle;
+    return NewHandle(strKey, dwAccess);
 }
 
 bool FakeVolume::Close(HANDLE h)
@@ -268,15 +279,14 @@ bool FakeVolume::Change(HANDLE h)
 bool FakeVolume::Delete(const wchar_t* pszPath)
 {
     std::wstring strKey;
-    bool bDevice = false;
-    if (!Key(pszPath, &strKey, &bDevice) || bDevice)
-        return Fail(ERROR_INVALID_NAME, false);
+    if (!FileKey(pszPath, &strKey))
+        return false;
     const auto it = m_nodes.find(strKey);
     if (it == m_nodes.end())
         return Fail(ERROR_FILE_NOT_FOUND, false);
     MayChange(strKey, "a file deleted");
-    if (it->second.bFolder || it->second.nOpen > 0)
-        return Fail(it->second.bFolder ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION, false);
+    if (const DWORD dwBusy = Busy(it->second))
+        return Fail(dwBusy, false);
     m_nodes.erase(it);
     return true;
 }
@@ -284,9 +294,8 @@ bool FakeVolume::Delete(const wchar_t* pszPath)
 bool FakeVolume::MakeFolder(const wchar_t* pszPath)
 {
     std::wstring strKey;
-    bool bDevice = false;
-    if (!Key(pszPath, &strKey, &bDevice) || bDevice)
-        return Fail(ERROR_INVALID_NAME, false);
+    if (!FileKey(pszPath, &strKey))
+        return false;
     if (m_nodes.count(strKey))
         return Fail(ERROR_ALREADY_EXISTS, false);
     if (!HasParent(strKey))

@@ -60,6 +60,11 @@ private:
         uint64_t nPos = 0;
     };
 
+    // The key of a path that names a file or folder, not a device.
+    static bool FileKey(const wchar_t* pszPath, std::wstring* pKey);
+    // Why the node cannot be opened or replaced now (0: it can).
+    static DWORD Busy(const Node& node);
+    HANDLE NewHandle(const std::wstring& strKey, DWORD dwAccess);
     Handle* Open(HANDLE h);
     // A key below the writable folder; anything else aborts.
     void MayChange(const std::wstring& strKey, const char* pszWhat) const;
