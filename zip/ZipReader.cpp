@@ -71,9 +71,9 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE
     if (!ReadEndRecords(read, static_cast<uint64_t>(size.QuadPart), &records))
         return false;
     // minizip takes the last zip64 locator it meets scanning back from the
-    // end, in the comment too. It reads the archive up to its end record,
-    // followed by the locator that leads to the zip64 end record checked
-    // here, or by one it refuses when there is none.
+    // end, in the comment too. It reads the archive, shown a few bytes on,
+    // up to its end record, followed by the locator that leads to the zip64
+    // end record checked here, or by one it refuses when there is none.
     m_view.hArchive = hArchive;
     m_view.nShift = MakeZip64Locator(records, m_view.tail);
     m_view.nEnd = records.nEndRecord + kZipEndRecordSize;
