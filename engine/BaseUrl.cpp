@@ -57,7 +57,8 @@ bool IsPort(const std::wstring& strPort)
 bool IsMirrorHost(const std::wstring& strHost)
 {
     const size_t nColon = strHost.find(L':');
-    return IsHostName(strHost.substr(0, nColon)) && (nColon == std::wstring::npos || IsPort(strHost.substr(nColon + 1)));
+    return IsHostName(strHost.substr(0, nColon)) &&
+           (nColon == std::wstring::npos || IsPort(strHost.substr(nColon + 1)));
 }
 
 }  // namespace

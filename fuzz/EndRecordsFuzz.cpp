@@ -27,7 +27,7 @@ bool HasSignature(const uint8_t* p, uint32_t nSignature)
 // and is exactly the entries' headers.
 bool Agrees(const SparseInput& input, uint64_t nEnd, const uint8_t* pEnd, ZipEndRecords* pRecords)
 {
-    uint64_t end[6] = {ReadLe16(pEnd + 4), ReadLe16(pEnd + 6),  ReadLe16(pEnd + 8),
+    uint64_t end[6] = {ReadLe16(pEnd + 4),  ReadLe16(pEnd + 6),  ReadLe16(pEnd + 8),
                        ReadLe16(pEnd + 10), ReadLe32(pEnd + 12), ReadLe32(pEnd + 16)};
     uint64_t used[6];
     std::memcpy(used, end, sizeof(used));

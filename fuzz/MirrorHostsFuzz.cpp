@@ -50,7 +50,7 @@ bool IsHost(const std::wstring& strItem)
     if (strName.empty() || strName.size() > 253)
         return false;
     size_t nStart = 0;
-    for (size_t nDot = strName.find(L'.'); ; nDot = strName.find(L'.', nStart)) {
+    for (size_t nDot = strName.find(L'.');; nDot = strName.find(L'.', nStart)) {
         if (!IsLabel(strName.substr(nStart, nDot == std::wstring::npos ? std::wstring::npos : nDot - nStart)))
             return false;
         if (nDot == std::wstring::npos)

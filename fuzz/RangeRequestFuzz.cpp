@@ -85,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cb)
 
     const std::wstring strResume = ResumeValidator(fields[0], fields[1], nLength);
     const std::wstring strPrefix = std::to_wstring(nLength) + L" ";
-    if (!strResume.empty() && (nLength == 0 || strResume.compare(0, strPrefix.size(), strPrefix) != 0 ||
-                               !EndsNoLine(strResume)))
+    if (!strResume.empty() &&
+        (nLength == 0 || strResume.compare(0, strPrefix.size(), strPrefix) != 0 || !EndsNoLine(strResume)))
         Finding("a validator that could end a header line, or without the length");
 
     const ResumePoint point = ResumeAt(nFrom, strResume);
@@ -102,16 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cb)
     uint64_t nContentLength = 0;
     size_t nPos = 0;
     const bool bContentLength = ReadCanonical(fields[3], &nPos, &nContentLength) && nPos == fields[3].size();
-    const RangeAnswer answer =
-        JudgeRangeAnswer(point, nStatus, fields[2], bContentLength ? &nContentLength : nullptr);
+    const RangeAnswer answer = JudgeRangeAnswer(point, nStatus, fields[2], bContentLength ? &nContentLength : nullptr);
     uint64_t nFirst = 0;
     uint64_t nLast = 0;
     uint64_t nTotal = 0;
     const bool bRest = nStatus == 206 && point.nFrom != 0 && ReadContentRange(fields[2], &nFirst, &nLast, &nTotal) &&
                        nFirst == point.nFrom && nTotal == point.nTotal && nLast + 1 == nTotal &&
                        (!bContentLength || nContentLength == nTotal - nFirst);
-    const RangeAnswer expected = nStatus == 200 ? RangeAnswer::Whole : bRest ? RangeAnswer::Continue : RangeAnswer::Refused;
+    RangeAnswer expected = bRest ? RangeAnswer::Continue : RangeAnswer::Refused;
+    if (nStatus == 200)
+        expected = RangeAnswer::Whole;
     if (answer != expected)
-        Finding(answer == RangeAnswer::Continue ? "a rest taken that is not the file's" : "not the answer the rules give");
+        Finding(answer == RangeAnswer::Continue ? "a rest taken that is not the file's"
+                                                : "not the answer the rules give");
     return 0;
 }

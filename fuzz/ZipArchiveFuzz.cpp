@@ -95,7 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cb)
         if (!zip)
             return 0;
         ZipEndRecords records;
-        const auto read = [&input](uint64_t nPos, uint8_t* pOut, size_t cbOut) { return input.Read(nPos, pOut, cbOut); };
+        const auto read = [&input](uint64_t nPos, uint8_t* pOut, size_t cbOut) {
+            return input.Read(nPos, pOut, cbOut);
+        };
         if (!ReadEndRecords(read, input.Size(), &records))
             Finding("an archive opened whose end records do not agree", -1);
         const std::vector<CentralEntry> central = CheckedDirectory(input, records);

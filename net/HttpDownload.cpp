@@ -454,10 +454,12 @@ Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* ps
     const bool bRest = answer == RangeAnswer::Continue;
     if (bRest)
         nLength = point.nTotal - point.nFrom;
+    // The whole file's length (0: unknown), which a later request to
+    // continue it must find again.
+    const uint64_t cbFile = bRest ? point.nTotal : bKnownLength ? nLength : 0;
     if (pstrValidator)
         *pstrValidator = ResumeValidator(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
-                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED),
-                                         bRest ? point.nTotal : bKnownLength ? nLength : 0);
+                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED), cbFile);
     return ReadBody(hRequest.Get(), pContext.get(), pStop, pSink, bRest ? point.nFrom : 0,
                     bRest || bKnownLength ? &nLength : nullptr, request.nMaxBody);
 }

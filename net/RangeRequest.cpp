@@ -81,8 +81,8 @@ RangeAnswer JudgeRangeAnswer(const ResumePoint& point, int nStatus, const std::w
         return RangeAnswer::Whole;
     if (nStatus != 206 || point.nFrom == 0)
         return RangeAnswer::Refused;
-    const std::wstring strRest = L"bytes " + std::to_wstring(point.nFrom) + L"-" +
-                                 std::to_wstring(point.nTotal - 1) + L"/" + std::to_wstring(point.nTotal);
+    const std::wstring strRest = L"bytes " + std::to_wstring(point.nFrom) + L"-" + std::to_wstring(point.nTotal - 1) +
+                                 L"/" + std::to_wstring(point.nTotal);
     if (strContentRange != strRest || (pnContentLength && *pnContentLength != point.nTotal - point.nFrom))
         return RangeAnswer::Refused;
     return RangeAnswer::Continue;

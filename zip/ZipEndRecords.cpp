@@ -128,8 +128,8 @@ bool EndRecordAgrees(const ArchiveReader& read, const uint8_t* pTail, uint64_t n
     const uint8_t* pLocator = nAt >= kZip64LocatorSize ? pTail + nAt - kZip64LocatorSize : nullptr;
     records.bZip64 = pLocator && ReadLe32(pLocator) == kZip64LocatorSignature;
     EndFields zip64;
-    if (records.bZip64 && !ReadZip64EndRecord(read, pLocator, records.nEndRecord - kZip64LocatorSize,
-                                              &records.nZip64Record, &zip64))
+    if (records.bZip64 &&
+        !ReadZip64EndRecord(read, pLocator, records.nEndRecord - kZip64LocatorSize, &records.nZip64Record, &zip64))
         return false;
     if (!EndRecordsAgree(end, records.bZip64 ? &zip64 : nullptr))
         return false;

@@ -53,8 +53,8 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* pTime, FILETIME* pFileTime)
 {
     static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const SYSTEMTIME& t = *pTime;
-    if (t.wYear < 1601 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 || t.wDay > kDays[t.wMonth - 1] ||
-        t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999)
+    if (t.wYear < 1601 || t.wMonth < 1 || t.wMonth > 12 || t.wDay < 1 || t.wDay > kDays[t.wMonth - 1] || t.wHour > 23 ||
+        t.wMinute > 59 || t.wSecond > 59 || t.wMilliseconds > 999)
         return FALSE;
     // Days since 1601-01-01 by the civil calendar.
     const int64_t y = t.wMonth <= 2 ? t.wYear - 1 : t.wYear;

@@ -427,19 +427,19 @@ TEST(RangeRequest, Decisions)
         {500, 200, L"", -1, RangeAnswer::Whole},  // range ignored, or the file changed
         {500, 206, L"bytes 500-999/1000", -1, RangeAnswer::Continue},
         {500, 206, L"bytes 500-999/1000", 500, RangeAnswer::Continue},
-        {500, 206, L"bytes 500-999/1000", 499, RangeAnswer::Refused},   // a body other than the range
+        {500, 206, L"bytes 500-999/1000", 499, RangeAnswer::Refused},  // a body other than the range
         {500, 206, L"bytes 500-999/1000", 1000, RangeAnswer::Refused},
-        {500, 206, L"bytes 500-1499/1500", -1, RangeAnswer::Refused},   // a file of another length
-        {500, 206, L"bytes 0-999/1000", -1, RangeAnswer::Refused},      // another start
-        {500, 206, L"bytes 500-799/1000", -1, RangeAnswer::Refused},    // not to the end
+        {500, 206, L"bytes 500-1499/1500", -1, RangeAnswer::Refused},  // a file of another length
+        {500, 206, L"bytes 0-999/1000", -1, RangeAnswer::Refused},     // another start
+        {500, 206, L"bytes 500-799/1000", -1, RangeAnswer::Refused},   // not to the end
         {500, 206, L"bytes 500-999/*", -1, RangeAnswer::Refused},
-        {500, 206, L"bytes 500-999/999", -1, RangeAnswer::Refused},     // past the end
+        {500, 206, L"bytes 500-999/999", -1, RangeAnswer::Refused},  // past the end
         {500, 206, L"", -1, RangeAnswer::Refused},
         {500, 206, L"bytes 500-999/1000 ", -1, RangeAnswer::Refused},
         {500, 206, L"bytes 0500-999/1000", -1, RangeAnswer::Refused},
         {500, 206, L"items 500-999/1000", -1, RangeAnswer::Refused},
         {500, 206, L"bytes 500-18446744073709551616/1000", -1, RangeAnswer::Refused},
-        {0, 206, L"bytes 0-999/1000", -1, RangeAnswer::Refused},       // nothing was asked
+        {0, 206, L"bytes 0-999/1000", -1, RangeAnswer::Refused},  // nothing was asked
         {500, 416, L"bytes */1000", -1, RangeAnswer::Refused},
     };
     for (const Case& c : cases) {

@@ -351,8 +351,8 @@ TEST(ZipRecord, StandInLocatorHoldsOneSignature)
         uint64_t nZip64Record;
         uint64_t nShift;
     };
-    for (const Case& c : {Case{false, 0, 1}, Case{true, 1000, 1}, Case{true, 0x07064b50, 1},
-                          Case{true, 0x07064b4f, 2}, Case{true, 0x07064b50ffULL, 1}, Case{true, 0x07064b4fffULL, 0x101}}) {
+    for (const Case& c : {Case{false, 0, 1}, Case{true, 1000, 1}, Case{true, 0x07064b50, 1}, Case{true, 0x07064b4f, 2},
+                          Case{true, 0x07064b50ffULL, 1}, Case{true, 0x07064b4fffULL, 0x101}}) {
         ZipEndRecords records;
         records.bZip64 = c.bZip64;
         records.nZip64Record = c.nZip64Record;
