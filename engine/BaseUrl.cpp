@@ -1,6 +1,6 @@
 #include "engine/BaseUrl.h"
 
-#include <cwctype>
+#include <algorithm>
 
 namespace {
 
@@ -15,9 +15,50 @@ size_t HostStart(const std::wstring& strUrl)
     return std::wstring::npos;
 }
 
-bool IsHostUnit(wchar_t ch)
+bool IsAsciiAlnum(wchar_t ch)
 {
-    return (ch < 0x80 && std::iswalnum(ch)) || ch == L'.' || ch == L'-' || ch == L':';
+    return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z') || (ch >= L'0' && ch <= L'9');
+}
+
+// Labels of 1 to 63 letters, digits and inner hyphens, joined by single
+// dots: a DNS name, or an IPv4 address.
+bool IsHostName(const std::wstring& strName)
+{
+    if (strName.empty() || strName.size() > 253)
+        return false;
+    size_t nStart = 0;
+    for (;;) {
+        const size_t nEnd = std::min(strName.find(L'.', nStart), strName.size());
+        const size_t cch = nEnd - nStart;
+        if (cch == 0 || cch > 63 || strName[nStart] == L'-' || strName[nEnd - 1] == L'-')
+            return false;
+        for (size_t i = nStart; i < nEnd; ++i)
+            if (!IsAsciiAlnum(strName[i]) && strName[i] != L'-')
+                return false;
+        if (nEnd == strName.size())
+            return true;
+        nStart = nEnd + 1;
+    }
+}
+
+bool IsPort(const std::wstring& strPort)
+{
+    if (strPort.empty() || strPort.size() > 5)
+        return false;
+    unsigned long nPort = 0;
+    for (wchar_t ch : strPort) {
+        if (ch < L'0' || ch > L'9')
+            return false;
+        nPort = nPort * 10 + static_cast<unsigned long>(ch - L'0');
+    }
+    return nPort >= 1 && nPort <= 65535;
+}
+
+bool IsMirrorHost(const std::wstring& strHost)
+{
+    const size_t nColon = strHost.find(L':');
+    return IsHostName(strHost.substr(0, nColon)) &&
+           (nColon == std::wstring::npos || IsPort(strHost.substr(nColon + 1)));
 }
 
 }  // namespace
@@ -34,10 +75,7 @@ std::vector<std::wstring> ParseMirrorHosts(const std::wstring& strList)
         const size_t nFirst = strHost.find_first_not_of(L" \t");
         const size_t nLast = strHost.find_last_not_of(L" \t");
         strHost = nFirst == std::wstring::npos ? L"" : strHost.substr(nFirst, nLast - nFirst + 1);
-        bool bPlain = !strHost.empty() && strHost.front() != L':' && strHost.back() != L':';
-        for (wchar_t ch : strHost)
-            bPlain = bPlain && IsHostUnit(ch);
-        if (bPlain)
+        if (IsMirrorHost(strHost))
             hosts.push_back(strHost);
         nStart = nEnd + 1;
     }

@@ -9,8 +9,8 @@ extern const std::wstring g_strBaseUrl;
 std::vector<std::wstring> BuildMirrorHosts();
 
 // The host[:port] entries of a comma-separated list, blanks around them
-// dropped; an entry holding anything but a host name, an IPv4 address and
-// a port is left out.
+// dropped. An entry is kept only as a DNS name or an IPv4 address, with at
+// most one port of 1-65535 after a colon.
 std::vector<std::wstring> ParseMirrorHosts(const std::wstring& strList);
 // The http or https URL with its host[:port] replaced; empty when the URL
 // has no such part.

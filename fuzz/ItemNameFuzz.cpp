@@ -16,12 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cb)
     IsRefusedComponent(component.data(), component.size());
 
     // A stored name, cut at its first zero as the zip layer reads it.
-    // Cleaning only drops a prefix and never leaves a rooted path.
+    // Cleaning only drops a prefix and a last "." component, and never
+    // leaves a rooted path.
     const std::wstring strStored = strUnits.c_str();
     std::vector<wchar_t> name(strStored.c_str(), strStored.c_str() + strStored.size() + 1);
     CleanItemName(name.data());
-    const std::wstring strClean = name.data();
-    if (strStored.compare(strStored.size() - strClean.size(), strClean.size(), strClean) != 0 ||
+    std::wstring strKept = name.data();
+    if (strKept.size() < strStored.size() && strStored.back() == L'.' &&
+        (strKept.empty() || IsPathSeparator(strKept.back())))
+        strKept += L'.';
+    if (strStored.compare(strStored.size() - strKept.size(), strKept.size(), strKept) != 0 ||
         ClassifyItemPath(name.data()) == ItemPathKind::Absolute)
         std::abort();
     return 0;

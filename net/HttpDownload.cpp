@@ -259,9 +259,9 @@ ProxyAuth AnswerProxyChallenge(HINTERNET hRequest, RequestContext* pContext, con
 
 // The announced body length; false when the response has none (chunked or
 // ended by the close).
-bool QueryContentLength(HINTERNET hRequest, wchar_t (&szLength)[32], uint64_t* pnLength)
+bool QueryContentLength(HINTERNET hRequest, uint64_t* pnLength)
 {
-    std::wmemset(szLength, 0, 32);
+    wchar_t szLength[32] = {};
     DWORD cbLength = sizeof(szLength);
     if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, szLength, &cbLength, nullptr))
         return false;
@@ -303,23 +303,23 @@ std::wstring QueryHeader(HINTERNET hRequest, DWORD dwInfo)
 }
 
 // Hands the whole body to the sink; Failed after logging the failure.
-// nStart is where the body begins in the file, nMaxBody (kAnyFileSize: no
-// limit) the most the whole file may hold.
+// nStart is where the body begins in the file, *pnLength (null: unknown)
+// how long it must be, nMaxBody (kAnyFileSize: no limit) the most the whole
+// file may hold.
 Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, const StopToken* pStop, IBodySink* pSink,
-                 uint64_t nStart, uint64_t nMaxBody)
+                 uint64_t nStart, const uint64_t* pnLength, uint64_t nMaxBody)
 {
     // WinINet reports a connection closed early as the end of the body: only
-    // the announced length tells a cut body from a whole one.
-    wchar_t szLength[32];
-    uint64_t nLength = 0;
-    bool bKnownLength = QueryContentLength(hRequest, szLength, &nLength);
+    // the length it must have tells a cut body from a whole one.
+    const bool bKnownLength = pnLength != nullptr;
+    const uint64_t nLength = bKnownLength ? *pnLength : 0;
     const bool bLimited = nMaxBody != kAnyFileSize;
     // What the file may still take from this body.
     const uint64_t nRoom = bLimited ? (nMaxBody > nStart ? nMaxBody - nStart : 0) : UINT64_MAX;
     if (bLimited && bKnownLength && nLength > nRoom) {
         LogError(
-            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%ls max=%llu",
-            szLength, static_cast<unsigned long long>(nMaxBody));
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  body too large Content-Length=%llu max=%llu",
+            static_cast<unsigned long long>(nLength), static_cast<unsigned long long>(nMaxBody));
         return Outcome::Failed;
     }
     if (!pSink->Begin(nStart, bKnownLength ? nStart + nLength : 0))
@@ -351,8 +351,8 @@ Outcome ReadBody(HINTERNET hRequest, RequestContext* pContext, const StopToken* 
         }
         if (dwRecv == 0) {
             if (bKnownLength && nReceived != nLength) {
-                LogError(L"[HttpDownload  InternetReadFile]  body incomplete received=%llu Content-Length=%ls",
-                         static_cast<unsigned long long>(nReceived), szLength);
+                LogError(L"[HttpDownload  InternetReadFile]  body incomplete received=%llu Content-Length=%llu",
+                         static_cast<unsigned long long>(nReceived), static_cast<unsigned long long>(nLength));
                 return Outcome::Failed;
             }
             return Outcome::Succeeded;
@@ -397,13 +397,14 @@ Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* ps
         return Outcome::Failed;
     }
 
-    // Only a file whose first answer named a validator is continued.
-    const uint64_t nFrom = request.strValidator.empty() ? 0 : request.nResumeFrom;
+    // Only a file whose first answer named a validator and its length is
+    // continued.
+    const ResumePoint point = ResumeAt(request.nResumeFrom, request.strValidator);
     ScopedInternet hConnect;
     ScopedInternet hRequest;
     DWORD dwError = 0;
-    switch (OpenUrl(hInternet.Get(), request.lpUrl, nFrom ? RangeHeaders(nFrom, request.strValidator) : L"",
-                    pContext.get(), pStop, &hConnect, &hRequest, &dwError)) {
+    switch (OpenUrl(hInternet.Get(), request.lpUrl, RangeHeaders(point), pContext.get(), pStop, &hConnect, &hRequest,
+                    &dwError)) {
     case Outcome::Succeeded:
         break;
     case Outcome::Failed:
@@ -436,23 +437,31 @@ Outcome Fetch(const DownloadRequest& request, IBodySink* pSink, std::wstring* ps
     }
     // Any status but 200, and 206 where a range was asked for, fails.
     const int nStatus = _wcsicmp(szStatus, L"200") == 0 ? 200 : _wcsicmp(szStatus, L"206") == 0 ? 206 : 0;
-    if (!nStatus || (nStatus == 206 && !nFrom)) {
+    if (!nStatus || (nStatus == 206 && !point.nFrom)) {
         LogStatusFailure();
         return Outcome::Failed;
     }
     const std::wstring strContentRange = QueryHeader(hRequest.Get(), HTTP_QUERY_CONTENT_RANGE);
-    uint64_t nTotal = 0;
-    const RangeAnswer answer = JudgeRangeAnswer(nFrom, nStatus, strContentRange, &nTotal);
+    uint64_t nLength = 0;
+    const bool bKnownLength = QueryContentLength(hRequest.Get(), &nLength);
+    const RangeAnswer answer = JudgeRangeAnswer(point, nStatus, strContentRange, bKnownLength ? &nLength : nullptr);
     if (answer == RangeAnswer::Refused) {
         LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_RANGE]]  not the rest from %llu: %ls",
-                 static_cast<unsigned long long>(nFrom), strContentRange.c_str());
+                 static_cast<unsigned long long>(point.nFrom), strContentRange.c_str());
         return Outcome::Failed;
     }
+    // A rest is as long as its range, whether announced or not.
+    const bool bRest = answer == RangeAnswer::Continue;
+    if (bRest)
+        nLength = point.nTotal - point.nFrom;
+    // The whole file's length (0: unknown), which a later request to
+    // continue it must find again.
+    const uint64_t cbFile = bRest ? point.nTotal : bKnownLength ? nLength : 0;
     if (pstrValidator)
         *pstrValidator = ResumeValidator(QueryHeader(hRequest.Get(), HTTP_QUERY_ETAG),
-                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED));
-    return ReadBody(hRequest.Get(), pContext.get(), pStop, pSink, answer == RangeAnswer::Continue ? nFrom : 0,
-                    request.nMaxBody);
+                                         QueryHeader(hRequest.Get(), HTTP_QUERY_LAST_MODIFIED), cbFile);
+    return ReadBody(hRequest.Get(), pContext.get(), pStop, pSink, bRest ? point.nFrom : 0,
+                    bRest || bKnownLength ? &nLength : nullptr, request.nMaxBody);
 }
 
 // The body appended to the caller's growing buffer.

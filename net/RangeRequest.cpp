@@ -4,67 +4,86 @@
 
 namespace {
 
-// Decimal digits only, at least one, no overflow; *pnPos moves past them.
-bool ReadNumber(const std::wstring& str, size_t* pnPos, uint64_t* pnValue)
+// An entity tag: a quoted run of visible ASCII but the quote, or of units
+// from 0x80 on (bytes a header may carry), optionally marked weak.
+bool IsEntityTag(const std::wstring& str)
 {
-    uint64_t n = 0;
-    const size_t nStart = *pnPos;
-    for (; *pnPos < str.size() && str[*pnPos] >= L'0' && str[*pnPos] <= L'9'; ++*pnPos) {
-        const uint64_t nDigit = static_cast<uint64_t>(str[*pnPos] - L'0');
-        if (n > (UINT64_MAX - nDigit) / 10)
+    const size_t nOpen = str.compare(0, 2, L"W/") == 0 ? 2 : 0;
+    if (str.size() < nOpen + 2 || str[nOpen] != L'"' || str.back() != L'"')
+        return false;
+    for (size_t i = nOpen + 1; i + 1 < str.size(); ++i) {
+        const wchar_t ch = str[i];
+        if (ch == L'"' || (ch < 0x80 && (ch <= 0x20 || ch == 0x7F)))
             return false;
-        n = n * 10 + nDigit;
     }
-    *pnValue = n;
-    return *pnPos > nStart;
+    return true;
 }
 
-bool Expect(const std::wstring& str, size_t* pnPos, wchar_t ch)
+// An HTTP date is printable ASCII: blanks, letters, digits, "," and ":".
+bool IsHttpDate(const std::wstring& str)
 {
-    if (*pnPos >= str.size() || str[*pnPos] != ch)
+    if (str.empty())
         return false;
-    ++*pnPos;
+    for (wchar_t ch : str)
+        if (ch < 0x20 || ch > 0x7E)
+            return false;
     return true;
 }
 
 }  // namespace
 
-std::wstring ResumeValidator(const std::wstring& strETag, const std::wstring& strLastModified)
+std::wstring ResumeValidator(const std::wstring& strETag, const std::wstring& strLastModified, uint64_t nLength)
 {
+    if (nLength == 0)
+        return L"";
     // A weak tag may name another byte sequence of the same content; If-Range
     // takes strong tags only.
-    if (strETag.size() >= 2 && strETag.front() == L'"' && strETag.back() == L'"')
-        return strETag;
-    return strLastModified;
+    if (IsEntityTag(strETag) && strETag[0] == L'"')
+        return std::to_wstring(nLength) + L' ' + strETag;
+    if (IsHttpDate(strLastModified))
+        return std::to_wstring(nLength) + L' ' + strLastModified;
+    return L"";
 }
 
-std::wstring RangeHeaders(uint64_t nFrom, const std::wstring& strValidator)
+ResumePoint ResumeAt(uint64_t nFrom, const std::wstring& strResume)
 {
-    return L"Range: bytes=" + std::to_wstring(nFrom) + L"-\r\nIf-Range: " + strValidator + L"\r\n";
+    ResumePoint point;
+    const size_t nBlank = strResume.find(L' ');
+    if (nFrom == 0 || nBlank == std::wstring::npos || nBlank == 0)
+        return point;
+    uint64_t nTotal = 0;
+    for (size_t i = 0; i < nBlank; ++i) {
+        const wchar_t ch = strResume[i];
+        if (ch < L'0' || ch > L'9' || nTotal > (UINT64_MAX - 9) / 10)
+            return point;
+        nTotal = nTotal * 10 + static_cast<uint64_t>(ch - L'0');
+    }
+    std::wstring strValidator = strResume.substr(nBlank + 1);
+    if (nFrom >= nTotal || !(IsEntityTag(strValidator) || IsHttpDate(strValidator)))
+        return point;
+    point.nFrom = nFrom;
+    point.nTotal = nTotal;
+    point.strValidator = std::move(strValidator);
+    return point;
 }
 
-bool ParseContentRange(const std::wstring& strValue, uint64_t* pnFirst, uint64_t* pnLast, uint64_t* pnTotal)
+std::wstring RangeHeaders(const ResumePoint& point)
 {
-    static const wchar_t kUnit[] = L"bytes ";
-    if (strValue.compare(0, std::wcslen(kUnit), kUnit) != 0)
-        return false;
-    size_t nPos = std::wcslen(kUnit);
-    return ReadNumber(strValue, &nPos, pnFirst) && Expect(strValue, &nPos, L'-') &&
-           ReadNumber(strValue, &nPos, pnLast) && Expect(strValue, &nPos, L'/') &&
-           ReadNumber(strValue, &nPos, pnTotal) && nPos == strValue.size() && *pnFirst <= *pnLast &&
-           *pnLast < *pnTotal;
+    if (point.nFrom == 0)
+        return L"";
+    return L"Range: bytes=" + std::to_wstring(point.nFrom) + L"-\r\nIf-Range: " + point.strValidator + L"\r\n";
 }
 
-RangeAnswer JudgeRangeAnswer(uint64_t nFrom, int nStatus, const std::wstring& strContentRange, uint64_t* pnTotal)
+RangeAnswer JudgeRangeAnswer(const ResumePoint& point, int nStatus, const std::wstring& strContentRange,
+                             const uint64_t* pnContentLength)
 {
     if (nStatus == 200)
         return RangeAnswer::Whole;
-    uint64_t nFirst = 0;
-    uint64_t nLast = 0;
-    uint64_t nTotal = 0;
-    if (nStatus != 206 || nFrom == 0 || !ParseContentRange(strContentRange, &nFirst, &nLast, &nTotal) ||
-        nFirst != nFrom || nLast != nTotal - 1)
+    if (nStatus != 206 || point.nFrom == 0)
         return RangeAnswer::Refused;
-    *pnTotal = nTotal;
+    const std::wstring strRest = L"bytes " + std::to_wstring(point.nFrom) + L"-" + std::to_wstring(point.nTotal - 1) +
+                                 L"/" + std::to_wstring(point.nTotal);
+    if (strContentRange != strRest || (pnContentLength && *pnContentLength != point.nTotal - point.nFrom))
+        return RangeAnswer::Refused;
     return RangeAnswer::Continue;
 }

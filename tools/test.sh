@@ -1,6 +1,6 @@
 #!/bin/bash
 # The whole test suite: prepares the machine, builds, runs the fuzz targets
-# for 30 s each (fuzz/run.sh) and every test executable under Wine. Extra
+# for 18 s each (fuzz/run.sh) and every test executable under Wine. Extra
 # arguments go to ctest.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

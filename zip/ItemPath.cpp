@@ -27,9 +27,14 @@ void CleanItemName(wchar_t* pszName)
                 break;
         }
         if (!pFound)
-            return;
+            break;
         drop(static_cast<size_t>(pFound - pszName) + 4);
     }
+    // A last "." names the folder it is in, which the name without it
+    // names too: "dir/" a folder entry, "" the target folder itself.
+    const size_t cch = std::wcslen(pszName);
+    if (cch > 0 && pszName[cch - 1] == L'.' && (cch == 1 || IsPathSeparator(pszName[cch - 2])))
+        pszName[cch - 1] = L'\0';
 }
 
 ItemPathKind ClassifyItemPath(const wchar_t* pszPath)

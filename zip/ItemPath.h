@@ -7,7 +7,8 @@
 #include <vector>
 
 // Drops drive prefixes, leading separators and everything up to a
-// "\..\"-style step, until none is left. Works in place.
+// "\..\"-style step, until none is left, then a last "." component (the
+// name of the folder it is in). Works in place.
 void CleanItemName(wchar_t* pszName);
 
 enum class ItemPathKind { Relative, Absolute, Refused };

@@ -1,36 +1,15 @@
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 constexpr size_t kZipEndRecordSize = 22;
 constexpr size_t kZip64LocatorSize = 20;
 constexpr size_t kZip64EndRecordSize = 56;
 
-// What an end record or a zip64 end record says, widened.
-struct ZipEndFields {
-    uint64_t nDisk = 0;
-    uint64_t nDirectoryDisk = 0;
-    uint64_t nDiskEntries = 0;
-    uint64_t nEntries = 0;
-    uint64_t cbDirectory = 0;
-    uint64_t nDirectoryOffset = 0;
-};
-
-// Finds the end record in the last cbTail bytes of an archive: the last
-// signature whose comment ends where the file ends. *pnAt is its offset in
-// the tail.
-bool FindEndRecord(const uint8_t* pTail, size_t cbTail, size_t* pnAt, ZipEndFields* pFields);
-
-// One disk, holding all the entries. With a zip64 end record, each field of
-// the end record is the zip64 record's value or the escape that sends a
-// reader to it.
-bool EndRecordsAgree(const ZipEndFields& end, const ZipEndFields* pZip64);
-
-// True when the bytes are nEntries central headers and nothing else.
-bool DirectoryHoldsEntries(const uint8_t* pDirectory, size_t cbDirectory, uint64_t nEntries);
+// Reads cb bytes of the archive at nPos; false unless all of them came.
+using ArchiveReader = std::function<bool(uint64_t nPos, uint8_t* pBuffer, size_t cb)>;
 
 // Where the records of an archive are, once they agree.
 struct ZipEndRecords {
@@ -40,10 +19,20 @@ struct ZipEndRecords {
     uint64_t nEntries = 0;
 };
 
-// Reads the end records and the central directory through the handle and
-// checks them against each other.
-bool ReadEndRecords(HANDLE hArchive, ZipEndRecords* pRecords);
+// Finds the end records of an archive of cbFile bytes and checks them
+// against each other and against the central directory. Scanning back from
+// the end, the first end record whose comment fits in the file and whose
+// records agree is taken: bytes after it are not the archive's, and an end
+// record that does not agree may be bytes of an earlier one's comment. A
+// zip64 locator counts only right before the end record. Bytes before the
+// directory's recorded offset are a prefix that shifts every offset.
+bool ReadEndRecords(const ArchiveReader& read, uint64_t cbFile, ZipEndRecords* pRecords);
 
-// A zip64 locator that leads to the archive's zip64 end record, or, when it
-// has none, one that names a disk no reader takes.
-void MakeZip64Locator(const ZipEndRecords& records, uint8_t* pLocator);
+// The zip64 locator minizip is handed after the end record: one that leads
+// to the archive's zip64 end record, or, when it has none, one that names a
+// disk no reader takes. minizip's scans for signatures never look at the
+// first byte of the file (an archive of no entries has its end record
+// there), and it takes the last locator signature it finds, so the offset
+// the locator holds must not contain one: the archive is shown nShift
+// bytes on, at least one, and the result is nShift.
+uint64_t MakeZip64Locator(const ZipEndRecords& records, uint8_t* pLocator);

@@ -26,7 +26,9 @@ struct Window {
 
 struct HandleStream {
     HANDLE hFile;
-    // The file's bytes end here for minizip; the view's tail follows.
+    // Where the file's bytes start and end for minizip; zeros come before
+    // them and the view's tail after them.
+    uint64_t nShift;
     uint64_t nEnd;
     const uint8_t* pTail;
     int nError = 0;
@@ -35,15 +37,18 @@ struct HandleStream {
     uint64_t nUses = 0;
     Window windows[2];
 
-    explicit HandleStream(const ArchiveView& view) : hFile(view.hArchive), nEnd(view.nEnd), pTail(view.tail) {}
+    explicit HandleStream(const ArchiveView& view)
+        : hFile(view.hArchive), nShift(view.nShift), nEnd(view.nShift + view.nEnd), pTail(view.tail)
+    {
+    }
 };
 
-// Reads at the stream's position from the file itself; readers on other
+// Reads at a position of the view from the file itself; readers on other
 // threads may share the handle.
 DWORD ReadAt(HandleStream* pStream, uint64_t nPos, void* pBuffer, DWORD cb)
 {
     DWORD cbRead = 0;
-    if (!ReadFileAt(pStream->hFile, nPos, pBuffer, cb, &cbRead)) {
+    if (!ReadFileAt(pStream->hFile, nPos - pStream->nShift, pBuffer, cb, &cbRead)) {
         pStream->nError = static_cast<int>(::GetLastError());
         return 0;
     }
@@ -63,6 +68,14 @@ uLong ReadFromFile(HandleStream* pStream, uint8_t* pOut, uLong cb)
     uLong cbDone = 0;
     while (cbDone < cb && pStream->nPos < pStream->nEnd) {
         uLong cbLeft = cb - cbDone;
+        if (pStream->nPos < pStream->nShift) {
+            if (cbLeft > pStream->nShift - pStream->nPos)
+                cbLeft = static_cast<uLong>(pStream->nShift - pStream->nPos);
+            std::memset(pOut + cbDone, 0, cbLeft);
+            pStream->nPos += cbLeft;
+            cbDone += cbLeft;
+            continue;
+        }
         if (cbLeft > pStream->nEnd - pStream->nPos)
             cbLeft = static_cast<uLong>(pStream->nEnd - pStream->nPos);
         Window* pHit = nullptr;

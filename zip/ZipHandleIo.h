@@ -7,10 +7,11 @@
 
 #include <cstdint>
 
-// What minizip reads of an archive: the file's bytes up to nEnd, then the
-// bytes of tail, then nothing.
+// What minizip reads of an archive: nShift zero bytes, the file's bytes up
+// to nEnd, then the bytes of tail, then nothing.
 struct ArchiveView {
     HANDLE hArchive = INVALID_HANDLE_VALUE;
+    uint64_t nShift = 0;
     uint64_t nEnd = 0;
     uint8_t tail[kZip64LocatorSize] = {};
 };

@@ -60,16 +60,23 @@ bool CZipReader::Open(const wchar_t* pszArchive, const char* pszPassword, HANDLE
             return false;
         hArchive = m_ownArchive.Get();
     }
-    ZipEndRecords records;
-    if (!ReadEndRecords(hArchive, &records))
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(hArchive, &size))
         return false;
-    // minizip takes the first zip64 locator it meets scanning back from the
-    // end, in the comment too. It reads the archive up to its end record,
-    // followed by the locator that leads to the zip64 end record checked
-    // here, or by one it refuses when there is none.
+    const auto read = [hArchive](uint64_t nPos, uint8_t* pBuffer, size_t cb) {
+        DWORD cbRead = 0;
+        return cb <= MAXDWORD && ReadFileAt(hArchive, nPos, pBuffer, static_cast<DWORD>(cb), &cbRead) && cbRead == cb;
+    };
+    ZipEndRecords records;
+    if (!ReadEndRecords(read, static_cast<uint64_t>(size.QuadPart), &records))
+        return false;
+    // minizip takes the last zip64 locator it meets scanning back from the
+    // end, in the comment too. It reads the archive, shown a few bytes on,
+    // up to its end record, followed by the locator that leads to the zip64
+    // end record checked here, or by one it refuses when there is none.
     m_view.hArchive = hArchive;
+    m_view.nShift = MakeZip64Locator(records, m_view.tail);
     m_view.nEnd = records.nEndRecord + kZipEndRecordSize;
-    MakeZip64Locator(records, m_view.tail);
     zlib_filefunc64_def fileFuncs;
     FillHandleFileFuncs(&m_view, &fileFuncs);
     m_archive = unzOpen2_64(pszArchive, &fileFuncs);
@@ -155,19 +162,19 @@ int CZipReader::FetchRecord(int nIndex, ZipItemInfo* pInfo)
         return ZIPERR_CORRUPT;
     if (nIndex != m_nCachedIndex) {
         ZipItemInfo record;
-        bool bEncrypted = false;
-        int nResult = ReadRecord(nIndex, &record, &bEncrypted);
+        ItemFacts facts;
+        int nResult = ReadRecord(nIndex, &record, &facts);
         if (nResult != ZIPERR_NONE)
             return nResult;
         m_cachedInfo = record;
-        m_bCachedEncrypted = bEncrypted;
+        m_cachedFacts = facts;
         m_nCachedIndex = nIndex;
     }
     *pInfo = m_cachedInfo;
     return ZIPERR_NONE;
 }
 
-int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
+int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, ItemFacts* pFacts)
 {
     unz_file_info64 fileInfo;
     char szStored[kMaxStoredNameBytes + 1];
@@ -186,11 +193,19 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
         CloseOpenItem();
         return ZIPERR_CORRUPT;
     }
-    int cbExtra = unzGetLocalExtrafield(m_archive, nullptr, 0);
-    m_localExtraField.resize(cbExtra > 0 ? static_cast<size_t>(cbExtra) : 0);
-    int cbRead = cbExtra > 0 ? unzGetLocalExtrafield(m_archive, m_localExtraField.data(), cbExtra) : 0;
+    // minizip would read the local extra field without the bytes before
+    // the archive (a prefix, and the view's shift): it ends where the data
+    // start, in the part of the file the view shows.
+    const int cbExtra = unzGetLocalExtrafield(m_archive, nullptr, 0);
+    const uint64_t nData = unzGetCurrentFileZStreamPos64(m_archive);
     CloseOpenItem();
-    if (cbExtra < 0 || cbRead != cbExtra)
+    if (cbExtra < 0 || nData < m_view.nShift + static_cast<uint64_t>(cbExtra) || nData - m_view.nShift > m_view.nEnd)
+        return ZIPERR_READ;
+    m_localExtraField.resize(static_cast<size_t>(cbExtra));
+    DWORD cbRead = 0;
+    if (cbExtra > 0 && (!ReadFileAt(m_view.hArchive, nData - m_view.nShift - static_cast<uint64_t>(cbExtra),
+                                    m_localExtraField.data(), static_cast<DWORD>(cbExtra), &cbRead) ||
+                        cbRead != static_cast<DWORD>(cbExtra)))
         return ZIPERR_READ;
 
     std::memset(pInfo, 0, sizeof(*pInfo));
@@ -216,7 +231,8 @@ int CZipReader::ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted)
     pInfo->ftLastWrite = ft;
     ApplyExtendedTimestamps(m_localExtraField.data(), m_localExtraField.size(), pInfo);
 
-    *pbEncrypted = (fileInfo.flag & kZipFlagEncrypted) != 0;
+    pFacts->bEncrypted = (fileInfo.flag & kZipFlagEncrypted) != 0;
+    pFacts->cbUncompressed = fileInfo.uncompressed_size;
     return ZIPERR_NONE;
 }
 
@@ -252,7 +268,7 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
     if (!file)
         return ZIPERR_OPEN;
     // The reader has no decryption, so any password is refused.
-    if (m_bCachedEncrypted)
+    if (m_cachedFacts.bEncrypted)
         return ZIPERR_PASSWORD;
 
     int nMethod = -1;
@@ -260,13 +276,19 @@ int CZipReader::Unzip(int nIndex, const wchar_t* pszTarget)
         m_nOpenItem = nIndex;
     if (!m_pTransferBuffer)
         m_pTransferBuffer.reset(new (std::nothrow) uint8_t[kZipTransferBufferSize]);
-    nResult = (m_nOpenItem == nIndex && m_pTransferBuffer) ? WriteItem(file.Get(), nMethod) : ZIPERR_INFLATE;
-    // Bytes that do not match the entry's own CRC are not the file it
-    // holds, whatever the server's CRC list says about it.
-    if (CloseOpenItem() == UNZ_CRCERROR && nResult == ZIPERR_NONE) {
+    nResult = (m_nOpenItem == nIndex && m_pTransferBuffer)
+                  ? WriteItem(file.Get(), nMethod, m_cachedFacts.cbUncompressed)
+                  : ZIPERR_INFLATE;
+    // minizip compares the CRC-32 of the bytes it handed out, all of them
+    // written, with the entry's once it has handed out the whole size.
+    if (CloseOpenItem() == UNZ_CRCERROR && nResult == ZIPERR_NONE)
+        nResult = ZIPERR_CORRUPT;
+    // Bytes that do not match the entry's own CRC and size are not the file
+    // it holds, whatever the server's CRC list says about it.
+    if (nResult == ZIPERR_CORRUPT) {
         file.Reset();
         ::DeleteFileW(strFull.c_str());
-        return ZIPERR_CORRUPT;
+        return nResult;
     }
 
     if (nResult == ZIPERR_NONE) {
@@ -313,17 +335,21 @@ HANDLE CZipReader::CreateItemFile(const std::wstring& strFull, const wchar_t* ps
     return hFresh;
 }
 
-int CZipReader::WriteItem(HANDLE hFile, int nMethod)
+int CZipReader::WriteItem(HANDLE hFile, int nMethod, uint64_t cbUncompressed)
 {
+    uint64_t cbTotal = 0;
     for (;;) {
         int cbRead = unzReadCurrentFile(m_archive, m_pTransferBuffer.get(), kZipTransferBufferSize);
         if (cbRead < 0)
             return ZIPERR_INFLATE;
         if (cbRead == 0) {
-            // For a deflated entry a zero read means the stream has ended;
-            // stored data that stop short of their size end early.
-            return (unzeof(m_archive) || nMethod == Z_DEFLATED) ? ZIPERR_NONE : ZIPERR_INFLATE;
+            // Stored data that stop short of their size cannot be read on; a
+            // deflate stream that ends early is no file of that size.
+            if (!unzeof(m_archive) && nMethod != Z_DEFLATED)
+                return ZIPERR_INFLATE;
+            return cbTotal == cbUncompressed ? ZIPERR_NONE : ZIPERR_CORRUPT;
         }
+        cbTotal += static_cast<uint64_t>(cbRead);
         DWORD cbWritten = 0;
         if (!::WriteFile(hFile, m_pTransferBuffer.get(), static_cast<DWORD>(cbRead), &cbWritten, nullptr) ||
             cbWritten != static_cast<DWORD>(cbRead))

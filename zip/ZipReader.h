@@ -39,8 +39,15 @@ private:
     // Positions on the entry and gives its record, from the cache when it
     // holds this index, else read from the archive and cached.
     int FetchRecord(int nIndex, ZipItemInfo* pInfo);
-    int ReadRecord(int nIndex, ZipItemInfo* pInfo, bool* pbEncrypted);
-    int WriteItem(HANDLE hFile, int nMethod);
+    // What the layer needs of an entry beside its ZipItemInfo.
+    struct ItemFacts {
+        bool bEncrypted = false;
+        uint64_t cbUncompressed = 0;
+    };
+    int ReadRecord(int nIndex, ZipItemInfo* pInfo, ItemFacts* pFacts);
+    // Writes the open entry to the file; ZIPERR_CORRUPT when its data end
+    // before the size its central header gives.
+    int WriteItem(HANDLE hFile, int nMethod, uint64_t cbUncompressed);
     // Makes the entry's folders and creates its file, replacing one that is
     // there; INVALID_HANDLE_VALUE when it cannot be created.
     HANDLE CreateItemFile(const std::wstring& strFull, const wchar_t* pszRoot, const std::wstring& strFolder,
@@ -55,7 +62,7 @@ private:
     int32_t m_nCurrentEntry = -1;
     int32_t m_nOpenItem = -1;
     ZipItemInfo m_cachedInfo = {};
-    bool m_bCachedEncrypted = false;
+    ItemFacts m_cachedFacts;
     int32_t m_nCachedIndex = -1;
     std::unique_ptr<char[]> m_pszPassword;
     std::unique_ptr<uint8_t[]> m_pTransferBuffer;

@@ -301,6 +301,10 @@ TEST(BaseUrl, MirrorHostsAndTheirUrls)
               (std::vector<std::wstring>{L"a.example:8080", L"127.0.0.1", L"b-2.example"}));
     // Anything that would change more than the host is left out.
     EXPECT_EQ(ParseMirrorHosts(L"a/b,user@c,:80,d:,e f,g?x,h#,ü.example,ok"), std::vector<std::wstring>{L"ok"});
+    // One port of 1-65535, labels that are not empty and do not begin or
+    // end with a hyphen.
+    EXPECT_EQ(ParseMirrorHosts(L"a:b,a:1:2,a:99999,a:0,a:,.,-,..,a..b,.a,a.,-a.b,a-.b,a:65535,x-1.y:1"),
+              (std::vector<std::wstring>{L"a:65535", L"x-1.y:1"}));
 
     EXPECT_EQ(UrlOnHost(L"http://127.0.0.1:8380/EX3/core.zip", L"m.example:81"), L"http://m.example:81/EX3/core.zip");
     EXPECT_EQ(UrlOnHost(L"https://s.example/EX3/a.zip", L"m.example"), L"https://m.example/EX3/a.zip");

@@ -396,38 +396,58 @@ TEST_F(HttpDownloadTest, BodyLongerThanItsLimitFailsBeforeItsEnd)
 
 TEST(RangeRequest, Decisions)
 {
-    EXPECT_EQ(ResumeValidator(L"\"5f-a1\"", L"Mon, 07 Dec 2026 10:00:00 GMT"), L"\"5f-a1\"");
-    EXPECT_EQ(ResumeValidator(L"W/\"5f-a1\"", L"Mon, 07 Dec 2026 10:00:00 GMT"), L"Mon, 07 Dec 2026 10:00:00 GMT")
-        << "a weak tag cannot name the bytes";
-    EXPECT_EQ(ResumeValidator(L"", L""), L"");
-    EXPECT_EQ(RangeHeaders(500, L"\"t\""), L"Range: bytes=500-\r\nIf-Range: \"t\"\r\n");
+    const std::wstring strDate = L"Mon, 07 Dec 2026 10:00:00 GMT";
+    EXPECT_EQ(ResumeValidator(L"\"5f-a1\"", strDate, 1000), L"1000 \"5f-a1\"");
+    EXPECT_EQ(ResumeValidator(L"W/\"5f-a1\"", strDate, 1000), L"1000 " + strDate) << "a weak tag cannot name the bytes";
+    EXPECT_EQ(ResumeValidator(L"\"\u00e9t\u00e9\"", L"", 1000), L"1000 \"\u00e9t\u00e9\"");
+    EXPECT_EQ(ResumeValidator(L"", L"", 1000), L"");
+    EXPECT_EQ(ResumeValidator(L"\"5f-a1\"", strDate, 0), L"") << "a file of unknown length";
+    // Nothing that could end the header line or split the tag is sent.
+    EXPECT_EQ(ResumeValidator(L"\"a\"\r\nX-Injected: \"b\"", L"", 1000), L"");
+    EXPECT_EQ(ResumeValidator(L"\"a b\"", strDate + L"\nX: 1", 1000), L"");
+    EXPECT_EQ(ResumeValidator(L"\"a\"b\"", strDate, 1000), L"1000 " + strDate);
+    EXPECT_EQ(ResumeValidator(L"\"a\x7F\"", L"", 1000), L"");
+
+    EXPECT_EQ(RangeHeaders(ResumeAt(500, L"1000 \"t\"")), L"Range: bytes=500-\r\nIf-Range: \"t\"\r\n");
+    EXPECT_EQ(RangeHeaders(ResumeAt(500, L"1000 " + strDate)), L"Range: bytes=500-\r\nIf-Range: " + strDate + L"\r\n");
+    EXPECT_EQ(RangeHeaders(ResumeAt(1000, L"1000 \"t\"")), L"") << "nothing left to ask for";
+    EXPECT_EQ(RangeHeaders(ResumeAt(500, L"\"t\"")), L"") << "no length";
+    EXPECT_EQ(RangeHeaders(ResumeAt(500, L"1000 \"t\"\r\nX: \"u\"")), L"");
+    EXPECT_EQ(RangeHeaders(ResumeAt(500, L"99999999999999999999 \"t\"")), L"");
 
     struct Case {
         uint64_t nFrom;
         int nStatus;
         const wchar_t* pszContentRange;
+        int64_t nContentLength;  // -1: none
         RangeAnswer want;
-        uint64_t nTotal;
     };
     const Case cases[] = {
-        {0, 200, L"", RangeAnswer::Whole, 0},
-        {500, 200, L"", RangeAnswer::Whole, 0},  // range ignored, or the file changed
-        {500, 206, L"bytes 500-999/1000", RangeAnswer::Continue, 1000},
-        {500, 206, L"bytes 0-999/1000", RangeAnswer::Refused, 0},     // another start
-        {500, 206, L"bytes 500-799/1000", RangeAnswer::Refused, 0},   // not to the end
-        {500, 206, L"bytes 500-999/*", RangeAnswer::Refused, 0},
-        {500, 206, L"bytes 500-999/999", RangeAnswer::Refused, 0},    // past the end
-        {500, 206, L"", RangeAnswer::Refused, 0},
-        {500, 206, L"bytes 500-999/1000 ", RangeAnswer::Refused, 0},
-        {500, 206, L"items 500-999/1000", RangeAnswer::Refused, 0},
-        {500, 206, L"bytes 500-18446744073709551616/1000", RangeAnswer::Refused, 0},
-        {0, 206, L"bytes 0-999/1000", RangeAnswer::Refused, 0},       // nothing was asked
-        {500, 416, L"bytes */1000", RangeAnswer::Refused, 0},
+        {0, 200, L"", -1, RangeAnswer::Whole},
+        {500, 200, L"", -1, RangeAnswer::Whole},  // range ignored, or the file changed
+        {500, 206, L"bytes 500-999/1000", -1, RangeAnswer::Continue},
+        {500, 206, L"bytes 500-999/1000", 500, RangeAnswer::Continue},
+        {500, 206, L"bytes 500-999/1000", 499, RangeAnswer::Refused},  // a body other than the range
+        {500, 206, L"bytes 500-999/1000", 1000, RangeAnswer::Refused},
+        {500, 206, L"bytes 500-1499/1500", -1, RangeAnswer::Refused},  // a file of another length
+        {500, 206, L"bytes 0-999/1000", -1, RangeAnswer::Refused},     // another start
+        {500, 206, L"bytes 500-799/1000", -1, RangeAnswer::Refused},   // not to the end
+        {500, 206, L"bytes 500-999/*", -1, RangeAnswer::Refused},
+        {500, 206, L"bytes 500-999/999", -1, RangeAnswer::Refused},  // past the end
+        {500, 206, L"", -1, RangeAnswer::Refused},
+        {500, 206, L"bytes 500-999/1000 ", -1, RangeAnswer::Refused},
+        {500, 206, L"bytes 0500-999/1000", -1, RangeAnswer::Refused},
+        {500, 206, L"items 500-999/1000", -1, RangeAnswer::Refused},
+        {500, 206, L"bytes 500-18446744073709551616/1000", -1, RangeAnswer::Refused},
+        {0, 206, L"bytes 0-999/1000", -1, RangeAnswer::Refused},  // nothing was asked
+        {500, 416, L"bytes */1000", -1, RangeAnswer::Refused},
     };
     for (const Case& c : cases) {
-        uint64_t nTotal = 0;
-        EXPECT_EQ(JudgeRangeAnswer(c.nFrom, c.nStatus, c.pszContentRange, &nTotal), c.want) << Narrow(c.pszContentRange);
-        EXPECT_EQ(nTotal, c.nTotal) << Narrow(c.pszContentRange);
+        const uint64_t nLength = static_cast<uint64_t>(c.nContentLength);
+        EXPECT_EQ(JudgeRangeAnswer(ResumeAt(c.nFrom, L"1000 \"t\""), c.nStatus, c.pszContentRange,
+                                   c.nContentLength < 0 ? nullptr : &nLength),
+                  c.want)
+            << Narrow(c.pszContentRange) << " " << c.nContentLength;
     }
 }
 
@@ -478,7 +498,7 @@ TEST_F(HttpDownloadTest, RestOfAFileWhileItsValidatorHolds)
     EXPECT_EQ(rest.m_nTotal, file.size());
     EXPECT_TRUE(rest.m_body == std::vector<uint8_t>(file.begin() + 300000, file.end()));
 
-    request.strValidator = L"\"another-file\"";
+    request.strValidator = std::to_wstring(file.size()) + L" \"another-file\"";
     CRecordingSink whole;
     ASSERT_EQ(HttpDownloadTo(request, &whole, nullptr), 1);
     EXPECT_EQ(whole.m_nStart, 0u);

@@ -99,6 +99,50 @@ void PutLe32(std::vector<uint8_t>* pBytes, size_t nOffset, uint32_t n)
         (*pBytes)[nOffset + i] = static_cast<uint8_t>(n >> (8 * i));
 }
 
+namespace {
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> bytes, const std::string& strName, const std::string& strMore)
+{
+    bytes.insert(bytes.end(), strName.begin(), strName.end());
+    bytes.insert(bytes.end(), strMore.begin(), strMore.end());
+    return bytes;
+}
+
+uint32_t StringCrc(const std::string& str)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(str.data()), static_cast<uInt>(str.size())));
+}
+
+}  // namespace
+
+std::vector<uint8_t> StoredLocalEntry(const std::string& strName, const std::string& strData)
+{
+    std::vector<uint8_t> header(30, 0);
+    PutLe32(&header, 0, 0x04034b50);
+    PutLe16(&header, 4, 10);
+    PutLe32(&header, 14, StringCrc(strData));
+    PutLe32(&header, 18, static_cast<uint32_t>(strData.size()));
+    PutLe32(&header, 22, static_cast<uint32_t>(strData.size()));
+    PutLe16(&header, 26, static_cast<uint16_t>(strName.size()));
+    return Concat(header, strName, strData);
+}
+
+std::vector<uint8_t> StoredCentralHeader(const std::string& strName, const std::string& strData, uint32_t nLocal,
+                                         const std::string& strComment)
+{
+    std::vector<uint8_t> header(46, 0);
+    PutLe32(&header, 0, 0x02014b50);
+    PutLe16(&header, 4, 20);
+    PutLe16(&header, 6, 10);
+    PutLe32(&header, 16, StringCrc(strData));
+    PutLe32(&header, 20, static_cast<uint32_t>(strData.size()));
+    PutLe32(&header, 24, static_cast<uint32_t>(strData.size()));
+    PutLe16(&header, 28, static_cast<uint16_t>(strName.size()));
+    PutLe16(&header, 32, static_cast<uint16_t>(strComment.size()));
+    PutLe32(&header, 42, nLocal);
+    return Concat(header, strName, strComment);
+}
+
 std::vector<uint8_t> Zip64EndRecords(uint64_t nOffset, uint64_t nEntries, uint64_t cbDirectory, uint64_t nDirectory)
 {
     std::vector<uint8_t> bytes(56 + 20, 0);

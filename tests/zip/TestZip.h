@@ -35,6 +35,12 @@ long CentralHeaderOffset(const std::vector<uint8_t>& archive, int nIndex);
 void PutLe16(std::vector<uint8_t>* pBytes, size_t nOffset, uint16_t n);
 void PutLe32(std::vector<uint8_t>* pBytes, size_t nOffset, uint32_t n);
 
+// The local header of a stored entry followed by its data, and its central
+// header pointing to it at nLocal.
+std::vector<uint8_t> StoredLocalEntry(const std::string& strName, const std::string& strData);
+std::vector<uint8_t> StoredCentralHeader(const std::string& strName, const std::string& strData, uint32_t nLocal,
+                                         const std::string& strComment);
+
 // A zip64 end record placed at nOffset, for nEntries entries in cbDirectory
 // bytes at nDirectory, and the locator after it that points to it.
 std::vector<uint8_t> Zip64EndRecords(uint64_t nOffset, uint64_t nEntries, uint64_t cbDirectory, uint64_t nDirectory);

@@ -1,6 +1,8 @@
 #include "tests/support/TempDir.h"
 #include "tests/zip/TestZip.h"
+#include "zip/LittleEndian.h"
 #include "zip/Zip.h"
+#include "zip/ZipEndRecords.h"
 #include "zip/ZipFolder.h"
 #include "zip/ZipItemName.h"
 #include "zip/ZipItemRecord.h"
@@ -112,6 +114,12 @@ std::string Pattern(size_t cb)
     return str;
 }
 
+std::vector<uint8_t> Appended(std::vector<uint8_t> bytes, const std::string& strMore)
+{
+    bytes.insert(bytes.end(), strMore.begin(), strMore.end());
+    return bytes;
+}
+
 constexpr int32_t kUnixWrite = 1600000000;
 constexpr int32_t kUnixAccess = 1600000100;
 constexpr int32_t kUnixCreation = 1500000000;
@@ -157,6 +165,13 @@ TEST(ZipNames, CleanItemName)
         {L"dir/", L"dir/"},
         {L"a", L"a"},
         {L"", L""},
+        // A last "." is the folder it is in; elsewhere it stays.
+        {L".", L""},
+        {L"dir/.", L"dir/"},
+        {L"dir\\.", L"dir\\"},
+        {L"C:/.", L""},
+        {L"./a", L"./a"},
+        {L"a/.b", L"a/.b"},
     };
     for (const Case& c : cases) {
         wchar_t sz[MAX_PATH];
@@ -326,6 +341,31 @@ TEST(ZipRecord, UnixTime)
     EXPECT_EQ(U64(UnixTimeToFileTime(-1)), 116444735990000000ull);
 }
 
+// minizip never looks at the first byte of the file and takes the last
+// locator signature it finds: the archive is shown at least one byte on,
+// and further when the offset the stand-in locator holds would spell one.
+TEST(ZipRecord, StandInLocatorHoldsOneSignature)
+{
+    struct Case {
+        bool bZip64;
+        uint64_t nZip64Record;
+        uint64_t nShift;
+    };
+    for (const Case& c : {Case{false, 0, 1}, Case{true, 1000, 1}, Case{true, 0x07064b50, 1}, Case{true, 0x07064b4f, 2},
+                          Case{true, 0x07064b50ffULL, 1}, Case{true, 0x07064b4fffULL, 0x101}}) {
+        ZipEndRecords records;
+        records.bZip64 = c.bZip64;
+        records.nZip64Record = c.nZip64Record;
+        uint8_t locator[kZip64LocatorSize];
+        EXPECT_EQ(MakeZip64Locator(records, locator), c.nShift) << std::hex << c.nZip64Record;
+        int nSignatures = 0;
+        for (size_t n = 0; n + 4 <= sizeof(locator); ++n)
+            nSignatures += ReadLe32(locator + n) == 0x07064b50;
+        EXPECT_EQ(nSignatures, 1) << std::hex << c.nZip64Record;
+        EXPECT_EQ(ReadLe64(locator + 8), c.bZip64 ? c.nZip64Record + c.nShift : UINT64_MAX);
+    }
+}
+
 TEST(ZipRecord, ExtendedTimestamps)
 {
     const uint64_t kDos = 1;
@@ -441,6 +481,7 @@ TEST_F(ZipArchive, OpenRefusesWhatIsNoArchive)
         {"end record counts one entry more", counting(4)},
         {"zip64 end record counts one entry fewer", WithZip64EndRecords(bytes, 2, 0xFFFF)},
         {"end record counts other than the zip64 end record", WithZip64EndRecords(bytes, 3, 2)},
+        {"bytes after an end record that counts one entry fewer", Appended(counting(2), "junk\n")},
     };
     for (const auto& c : disagreeing) {
         std::wstring strPath = m_dir / L"disagreeing.zip";
@@ -455,6 +496,16 @@ TEST_F(ZipArchive, OpenRefusesWhatIsNoArchive)
     EXPECT_EQ(OpenZip((m_dir / L"missing.zip").c_str(), nullptr), nullptr);
     ASSERT_TRUE(WriteFileBytes(m_dir / L"empty.zip", "", 0));
     EXPECT_EQ(OpenZip((m_dir / L"empty.zip").c_str(), nullptr), nullptr);
+
+    // An end record alone is an archive of no entries.
+    std::vector<uint8_t> endOnly(22, 0);
+    PutLe32(&endOnly, 0, 0x06054b50);
+    ASSERT_TRUE(WriteFileBytes(m_dir / L"none.zip", endOnly.data(), endOnly.size()));
+    ScopedZip none(OpenZip((m_dir / L"none.zip").c_str(), nullptr));
+    ASSERT_TRUE(none);
+    ZipItemInfo info;
+    ASSERT_EQ(QueryZipItem(none.Get(), -1, &info), ZIPERR_NONE);
+    EXPECT_EQ(info.nIndex, 0);
 }
 
 // Read through a handle that shares no writing: while it is open nobody
@@ -481,8 +532,11 @@ TEST_F(ZipArchive, OpensThroughAHandleThatLocksTheArchive)
 }
 
 // A comment holds any bytes, those of zip64 end records too: only a locator
-// right before the end record leads to a zip64 end record.
-TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
+// right before the end record leads to a zip64 end record, and an end
+// record in a comment that does not agree with what it points to is only
+// a comment. Bytes after the end record are not the archive's, and bytes
+// before it shift every offset (a self-extracting archive).
+TEST_F(ZipArchive, BytesAroundTheRecordsAreNotEntries)
 {
     std::vector<TestZipEntry> entries(3);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -502,9 +556,32 @@ TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
         b.insert(b.end(), comment.begin(), comment.end());
         return b;
     };
+    // The same, and an end record after them that counts the entries of
+    // the directory as the zip64 end record places it.
+    auto tailInComment = [&](std::vector<uint8_t> b) {
+        b = commented(b);
+        std::vector<uint8_t> end(22, 0);
+        PutLe32(&end, 0, 0x06054b50);
+        PutLe16(&end, 8, static_cast<uint16_t>(entries.size()));
+        PutLe16(&end, 10, static_cast<uint16_t>(entries.size()));
+        PutLe32(&end, 12, 0xFFFFFFFF);
+        PutLe32(&end, 16, 0xFFFFFFFF);
+        PutLe16(&b, b.size() - 76 - 2, static_cast<uint16_t>(76 + end.size()));
+        b.insert(b.end(), end.begin(), end.end());
+        return b;
+    };
+    const std::vector<uint8_t> zip64 = WithZip64EndRecords(bytes, entries.size(), 0xFFFF);
+    std::vector<uint8_t> prefixed(1000, 'x');
+    prefixed.insert(prefixed.end(), bytes.begin(), bytes.end());
     const std::pair<const char*, std::vector<uint8_t>> cases[] = {
         {"archive", commented(bytes)},
-        {"zip64 archive", commented(WithZip64EndRecords(bytes, entries.size(), 0xFFFF))},
+        {"zip64 archive", commented(zip64)},
+        {"archive, a zip64 tail in the comment", tailInComment(bytes)},
+        {"zip64 archive, a zip64 tail in the comment", tailInComment(zip64)},
+        {"archive, bytes after", Appended(bytes, "junk\n")},
+        {"archive, bytes after the comment", Appended(commented(bytes), "junk\n")},
+        {"zip64 archive, bytes after", Appended(zip64, "junk\n")},
+        {"archive after a prefix its offsets do not count", prefixed},
     };
     for (const auto& c : cases) {
         const std::wstring strPath = m_dir / L"commented.zip";
@@ -523,6 +600,56 @@ TEST_F(ZipArchive, CommentThatHoldsZip64RecordsIsOnlyAComment)
             EXPECT_EQ(FileText(strTarget + L"\\f.txt"), entries[static_cast<size_t>(i)].strData) << c.first;
         }
     }
+}
+
+// minizip takes the last zip64 locator signature it finds. The offset in
+// the locator it is handed may hold one: it still reads the directory that
+// was checked, not one hidden in an entry's comment 76 bytes on, where the
+// end record alone would place it. A sparse file puts the zip64 end record
+// at such an offset without 112 MiB of bytes.
+TEST_F(ZipArchive, DirectoryReadIsTheOneChecked)
+{
+    const uint32_t nZip64Record = 0x07064b50;
+    const uint32_t nHiddenLocal = 128;
+    std::vector<uint8_t> head = StoredLocalEntry("a.txt", "visible");
+    head.resize(nHiddenLocal, 0);
+    const std::vector<uint8_t> hidden = StoredLocalEntry("hidden.txt", "hidden");
+    head.insert(head.end(), hidden.begin(), hidden.end());
+
+    const std::vector<uint8_t> fake = StoredCentralHeader("hidden.txt", "hidden", nHiddenLocal - 76, "");
+    const std::string strComment = std::string(25, 'c') + std::string(fake.begin(), fake.end());
+    std::vector<uint8_t> tail = StoredCentralHeader("a.txt", "visible", 0, strComment);
+    const uint32_t nDirectory = nZip64Record - static_cast<uint32_t>(tail.size());
+    const std::vector<uint8_t> records = Zip64EndRecords(nZip64Record, 1, tail.size(), nDirectory);
+    tail.insert(tail.end(), records.begin(), records.end());
+    std::vector<uint8_t> end(22, 0);
+    PutLe32(&end, 0, 0x06054b50);
+    PutLe16(&end, 8, 1);
+    PutLe16(&end, 10, 1);
+    PutLe32(&end, 12, nZip64Record - nDirectory);
+    PutLe32(&end, 16, nDirectory);
+    tail.insert(tail.end(), end.begin(), end.end());
+
+    const std::wstring strArchive = m_dir / L"sparse.zip";
+    {
+        ScopedFile file(::CreateFileW(strArchive.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD cbWritten = 0;
+        ASSERT_TRUE(::WriteFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &cbWritten, nullptr));
+        LARGE_INTEGER at;
+        at.QuadPart = nDirectory;
+        ASSERT_TRUE(::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(file.Get(), tail.data(), static_cast<DWORD>(tail.size()), &cbWritten, nullptr));
+    }
+    ScopedZip zip(OpenZip(strArchive.c_str(), nullptr));
+    ASSERT_TRUE(zip);
+    ZipItemInfo info;
+    ASSERT_EQ(QueryZipItem(zip.Get(), 0, &info), ZIPERR_NONE);
+    EXPECT_STREQ(info.szName, L"a.txt");
+    const std::wstring strTarget = m_dir / L"t";
+    ASSERT_EQ(SetZipTargetFolder(zip.Get(), strTarget.c_str()), ZIPERR_NONE);
+    EXPECT_EQ(UnzipItem(zip.Get(), 0, info.szName), ZIPERR_NONE);
+    EXPECT_EQ(FileText(strTarget + L"\\a.txt"), "visible");
 }
 
 TEST_F(ZipArchive, QueryDescribesEntries)
@@ -894,7 +1021,7 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
 {
     const std::string strBig = Noise(200000);
     const std::string strDeflated = RawDeflate(strBig);
-    std::vector<TestZipEntry> entries(7);
+    std::vector<TestZipEntry> entries(8);
     entries[0].strName = "garbage.bin";
     entries[0].strData = std::string(64, '\xFF');
     entries[0].bRaw = true;
@@ -928,6 +1055,12 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
     entries[6].bRaw = true;
     entries[6].nRawSize = 20;
     entries[6].nRawCrc = Crc("0123456789");
+    // An empty final block: the stream ends before the one byte announced.
+    entries[7].strName = "empty-stream.bin";
+    entries[7].strData = std::string("\x03\x00", 2);
+    entries[7].bRaw = true;
+    entries[7].nRawSize = 1;
+    entries[7].nRawCrc = 0x12345678;
     ScopedZip zip(OpenZip(Write(entries).c_str(), nullptr));
     ASSERT_TRUE(zip);
     const std::wstring strTarget = m_dir / L"t";
@@ -945,9 +1078,12 @@ TEST_F(ZipArchive, DamagedDataFailsTheEntryOnly)
     EXPECT_EQ(UnzipItem(zip.Get(), 3, L"encrypted.bin"), ZIPERR_PASSWORD);
     EXPECT_EQ(UnzipItem(zip.Get(), 4, L"wrong-crc.bin"), ZIPERR_CORRUPT);
     EXPECT_FALSE(PathExists(strTarget + L"\\wrong-crc.bin"));
-    // A deflate stream that ends before the announced size ends the entry.
-    EXPECT_EQ(UnzipItem(zip.Get(), 6, L"long-stream.bin"), ZIPERR_NONE);
-    EXPECT_EQ(FileText(strTarget + L"\\long-stream.bin"), "0123456789");
+    // A deflate stream that ends before the announced size is no file of
+    // that size, whatever CRC it has.
+    EXPECT_EQ(UnzipItem(zip.Get(), 6, L"long-stream.bin"), ZIPERR_CORRUPT);
+    EXPECT_FALSE(PathExists(strTarget + L"\\long-stream.bin"));
+    EXPECT_EQ(UnzipItem(zip.Get(), 7, L"empty-stream.bin"), ZIPERR_CORRUPT);
+    EXPECT_FALSE(PathExists(strTarget + L"\\empty-stream.bin"));
     EXPECT_EQ(UnzipItem(zip.Get(), 5, L"good-again.txt"), ZIPERR_NONE);
     EXPECT_EQ(FileText(strTarget + L"\\good-again.txt"), "good");
 }
