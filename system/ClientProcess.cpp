@@ -99,19 +99,21 @@ HRESULT ShellExecuteThrough(IShellDispatch2* pShell, const wchar_t* pszProgram, 
                                 StringArgument(verb.Get()), show);
 }
 
-// How long the window's thread waits for the desktop shell. Reaching it may
-// first start the system's RPC service, which can take seconds (a fresh
-// Wine prefix: about ten); past this the client is started directly.
-constexpr DWORD kShellAnswerMs = 2000;
-enum : int { kLaunchOpen, kLaunchShell, kLaunchDirect };
+// How long the shell may take to answer. Its first call may have to start
+// the system's RPC service; the window has gone by then, and nothing else
+// waits.
+constexpr DWORD kShellAnswerMs = 30000;
 
 struct ShellLaunch {
     std::wstring strProgram;
     std::wstring strFolder;
-    std::atomic<int> nClaim{kLaunchOpen};
+    // Set by the first of the shell's thread (launched) and the waiter
+    // (gave up): the other then leaves the launch alone.
+    std::atomic<int> nClaim{0};
     std::atomic<HRESULT> hrFind{E_PENDING};
     std::atomic<HRESULT> hrLaunch{E_PENDING};
 };
+enum : int { kLaunchOpen, kLaunchShell, kLaunchGivenUp };
 
 // Finds the desktop shell and, if the launch is still unclaimed, starts the
 // client through it. Owns one reference to the launch: the thread may
@@ -128,6 +130,114 @@ DWORD WINAPI ShellLaunchThread(LPVOID pParam)
         return 0;
     launch.hrLaunch = ShellExecuteThrough(shell.Get(), launch.strProgram.c_str(), launch.strFolder.c_str());
     return 0;
+}
+
+// Starts the client through the desktop shell, waiting up to the bound;
+// false, with *phr saying why, when the shell was not there or refused.
+bool StartThroughShell(const wchar_t* pszProgram, const wchar_t* pszFolder, HRESULT* phr)
+{
+    auto pLaunch = std::make_shared<ShellLaunch>();
+    pLaunch->strProgram = pszProgram;
+    pLaunch->strFolder = pszFolder;
+    auto* pThreadRef = new std::shared_ptr<ShellLaunch>(pLaunch);
+    ScopedHandle thread(::CreateThread(nullptr, 0, ShellLaunchThread, pThreadRef, 0, nullptr));
+    if (!thread) {
+        delete pThreadRef;
+        *phr = HRESULT_FROM_WIN32(::GetLastError());
+        return false;
+    }
+    if (::WaitForSingleObject(thread.Get(), kShellAnswerMs) != WAIT_OBJECT_0) {
+        int nOpen = kLaunchOpen;
+        // The shell answered in the very end: its launch goes on.
+        if (pLaunch->nClaim.compare_exchange_strong(nOpen, kLaunchGivenUp)) {
+            *phr = HRESULT_FROM_WIN32(WAIT_TIMEOUT);
+            return false;
+        }
+        ::WaitForSingleObject(thread.Get(), INFINITE);
+    }
+    *phr = pLaunch->nClaim == kLaunchShell ? pLaunch->hrLaunch.load() : pLaunch->hrFind.load();
+    return pLaunch->nClaim == kLaunchShell && SUCCEEDED(*phr);
+}
+
+// The token of the desktop's shell process, the signed-in user's, as a
+// primary token to start a program with; none without a shell window.
+ScopedHandle DesktopUserToken()
+{
+    DWORD dwProcessId = 0;
+    HWND hShell = ::GetShellWindow();
+    if (!hShell || !::GetWindowThreadProcessId(hShell, &dwProcessId))
+        return ScopedHandle();
+    ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcessId));
+    ScopedHandle token;
+    ScopedHandle primary;
+    if (!process || !::OpenProcessToken(process.Get(), TOKEN_DUPLICATE, token.Put()) ||
+        !::DuplicateTokenEx(token.Get(),
+                            TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                TOKEN_ADJUST_SESSIONID,
+                            nullptr, SecurityImpersonation, TokenPrimary, primary.Put()))
+        return ScopedHandle();
+    return primary;
+}
+
+bool StartWithToken(HANDLE hToken, const wchar_t* pszProgram, const wchar_t* pszFolder, DWORD* pdwError)
+{
+    std::wstring strCommandLine = L"\"" + std::wstring(pszProgram) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessWithTokenW(hToken, 0, pszProgram, &strCommandLine[0], 0, nullptr, pszFolder, &si, &pi)) {
+        *pdwError = ::GetLastError();
+        return false;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    *pdwError = ERROR_SUCCESS;
+    return true;
+}
+
+bool IsTokenElevated(HANDLE hToken)
+{
+    TOKEN_ELEVATION elevation = {};
+    DWORD cb = 0;
+    return ::GetTokenInformation(hToken, TokenElevation, &elevation, sizeof(elevation), &cb) &&
+           elevation.TokenIsElevated;
+}
+
+bool IsLocalSystem(HANDLE hToken)
+{
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD cb = 0;
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD cbSystem = sizeof(system);
+    return ::GetTokenInformation(hToken, TokenUser, buffer, sizeof(buffer), &cb) &&
+           ::CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &cbSystem) &&
+           ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, system);
+}
+
+// What decides how this process may start a program for the user.
+LaunchFacts ProcessLaunchFacts()
+{
+    LaunchFacts facts;
+    ScopedHandle token;
+    DWORD dwSession = 1;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put())) {
+        facts.bElevated = IsTokenElevated(token.Get());
+        facts.bSystemInSessionZero = IsLocalSystem(token.Get()) &&
+                                     ::ProcessIdToSessionId(::GetCurrentProcessId(), &dwSession) && dwSession == 0;
+    }
+    return facts;
+}
+
+// The privileges this process enabled (to see other processes) are off
+// again before anything is started: nothing the client gets from here
+// carries them.
+void DisableAllPrivileges()
+{
+    ScopedHandle token;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()))
+        ::AdjustTokenPrivileges(token.Get(), TRUE, nullptr, 0, nullptr, nullptr);
 }
 
 }  // namespace
@@ -192,6 +302,43 @@ bool FindProcess(const wchar_t* pszExeName, const wchar_t* pszFolder)
     return false;
 }
 
+LaunchWay ChooseLaunchWay(const LaunchFacts& facts)
+{
+    if (facts.bSystemInSessionZero)
+        return LaunchWay::kNotStarted;
+    if (!facts.bElevated)
+        return LaunchWay::kDirect;
+    if (facts.bShellStarted)
+        return LaunchWay::kShell;
+    if (facts.bUserToken)
+        return LaunchWay::kUserToken;
+    return LaunchWay::kNotStarted;
+}
+
+void LogLaunch(LaunchWay way, const LaunchFacts& facts, const wchar_t* pszProgram, unsigned long nResult)
+{
+    switch (way) {
+    case LaunchWay::kDirect:
+        LogNormal(L"[StartInstalledClient] not elevated: started directly %ls result=%lu", pszProgram, nResult);
+        break;
+    case LaunchWay::kShell:
+        LogNormal(L"[StartInstalledClient] started through the desktop shell: %ls hr=0x%08lX", pszProgram, nResult);
+        break;
+    case LaunchWay::kUserToken:
+        LogNormal(L"[StartInstalledClient] no desktop shell: started as the desktop's user %ls error=%lu", pszProgram,
+                  nResult);
+        break;
+    case LaunchWay::kNotStarted:
+        if (facts.bSystemInSessionZero)
+            LogNormal(L"[StartInstalledClient] running as SYSTEM in session 0: %ls is not started", pszProgram);
+        else
+            LogError(L"[StartInstalledClient] no desktop shell (hr=0x%08lX) and no desktop user's token: %ls is not "
+                     L"started, not with this process's rights",
+                     nResult, pszProgram);
+        break;
+    }
+}
+
 bool StartInstalledClient(const wchar_t* pszSetupPath)
 {
     wchar_t szProgram[MAX_PATH] = {};
@@ -202,33 +349,42 @@ bool StartInstalledClient(const wchar_t* pszSetupPath)
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
-    auto pLaunch = std::make_shared<ShellLaunch>();
-    pLaunch->strProgram = szProgram;
-    pLaunch->strFolder = pszSetupPath;
-    auto* pThreadRef = new std::shared_ptr<ShellLaunch>(pLaunch);
-    ScopedHandle thread(::CreateThread(nullptr, 0, ShellLaunchThread, pThreadRef, 0, nullptr));
-    if (!thread)
-        delete pThreadRef;
-    bool bEnded = !thread || ::WaitForSingleObject(thread.Get(), kShellAnswerMs) == WAIT_OBJECT_0;
-    int nOpen = kLaunchOpen;
-    // Whoever claims the launch first starts the client: the shell's thread
-    // once it has the shell, or this one when the shell did not answer.
-    if (!bEnded && !pLaunch->nClaim.compare_exchange_strong(nOpen, kLaunchDirect)) {
-        ::WaitForSingleObject(thread.Get(), kShellAnswerMs);
-        nOpen = kLaunchShell;
+    DisableAllPrivileges();
+    LaunchFacts facts = ProcessLaunchFacts();
+    // Elevated, the client must not get this process's token: the shell's
+    // own process starts it, or else the shell's user's token does.
+    HRESULT hrShell = S_FALSE;
+    if (facts.bElevated && !facts.bSystemInSessionZero)
+        facts.bShellStarted = StartThroughShell(szProgram, pszSetupPath, &hrShell);
+    ScopedHandle userToken;
+    if (facts.bElevated && !facts.bSystemInSessionZero && !facts.bShellStarted) {
+        userToken = DesktopUserToken();
+        facts.bUserToken = static_cast<bool>(userToken);
     }
-    if (nOpen == kLaunchShell || pLaunch->nClaim == kLaunchShell) {
-        const HRESULT hr = pLaunch->hrLaunch;
-        LogNormal(L"[StartInstalledClient] started through the desktop shell: %ls hr=0x%08lX", szProgram, hr);
-        return SUCCEEDED(hr);
+
+    const LaunchWay way = ChooseLaunchWay(facts);
+    unsigned long nResult = static_cast<unsigned long>(hrShell);
+    bool bStarted = false;
+    switch (way) {
+    case LaunchWay::kDirect: {
+        const HINSTANCE hResult = ::ShellExecuteW(nullptr, L"open", szProgram, nullptr, pszSetupPath, SW_SHOW);
+        nResult = static_cast<unsigned long>(reinterpret_cast<INT_PTR>(hResult));
+        // Values above 32 mean success.
+        bStarted = nResult > 32;
+        break;
     }
-    // Only where no shell offers its window: the client then runs with
-    // this process's rights.
-    HINSTANCE hResult = ::ShellExecuteW(nullptr, L"open", szProgram, nullptr, pszSetupPath, SW_SHOW);
-    const int nResult = static_cast<int>(reinterpret_cast<INT_PTR>(hResult));
-    LogNormal(L"[StartInstalledClient] no desktop shell (hr=0x%08lX): started directly %ls result=%d",
-              static_cast<unsigned long>(bEnded ? pLaunch->hrFind.load() : HRESULT_FROM_WIN32(WAIT_TIMEOUT)),
-              szProgram, nResult);
-    // Values above 32 mean success.
-    return nResult > 32;
+    case LaunchWay::kShell:
+        bStarted = true;
+        break;
+    case LaunchWay::kUserToken: {
+        DWORD dwError = ERROR_SUCCESS;
+        bStarted = StartWithToken(userToken.Get(), szProgram, pszSetupPath, &dwError);
+        nResult = dwError;
+        break;
+    }
+    case LaunchWay::kNotStarted:
+        break;
+    }
+    LogLaunch(way, facts, szProgram, nResult);
+    return bStarted;
 }

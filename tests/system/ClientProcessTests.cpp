@@ -227,3 +227,44 @@ TEST(SingleInstance, SecondGuardFindsTheFirstUntilItGoes)
     CSingleInstance again;
     EXPECT_TRUE(again.Acquire());
 }
+
+// Elevated, the client never starts with the installer's token: the
+// shell's process, else its user's token, else not at all; not elevated it
+// starts directly. Each way says so in the log.
+TEST(ClientProcess, LaunchWayAndItsLine)
+{
+    struct Case {
+        bool bElevated;
+        bool bSystemInSessionZero;
+        bool bShellStarted;
+        bool bUserToken;
+        LaunchWay way;
+        const wchar_t* pszLine;
+    };
+    const Case cases[] = {
+        {false, false, false, false, LaunchWay::kDirect,
+         L"[Normal][StartInstalledClient] not elevated: started directly C:\\x.exe result=42"},
+        {false, false, true, true, LaunchWay::kDirect,
+         L"[Normal][StartInstalledClient] not elevated: started directly C:\\x.exe result=42"},
+        {true, false, true, true, LaunchWay::kShell,
+         L"[Normal][StartInstalledClient] started through the desktop shell: C:\\x.exe hr=0x0000002A"},
+        {true, false, false, true, LaunchWay::kUserToken,
+         L"[Normal][StartInstalledClient] no desktop shell: started as the desktop's user C:\\x.exe error=42"},
+        {true, false, false, false, LaunchWay::kNotStarted,
+         L"[Error][StartInstalledClient] no desktop shell (hr=0x0000002A) and no desktop user's token: C:\\x.exe is "
+         L"not started, not with this process's rights"},
+        {true, true, true, true, LaunchWay::kNotStarted,
+         L"[Normal][StartInstalledClient] running as SYSTEM in session 0: C:\\x.exe is not started"},
+    };
+    for (const Case& c : cases) {
+        LaunchFacts facts;
+        facts.bElevated = c.bElevated;
+        facts.bSystemInSessionZero = c.bSystemInSessionZero;
+        facts.bShellStarted = c.bShellStarted;
+        facts.bUserToken = c.bUserToken;
+        EXPECT_EQ(ChooseLaunchWay(facts), c.way) << &c - cases;
+        CLogCapture log;
+        LogLaunch(ChooseLaunchWay(facts), facts, L"C:\\x.exe", 42);
+        EXPECT_EQ(log.Messages(), std::vector<std::wstring>{c.pszLine}) << &c - cases;
+    }
+}
