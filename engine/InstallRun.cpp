@@ -188,9 +188,9 @@ void InstallRun::RemoveStage()
     if (nLeft == 0)
         LogNormal(L"[CSetupDlg::Execute] staging folder %ls removed", m_strStage.c_str());
     else
-        LogError(L"[CSetupDlg::Execute] staging folder %ls not removed in full: %lu entries left to the next run or "
-                 L"the system's next start",
-                 m_strStage.c_str(), static_cast<unsigned long>(nLeft));
+        LogNormal(L"[CSetupDlg::Execute] staging folder %ls not removed in full: %lu entries left to the next run or "
+                  L"the system's next start",
+                  m_strStage.c_str(), static_cast<unsigned long>(nLeft));
     m_strStage.clear();
 }
 
@@ -229,9 +229,9 @@ bool InstallRun::Swap()
     if (nLeft == 0)
         LogNormal(L"[CSetupDlg::Execute] earlier installation %ls removed", strAside.c_str());
     else
-        LogError(L"[CSetupDlg::Execute] earlier installation %ls not removed in full: %lu entries left to the next "
-                 L"run or the system's next start",
-                 strAside.c_str(), static_cast<unsigned long>(nLeft));
+        LogNormal(L"[CSetupDlg::Execute] earlier installation %ls not removed in full: %lu entries left to the next "
+                  L"run or the system's next start",
+                  strAside.c_str(), static_cast<unsigned long>(nLeft));
     return true;
 }
 

@@ -1007,6 +1007,40 @@ def run_shared_temp(m, case):
     return "archives below it in a folder of the installer's own, gone at the end; " + note
 
 
+def read_only_victim_prepare(m, case):
+    victim = m.s.unix(VICTIM)
+    os.makedirs(os.path.dirname(victim), exist_ok=True)
+    open(victim, "wb").write(VICTIM_DATA)
+    os.chmod(victim, 0o444)
+
+
+def run_read_only_link_reinstall(m, case):
+    """A read-only file of another user's, hard-linked into the earlier
+    installation: the re-install removes the earlier folder, and the file
+    keeps its attribute and its bytes."""
+    install_silently(m, case)
+    victim = m.s.unix(VICTIM)
+    os.link(victim, m.installed("data/linked.txt"))
+    install_silently(m, case)
+    mode = os.stat(victim).st_mode
+    check(not mode & 0o222, "the file lost its read-only attribute: mode %o" % mode)
+    check(open(victim, "rb").read() == VICTIM_DATA, "the file changed")
+    check(not os.path.exists(m.installed("data/linked.txt")), "the hard link is in the new installation")
+    left = siblings(m)
+    # Where a read-only name can be deleted only by changing the file, it
+    # stays, with the earlier folder it is in, left to the next start.
+    for name in left:
+        m.made_folders.append(sibling_path(m, name))
+    return "read-only and whole; %s" % ("earlier folder removed" if not left else "left aside: %r" % left)
+
+
+def read_only_link_cleanup(m, case):
+    if os.path.exists(m.s.unix(VICTIM)):
+        os.chmod(m.s.unix(VICTIM), 0o644)
+    for name in siblings(m):
+        shutil.rmtree(m.s.unix(sibling_path(m, name)), ignore_errors=True)
+
+
 def run_temp_folder_link(m, case):
     """Nothing goes through the link: no log, no archive. The folder cannot
     be closed to other users, so every attempt fails."""
@@ -1026,6 +1060,8 @@ group("hostile",
       Case("forged-list-names", run_forged_list, repo=forged_list_repo),
       Case("temp-folder-is-a-link", run_temp_folder_link, prepare=temp_link_prepare, cleanup=link_cleanup),
       Case("temp-folder-made-beforehand-is-used-as-it-is", run_shared_temp, prepare=shared_temp_prepare),
+      Case("read-only-file-linked-into-the-earlier-installation", run_read_only_link_reinstall,
+           prepare=read_only_victim_prepare, cleanup=read_only_link_cleanup),
       *[Case("planted-%s-link-at-temp-%s" % (kind, name), run_planted_link, prepare=plant_link(kind, name))
         for kind in ("hard", "symbolic") for name in ("core.zip", "log.txt")],
       Case("corrupt-entry", run_corrupt_entry, repo=corrupt_entry_repo, text="安装core.zip失败",
