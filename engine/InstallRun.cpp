@@ -132,6 +132,17 @@ DWORD InstallRun::RunSteps()
     return Swap() ? 0 : 1;
 }
 
+void RemoveAndLog(const wchar_t* pszWhat, const std::wstring& strFolder)
+{
+    const size_t nLeft = RemoveFolderNowOrLater(strFolder.c_str());
+    if (nLeft == 0)
+        LogNormal(L"[CSetupDlg::Execute] %ls %ls removed", pszWhat, strFolder.c_str());
+    else
+        LogNormal(L"[CSetupDlg::Execute] %ls %ls not removed in full: %lu entries left to the next run or the "
+                  L"system's next start",
+                  pszWhat, strFolder.c_str(), static_cast<unsigned long>(nLeft));
+}
+
 bool InstallRun::CheckRoom(int nCount)
 {
     // Without a release the sizes are not known before the downloads; each
@@ -184,13 +195,7 @@ bool InstallRun::MakeStage()
 
 void InstallRun::RemoveStage()
 {
-    const size_t nLeft = RemoveFolderNowOrLater(m_strStage.c_str());
-    if (nLeft == 0)
-        LogNormal(L"[CSetupDlg::Execute] staging folder %ls removed", m_strStage.c_str());
-    else
-        LogNormal(L"[CSetupDlg::Execute] staging folder %ls not removed in full: %lu entries left to the next run or "
-                  L"the system's next start",
-                  m_strStage.c_str(), static_cast<unsigned long>(nLeft));
+    RemoveAndLog(L"staging folder", m_strStage);
     m_strStage.clear();
 }
 
@@ -223,15 +228,8 @@ bool InstallRun::Swap()
     }
     LogNormal(L"[CSetupDlg::Execute] %ls installed as %ls", m_strStage.c_str(), pszSetup);
     m_strStage.clear();
-    if (strAside.empty())
-        return true;
-    const size_t nLeft = RemoveFolderNowOrLater(strAside.c_str());
-    if (nLeft == 0)
-        LogNormal(L"[CSetupDlg::Execute] earlier installation %ls removed", strAside.c_str());
-    else
-        LogNormal(L"[CSetupDlg::Execute] earlier installation %ls not removed in full: %lu entries left to the next "
-                  L"run or the system's next start",
-                  strAside.c_str(), static_cast<unsigned long>(nLeft));
+    if (!strAside.empty())
+        RemoveAndLog(L"earlier installation", strAside);
     return true;
 }
 

@@ -33,6 +33,10 @@ struct AttemptCarry {
     std::wstring strVerifiedStage;
 };
 
+// Removes a folder of the run's own (RemoveFolderNowOrLater) and logs how
+// far that went.
+void RemoveAndLog(const wchar_t* pszWhat, const std::wstring& strFolder);
+
 // One attempt at the install: the package list, every package of this
 // machine's groups and the uninstaller, unpacked into a staging folder of
 // its own beside the install folder, then verified and swapped in: the

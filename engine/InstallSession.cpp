@@ -7,7 +7,6 @@
 #include "log/Log.h"
 #include "system/ClientFiles.h"
 #include "system/ClientSettings.h"
-#include "system/FolderSwap.h"
 #include "system/Shortcuts.h"
 #include "system/UninstallRegistration.h"
 
@@ -80,11 +79,8 @@ DWORD InstallSession::Run()
         // A session that ends cleans up only what it made: a verified stage
         // that never took the install folder's place goes; the archives go
         // with the carry.
-        if (!carry.strVerifiedStage.empty()) {
-            const size_t nLeft = RemoveFolderNowOrLater(carry.strVerifiedStage.c_str());
-            LogNormal(L"[Execute] staging folder %ls removed, %lu entries left", carry.strVerifiedStage.c_str(),
-                      static_cast<unsigned long>(nLeft));
-        }
+        if (!carry.strVerifiedStage.empty())
+            RemoveAndLog(L"staging folder", carry.strVerifiedStage);
     }
     if (m_pObserver)
         m_pObserver->OnFinished(dwResult == 0);

@@ -1,7 +1,10 @@
 #include "framework/SafeFile.h"
+#include "framework/OpenRelative.h"
 
 #include "framework/ScopedHandle.h"
 #include "framework/StringCompare.h"
+
+#include <winternl.h>
 
 #include <cstring>
 #include <cwchar>
@@ -115,6 +118,25 @@ bool DeleteOnClose(HANDLE h)
     return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
+HANDLE OpenRelative(HANDLE hFolder, const std::wstring& strName, ACCESS_MASK access, ULONG nShare, ULONG nDisposition,
+                    ULONG nOptions, PSECURITY_DESCRIPTOR pDescriptor)
+{
+    UNICODE_STRING name;
+    name.Buffer = const_cast<wchar_t*>(strName.c_str());
+    name.Length = static_cast<USHORT>(strName.size() * sizeof(wchar_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, hFolder, pDescriptor);
+    IO_STATUS_BLOCK io = {};
+    HANDLE h = nullptr;
+    const NTSTATUS status = ::NtCreateFile(&h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                           nShare, nDisposition, nOptions | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (NT_SUCCESS(status))
+        return h;
+    ::SetLastError(::RtlNtStatusToDosError(status));
+    return INVALID_HANDLE_VALUE;
+}
+
 std::wstring FinalPathOf(HANDLE h)
 {
     std::vector<wchar_t> buffer(MAX_PATH + 8);
@@ -157,8 +179,9 @@ bool IsPlainEntryAt(HANDLE h, const wchar_t* pszPath)
         return false;
     const std::wstring strName = pszName;
     *pszName = L'\0';
-    ScopedFile folder(::CreateFileW(szFull, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ScopedFile folder(::CreateFileW(szFull, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return folder && IsPlainEntry(h, FinalPathOf(folder.Get()), strName.c_str());
 }
 

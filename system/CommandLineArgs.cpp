@@ -2,8 +2,6 @@
 
 #include "zip/ItemNameRule.h"
 
-#include "framework/StringCompare.h"
-
 #include <algorithm>
 
 namespace {
@@ -102,15 +100,4 @@ bool NormalizeFolderPath(const std::wstring& strGiven, std::wstring* pstrFolder)
         return false;
     *pstrFolder = strOut;
     return true;
-}
-
-bool IsInWindowsFolder(const std::wstring& strFolder, const std::wstring& strWindowsFolder)
-{
-    std::wstring strBase = strWindowsFolder;
-    while (!strBase.empty() && strBase.back() == L'\\')
-        strBase.pop_back();
-    if (strBase.empty() || strFolder.size() < strBase.size() ||
-        !EqualIgnoringCase(strFolder.c_str(), strBase.c_str(), strBase.size()))
-        return false;
-    return strFolder.size() == strBase.size() || strFolder[strBase.size()] == L'\\';
 }

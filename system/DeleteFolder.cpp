@@ -1,5 +1,6 @@
 #include "system/DeleteFolder.h"
 
+#include "framework/OpenRelative.h"
 #include "framework/SafeFile.h"
 #include "framework/ScopedHandle.h"
 
@@ -45,18 +46,8 @@ bool IsDotEntry(const std::wstring& strName)
 // Opens the entry itself, never what a link in its place leads to.
 HANDLE OpenEntry(HANDLE hFolder, const std::wstring& strName, ACCESS_MASK access, ULONG nShare)
 {
-    UNICODE_STRING name;
-    name.Buffer = const_cast<wchar_t*>(strName.c_str());
-    name.Length = static_cast<USHORT>(strName.size() * sizeof(wchar_t));
-    name.MaximumLength = name.Length;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, hFolder, nullptr);
-    IO_STATUS_BLOCK io = {};
-    HANDLE h = nullptr;
-    const NTSTATUS status =
-        ::NtCreateFile(&h, access, &attributes, &io, nullptr, 0, nShare, FILE_OPEN,
-                       FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    return NT_SUCCESS(status) ? h : INVALID_HANDLE_VALUE;
+    return OpenRelative(hFolder, strName, access, nShare, FILE_OPEN,
+                        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT);
 }
 
 bool ListFolder(HANDLE hFolder, std::vector<Entry>* pEntries)

@@ -1,5 +1,6 @@
 #include "system/FolderSecurity.h"
 
+#include "framework/OpenRelative.h"
 #include "framework/SafeFile.h"
 #include "framework/ScopedHandle.h"
 #include "framework/StringCompare.h"
@@ -81,22 +82,9 @@ bool IsNamedChild(HANDLE hChild, const std::wstring& strParentFinal, const std::
 // parent's handle; the folder itself where the system opens a link as one.
 HANDLE OpenChildFolder(HANDLE hParent, const std::wstring& strName, PSECURITY_DESCRIPTOR pMake)
 {
-    UNICODE_STRING name;
-    name.Buffer = const_cast<wchar_t*>(strName.c_str());
-    name.Length = static_cast<USHORT>(strName.size() * sizeof(wchar_t));
-    name.MaximumLength = name.Length;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, hParent, pMake);
-    IO_STATUS_BLOCK io = {};
-    HANDLE h = nullptr;
-    const NTSTATUS status = ::NtCreateFile(
-        &h, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
-        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, pMake ? FILE_OPEN_IF : FILE_OPEN,
-        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (NT_SUCCESS(status))
-        return h;
-    ::SetLastError(::RtlNtStatusToDosError(status));
-    return INVALID_HANDLE_VALUE;
+    return OpenRelative(hParent, strName, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, pMake ? FILE_OPEN_IF : FILE_OPEN,
+                        FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, pMake);
 }
 
 std::wstring FinalWindowsFolder()
