@@ -26,9 +26,6 @@ PackageFile::~PackageFile()
 Result PackageFile::Create(const wchar_t* pszPath)
 {
     Close(false);
-    m_pending.reset(new (std::nothrow) uint8_t[kPendingBytes]);
-    if (!m_pending)
-        return Result::Failed(L"new", ERROR_NOT_ENOUGH_MEMORY);
     // Shared with readers only: nobody changes or deletes it meanwhile.
     m_file.Reset(CreateFreshFile(pszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ));
     m_strPath = pszPath;
@@ -69,6 +66,13 @@ bool PackageFile::Begin(uint64_t nStart, uint64_t nTotal)
 
 bool PackageFile::Write(const uint8_t* pData, DWORD cbData)
 {
+    // Only while bytes come: a session keeps every package's file.
+    if (!m_pending)
+        m_pending.reset(new (std::nothrow) uint8_t[kPendingBytes]);
+    if (!m_pending) {
+        m_dwWriteError = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
     if (m_hash)
         m_hash->Add(pData, cbData);
     while (cbData > 0) {

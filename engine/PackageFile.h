@@ -41,7 +41,11 @@ public:
     void ReportTo(Progress progress) { m_progress = std::move(progress); }
     // The whole file arrived (MarkWhole); a new body starts it again.
     bool IsWhole() const { return m_bWhole; }
-    void MarkWhole() { m_bWhole = true; }
+    void MarkWhole()
+    {
+        m_bWhole = true;
+        m_pending.reset();
+    }
     // Bytes in the file, once Flush has run.
     uint64_t Size() const { return m_nSize; }
     // The validator of the answer that began the file (net/RangeRequest.h).
