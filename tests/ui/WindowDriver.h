@@ -28,6 +28,7 @@ public:
     using CSetupDlg::m_bmpPage;
     using CSetupDlg::m_font;
     using CSetupDlg::m_hHandCursor;
+    using CSetupDlg::m_bHighContrast;
     using CSetupDlg::m_hIcon;
     using CSetupDlg::m_nPageImageId;
     using CSetupDlg::m_nProgress;
@@ -128,7 +129,9 @@ public:
     void Click(POINT ptClient);
     // Press at one client point, move in steps to another, release there.
     void Drag(POINT ptFrom, POINT ptTo);
-    void PressKey(WORD wVirtualKey);
+    // A key, with a modifier such as VK_SHIFT or VK_MENU held, to the
+    // window's focused control.
+    void PressKey(WORD wVirtualKey, WORD wModifier = 0);
 
     // A message box that the window's thread shows, or null.
     HWND FindMessageBox() const;

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <gdiplus.h>
+#include <oleacc.h>
 
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -117,6 +119,45 @@ PackageDownloadState CoreDownload()
     return state;
 }
 
+// The name a screen reader reads for the window.
+std::wstring AccessibleName(HWND hWnd)
+{
+    IAccessible* pAccessible = nullptr;
+    if (FAILED(::AccessibleObjectFromWindow(hWnd, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                            reinterpret_cast<void**>(&pAccessible))))
+        return L"(no accessible object)";
+    VARIANT self = {};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR bstrName = nullptr;
+    std::wstring strName;
+    if (SUCCEEDED(pAccessible->get_accName(self, &bstrName)) && bstrName)
+        strName = bstrName;
+    ::SysFreeString(bstrName);
+    pAccessible->Release();
+    return strName;
+}
+
+// The artwork's buttons as controls, in tab order, with their click areas.
+struct ButtonCase {
+    int nId;
+    const wchar_t* pszName;
+    RECT rcArea;
+};
+const ButtonCase kButtons[] = {
+    {IDC_INSTALL_BUTTON, L"立即安装", {168, 168, 363, 215}},
+    {IDC_BROWSE_BUTTON, L"浏览", {440, 270, 492, 298}},
+    {IDC_MINIMIZE_BUTTON, L"最小化", {470, 0, 500, 32}},
+    {IDC_CLOSE_BUTTON, L"关闭", {500, 0, 530, 32}},
+};
+
+HWND FocusOf(const CWindowUnderTest& window)
+{
+    GUITHREADINFO info = {sizeof(info)};
+    ::GetGUIThreadInfo(window.ThreadId(), &info);
+    return info.hwndFocus;
+}
+
 bool IsHandCursorOnUiThread(CWindowUnderTest& window)
 {
     HCURSOR hCursor = nullptr;
@@ -145,7 +186,6 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
     EXPECT_EQ(kClientWidth, rcClient.right);
     EXPECT_EQ(kClientHeight, rcClient.bottom);
 
-    EXPECT_EQ(0, ::GetWindowTextLengthW(hWnd));
     LONG nStyle = ::GetWindowLongW(hWnd, GWL_STYLE);
     EXPECT_TRUE(nStyle & WS_POPUP);
     EXPECT_FALSE(nStyle & WS_CAPTION);
@@ -198,9 +238,12 @@ TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
     Screenshot shot = window.Capture();
     shot.Save(L"ready");
 
-    // The artwork, drawn 1:1.
+    // The artwork, drawn 1:1; each button paints exactly its slice, and the
+    // focused install button shows no cue before the keyboard is used.
     Screenshot art = RenderLikeTheWindow(IDR_JPG_READY);
     EXPECT_LE(MeanDifference(shot, art), 2);
+    for (const ButtonCase& button : kButtons)
+        EXPECT_EQ(0, CountDifferent(shot, art, button.rcArea)) << Narrow(button.pszName);
 
     // White path box with the folder text, grey disk-space box with its line.
     EXPECT_TRUE(IsColor(shot.At(38, 270), kWhite));
@@ -217,7 +260,8 @@ TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
     EXPECT_EQ(0, shot.CountDark({0, 329, 198, 354}));
 }
 
-TEST(Window, LongInstallRootRunsPastTheBoxUnclipped)
+// The path ends in an ellipsis within its box, clear of the browse button.
+TEST(Window, LongInstallRootStaysInsideItsBox)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
@@ -231,7 +275,8 @@ TEST(Window, LongInstallRootRunsPastTheBoxUnclipped)
     ASSERT_TRUE(bSettled);
     Screenshot shot = window.Capture();
     shot.Save(L"ready-long-root");
-    EXPECT_GT(shot.CountDark({268, 274, 436, 293}), 40);
+    EXPECT_GT(shot.CountDark({43, 274, 263, 293}), 40);
+    EXPECT_EQ(0, CountDifferent(shot, RenderLikeTheWindow(IDR_JPG_READY), {263, 270, kClientWidth, 298}));
     EXPECT_GT(shot.CountDark({43, 303, 288, 322}), 80);
 }
 
@@ -685,21 +730,106 @@ TEST(Input, CloseAsksNothingOnTheReadyPageOrAfterAnError)
     EXPECT_EQ(IDCANCEL, window.Result());
 }
 
-TEST(Input, EscapeEndsWithoutAQuestionAndEnterWithOk)
+// Escape, Alt+F4 and the system's close act as the close button: during an
+// install they ask, and Cancel lets the install finish and the window end
+// for the client to start.
+TEST(Input, EscapeAltF4AndSystemCloseAskLikeTheCloseButton)
 {
-    {
+    struct Case {
+        const char* pszName;
+        std::function<void(CWindowUnderTest&)> close;
+    };
+    const Case cases[] = {
+        {"Escape", [](CWindowUnderTest& window) { window.PressKey(VK_ESCAPE); }},
+        {"Alt+F4", [](CWindowUnderTest& window) { window.PressKey(VK_F4, VK_MENU); }},
+        {"system close",
+         [](CWindowUnderTest& window) { ::PostMessageW(window.Hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
         CWindowUnderTest window;
         ASSERT_TRUE(window.Opened());
         window.EnterInstallingPage();
-        window.PressKey(VK_ESCAPE);
-        ASSERT_TRUE(window.WaitEnded(5000));
-        EXPECT_EQ(IDCANCEL, window.Result());
-    }
-    {
-        CWindowUnderTest window;
-        ASSERT_TRUE(window.Opened());
-        window.PressKey(VK_RETURN);
+        c.close(window);
+        HWND hBox = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+        EXPECT_EQ(L"是否终止安装？", WindowText(::GetDlgItem(hBox, 0xFFFF)));
+        ::PostMessageW(hBox, WM_COMMAND, IDCANCEL, 0);
+        ASSERT_TRUE(WaitFor([&] { return window.FindMessageBox() == nullptr; }));
+        EXPECT_FALSE(window.WaitEnded(300));
+        std::thread([&window] { window.Dlg().OnFinished(true); }).join();
         ASSERT_TRUE(window.WaitEnded(5000));
         EXPECT_EQ(IDOK, window.Result());
+    }
+    // The ready page ends at once, as on the close button.
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.PressKey(VK_ESCAPE);
+    ASSERT_TRUE(window.WaitEnded(5000));
+    EXPECT_EQ(IDCANCEL, window.Result());
+}
+
+TEST(Input, EnterInstallsOnTheReadyPageAndDoesNothingDuringTheInstall)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    // Nothing listens there: the install fails at the package list.
+    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    window.PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    EXPECT_TRUE(dlg.Outcome().bStarted);
+    window.PressKey(VK_RETURN);
+    EXPECT_FALSE(window.WaitEnded(300));
+    EXPECT_EQ(nullptr, window.FindMessageBox());
+}
+
+// The focus starts on the install button without a cue; Tab and Shift+Tab
+// go round the buttons, now with a cue, and Space presses the focused one.
+TEST(Input, TabGoesRoundTheButtonsAndSpacePressesThem)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY);
+    EXPECT_EQ(::GetDlgItem(hWnd, IDC_INSTALL_BUTTON), FocusOf(window));
+    EXPECT_EQ(0, CountDifferent(window.Capture(), art, kButtons[0].rcArea));
+
+    for (size_t i = 1; i <= std::size(kButtons); ++i) {
+        const ButtonCase& button = kButtons[i % std::size(kButtons)];
+        window.PressKey(VK_TAB);
+        EXPECT_EQ(::GetDlgItem(hWnd, button.nId), FocusOf(window)) << Narrow(button.pszName);
+        Screenshot shot = window.Capture();
+        EXPECT_GT(CountDifferent(shot, art, button.rcArea), 20) << "no focus cue on " << Narrow(button.pszName);
+        if (i == 1)
+            shot.Save(L"ready-focus-browse");
+    }
+    window.PressKey(VK_TAB, VK_SHIFT);
+    EXPECT_EQ(::GetDlgItem(hWnd, IDC_CLOSE_BUTTON), FocusOf(window));
+    window.PressKey(VK_TAB);
+    window.PressKey(VK_SPACE);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    // The page has no install button now: the focus moved on.
+    EXPECT_EQ(::GetDlgItem(hWnd, IDC_MINIMIZE_BUTTON), FocusOf(window));
+}
+
+TEST(Input, WindowAndButtonsCarryTheirNames)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hWnd = window.Hwnd();
+    EXPECT_EQ(L"Fenmora", WindowText(hWnd));
+    EXPECT_EQ(L"Fenmora", AccessibleName(hWnd));
+    for (const ButtonCase& button : kButtons) {
+        SCOPED_TRACE(Narrow(button.pszName));
+        HWND hButton = ::GetDlgItem(hWnd, button.nId);
+        ASSERT_NE(nullptr, hButton);
+        EXPECT_EQ(button.pszName, WindowText(hButton));
+        EXPECT_EQ(button.pszName, AccessibleName(hButton));
+        RECT rc = ChildRect(hWnd, hButton);
+        EXPECT_TRUE(::EqualRect(&button.rcArea, &rc));
+        EXPECT_TRUE(::GetWindowLongW(hButton, GWL_STYLE) & WS_TABSTOP);
     }
 }
