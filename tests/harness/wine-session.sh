@@ -4,6 +4,7 @@
 #   wine-session.sh start STATE_DIR
 #   wine-session.sh stop STATE_DIR
 #   wine-session.sh fonts STATE_DIR present|absent
+#   wine-session.sh dpi STATE_DIR DPI|default
 # WINE_SESSION_DISPLAY=:0 uses that display instead of starting Xvfb.
 set -u
 cmd=${1:?start or stop}
@@ -99,6 +100,16 @@ set_fonts() {
     wine regedit /S "$reg" >/dev/null 2>&1 </dev/null
 }
 
+# The DPI programs started from now on see (LogPixels); "default" is 96.
+set_dpi() {
+    local key='HKCU\Control Panel\Desktop'
+    if [ "$1" = default ]; then
+        wine reg delete "$key" /v LogPixels /f
+    else
+        wine reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f
+    fi >/dev/null 2>&1 </dev/null
+}
+
 stop() {
     wineserver -k >/dev/null 2>&1 </dev/null
     if [ -f "$state/xvfb.pid" ]; then
@@ -112,5 +123,6 @@ case "$cmd" in
     start) start ;;
     stop) stop ;;
     fonts) DISPLAY=$(cat "$state/display"); export DISPLAY; set_fonts "${3:?present or absent}" ;;
-    *) echo "usage: $0 start|stop|fonts STATE_DIR [present|absent]" >&2; exit 2 ;;
+    dpi) set_dpi "${3:?a DPI or default}" ;;
+    *) echo "usage: $0 start|stop|fonts|dpi STATE_DIR [present|absent|DPI|default]" >&2; exit 2 ;;
 esac

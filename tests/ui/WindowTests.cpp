@@ -25,9 +25,9 @@ constexpr uint32_t kLowerGrey = 0xE3E3E3;
 constexpr int kBarProbeY = 350;
 
 // The artwork as the window draws its page, for comparing.
-Screenshot RenderLikeTheWindow(WORD nId)
+Screenshot RenderLikeTheWindow(WORD nId, SIZE size = {kClientWidth, kClientHeight})
 {
-    HBITMAP hBitmap = LoadBitmapFromResource(nId, kClientWidth, kClientHeight);
+    HBITMAP hBitmap = LoadBitmapFromResource(nId, size.cx, size.cy);
     Screenshot expected = ShotOfBitmap(hBitmap);
     if (hBitmap)
         ::DeleteObject(hBitmap);
@@ -157,6 +157,46 @@ HWND FocusOf(const CWindowUnderTest& window)
     ::GetGUIThreadInfo(window.ThreadId(), &info);
     return info.hwndFocus;
 }
+
+// Alerts raised by windows of this process, as a screen reader hears them.
+class CAlertWatch {
+public:
+    CAlertWatch()
+    {
+        s_pWatch = this;
+        m_hHook = ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, &CAlertWatch::OnEvent,
+                                    ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    }
+    ~CAlertWatch()
+    {
+        if (m_hHook)
+            ::UnhookWinEvent(m_hHook);
+        s_pWatch = nullptr;
+    }
+    // Runs this thread's messages, which deliver the events, until one
+    // comes from hWnd or the time is up.
+    bool WaitFor(HWND hWnd)
+    {
+        return ::WaitFor([&] {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&msg);
+            return m_hAlerted == hWnd;
+        });
+    }
+
+private:
+    static void CALLBACK OnEvent(HWINEVENTHOOK, DWORD, HWND hWnd, LONG, LONG, DWORD, DWORD)
+    {
+        if (s_pWatch)
+            s_pWatch->m_hAlerted = hWnd;
+    }
+
+    static CAlertWatch* s_pWatch;
+    HWINEVENTHOOK m_hHook = nullptr;
+    HWND m_hAlerted = nullptr;
+};
+CAlertWatch* CAlertWatch::s_pWatch = nullptr;
 
 bool IsHandCursorOnUiThread(CWindowUnderTest& window)
 {
@@ -365,8 +405,12 @@ TEST(Window, StatusLabelThroughTheObserver)
     ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装base.zip ......"; }));
     EXPECT_FALSE(::IsWindowVisible(hStatus)) << "a status text alone stays hidden";
 
+    // A screen reader hears the error when it shows: the label raises an
+    // alert.
+    CAlertWatch alerts;
     std::thread([&dlg] { dlg.OnError({InstallError::kPackageDownload, L"base.zip"}); }).join();
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"下载base.zip失败"; }));
+    EXPECT_TRUE(alerts.WaitFor(hStatus));
     Screenshot shot = window.Capture();
     shot.Save(L"installing-error");
     EXPECT_GT(CountRed(shot, {34, 324, 494, 342}), 30);
@@ -457,6 +501,79 @@ TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
             nWhite += IsColor(shot.At(x, y), kWhite) ? 1 : 0;
     }
     EXPECT_EQ(460 * 18, nWhite);
+}
+
+// With high contrast on, the texts over the artwork take the system's
+// window colours: the grey disk-space box and the red error go.
+TEST(Window, HighContrastTextsTakeTheSystemColours)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    // As WM_SETTINGCHANGE finds the system's setting, which Wine cannot
+    // switch on.
+    dlg.RunOnUiThread([&dlg, hWnd] {
+        dlg.m_bHighContrast = true;
+        ::RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    });
+    const COLORREF crWindow = ::GetSysColor(COLOR_WINDOW);
+    const uint32_t rgbWindow = (GetRValue(crWindow) << 16) | (GetGValue(crWindow) << 8) | GetBValue(crWindow);
+    Screenshot ready = window.Capture();
+    ready.Save(L"ready-high-contrast");
+    EXPECT_TRUE(IsColor(ready.At(38, 300), rgbWindow));
+    EXPECT_TRUE(IsColor(ready.At(287, 322), rgbWindow));
+    EXPECT_GT(ready.CountDark({43, 303, 288, 322}), 80);
+
+    window.EnterInstallingPage();
+    std::thread([&dlg] { dlg.OnError({InstallError::kVerification, L""}); }).join();
+    HWND hStatus = ::GetDlgItem(hWnd, IDC_STATUS_LABEL);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) != FALSE; }));
+    Screenshot installing = window.Capture();
+    EXPECT_EQ(0, CountRed(installing, {34, 324, 494, 342}));
+    EXPECT_GT(installing.CountDark({34, 324, 494, 342}), 30);
+    EXPECT_TRUE(IsColor(installing.At(35, 325), rgbWindow));
+}
+
+// A change of DPI, as the system sends it when the window moves to another
+// monitor, scales the window and everything in it; back at 96 DPI it is
+// as it was.
+TEST(Window, DpiChangeScalesTheWindowAndBack)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    const Screenshot before = window.Capture();
+    const RECT rcBefore = WindowRect(hWnd);
+
+    RECT rcSuggested = {rcBefore.left, rcBefore.top, rcBefore.left + 795, rcBefore.top + 540};
+    ::SendMessageW(hWnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&rcSuggested));
+    RECT rc = WindowRect(hWnd);
+    EXPECT_TRUE(::EqualRect(&rcSuggested, &rc));
+    const RECT rcInstall = {252, 252, 545, 323};
+    RECT rcButton = ChildRect(hWnd, ::GetDlgItem(hWnd, IDC_INSTALL_BUTTON));
+    EXPECT_TRUE(::EqualRect(&rcInstall, &rcButton));
+    const RECT rcPercent = {735, 512, 788, 539};
+    RECT rcLabel = ChildRect(hWnd, ::GetDlgItem(hWnd, IDC_PERCENT_LABEL));
+    EXPECT_TRUE(::EqualRect(&rcPercent, &rcLabel));
+    LOGFONTW lf = {};
+    ::GetObjectW(dlg.m_font.Get(), sizeof(lf), &lf);
+    EXPECT_EQ(21, lf.lfHeight);
+    Screenshot scaled = window.Capture();
+    scaled.Save(L"ready-dpi-changed-to-144");
+    ASSERT_EQ(795, scaled.cx);
+    const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY, {795, 540});
+    EXPECT_EQ(0, CountDifferent(scaled, art, rcInstall));
+    EXPECT_EQ(0, CountDifferent(scaled, art, {705, 0, 795, 48})) << "minimize and close";
+
+    ::SendMessageW(hWnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&rcBefore));
+    rc = WindowRect(hWnd);
+    EXPECT_TRUE(::EqualRect(&rcBefore, &rc));
+    // All but the free space, which may have changed meanwhile.
+    const Screenshot after = window.Capture();
+    EXPECT_EQ(0, CountDifferent(before, after, {0, 0, kClientWidth, 300}));
+    EXPECT_EQ(0, CountDifferent(before, after, {0, 323, kClientWidth, kClientHeight}));
 }
 
 TEST(Window, ObserverNeverWaitsForTheWindowsThread)
@@ -832,4 +949,42 @@ TEST(Input, WindowAndButtonsCarryTheirNames)
         EXPECT_TRUE(::EqualRect(&button.rcArea, &rc));
         EXPECT_TRUE(::GetWindowLongW(hButton, GWL_STYLE) & WS_TABSTOP);
     }
+}
+
+// At 144 DPI, as ui_tests_high_dpi runs them with the session's LogPixels
+// at 144: the design at one and a half times its size.
+TEST(HighDpi, WindowScalesAndItsScaledInstallButtonInstalls)
+{
+    HDC hdcScreen = ::GetDC(nullptr);
+    const int nDpi = ::GetDeviceCaps(hdcScreen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, hdcScreen);
+    if (nDpi != 144)
+        GTEST_SKIP() << "the session runs at " << nDpi << " DPI; ui_tests_high_dpi runs this at 144";
+
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    RECT rc = WindowRect(hWnd);
+    EXPECT_EQ(795, rc.right - rc.left);
+    EXPECT_EQ(540, rc.bottom - rc.top);
+    const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY, {795, 540});
+    Screenshot ready = window.Capture();
+    ready.Save(L"ready-144dpi");
+    EXPECT_LE(MeanDifference(ready, art), 2);
+
+    // The path box is (57,405)-(395,440); right of it the artwork shows.
+    dlg.RunOnUiThread([&] {
+        dlg.SettleBrowsedLocation(L"R:\\Program Files Extended Collection\\Applications");
+        ::InvalidateRect(hWnd, nullptr, TRUE);
+    });
+    Screenshot longRoot = window.Capture();
+    longRoot.Save(L"ready-144dpi-long-root");
+    EXPECT_GT(longRoot.CountDark({64, 411, 395, 440}), 60);
+    EXPECT_EQ(0, CountDifferent(longRoot, art, {395, 405, 795, 447}));
+
+    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    window.Click({400, 290});
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    EXPECT_TRUE(dlg.Outcome().bStarted);
 }
