@@ -932,6 +932,29 @@ TEST(Input, TabGoesRoundTheButtonsAndSpacePressesThem)
     EXPECT_EQ(::GetDlgItem(hWnd, IDC_MINIMIZE_BUTTON), FocusOf(window));
 }
 
+// The browser is the window's: nothing else takes a click while it is
+// open. It has a field to type a folder into; Wine's browser shows it but
+// takes the tree's choice.
+TEST(Input, FolderBrowserIsModalWithAFieldForAPath)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hWnd = window.Hwnd();
+    window.Click({460, 285});
+    HWND hBrowser = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        hBrowser = window.FindMessageBox();
+        return hBrowser && ::FindWindowExW(hBrowser, nullptr, L"SysTreeView32", nullptr);
+    }));
+    EXPECT_EQ(hWnd, ::GetWindow(hBrowser, GW_OWNER));
+    EXPECT_FALSE(::IsWindowEnabled(hWnd));
+    EXPECT_NE(nullptr, ::FindWindowExW(hBrowser, nullptr, L"Edit", nullptr)) << "no field for a path";
+    window.Click({kButtons[0].rcArea.left + 20, kButtons[0].rcArea.top + 20});
+    ::PostMessageW(hBrowser, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(hWnd) != FALSE; }));
+    EXPECT_EQ(PAGE_READY, window.Dlg().m_nSetupState) << "the install started under the browser";
+}
+
 TEST(Input, WindowAndButtonsCarryTheirNames)
 {
     CWindowUnderTest window;
