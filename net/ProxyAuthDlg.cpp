@@ -2,7 +2,6 @@
 
 #include "resources/resource.h"
 
-#include <initguid.h>
 #include <oleacc.h>
 
 namespace {

@@ -156,16 +156,21 @@ report() {
     fi
 }
 
-# The X window of the setup window, once it shows.
-setup_window() {
+# The first visible X window of a class, once it shows:
+#   wait_for_window CLASS SECONDS WHAT
+wait_for_window() {
     local found=""
-    for _ in $(seq $((wait_window * 5))); do
-        found=$(xdotool search --onlyvisible --class FenmoraSetup 2>/dev/null | head -n1) || true
+    for _ in $(seq $(($2 * 5))); do
+        found=$(xdotool search --onlyvisible --class "$1" 2>/dev/null | head -n1) || true
         [ -n "$found" ] && break
         sleep 0.2
     done
-    [ -n "$found" ] || fail "waited ${wait_window} s for the setup window (X class FenmoraSetup); it did not appear"
+    [ -n "$found" ] || fail "waited $2 s $3 (X class $1); it did not appear"
     echo "$found"
+}
+
+setup_window() {
+    wait_for_window FenmoraSetup "$wait_window" "for the setup window"
 }
 
 exe="$build/app/signed-demo/FenmoraSetup.exe"
@@ -233,13 +238,7 @@ if [ "$changed" = 0 ]; then
 fi
 echo "screenshot of the installing page: $demo/installing.png"
 
-client=""
-for _ in $(seq $((wait_client * 5))); do
-    client=$(xdotool search --onlyvisible --class ikvlremote 2>/dev/null | head -n1) || true
-    [ -n "$client" ] && break
-    sleep 0.2
-done
-[ -n "$client" ] || fail "waited ${wait_client} s after the click for the window of the started client (X class ikvlremote.exe); it did not appear"
+client=$(wait_for_window ikvlremote "$wait_client" "after the click for the window of the started client")
 sleep 1
 import -window "$client" "$demo/client.png"
 title=$(xdotool getwindowname "$client")

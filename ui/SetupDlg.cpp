@@ -120,11 +120,7 @@ CSetupDlg::CSetupDlg(const InstallSettings& settings, SessionFactory factory, HW
     m_hHandCursor = ::LoadCursorW(nullptr, IDC_HAND);
 }
 
-CSetupDlg::~CSetupDlg()
-{
-    // Only a window that never opened still holds its images here.
-    ReleaseImages();
-}
+CSetupDlg::~CSetupDlg() = default;
 
 bool CSetupDlg::SettleBrowsedLocation(const wchar_t* pszFolder)
 {

@@ -92,8 +92,8 @@ protected:
     // Texts over the artwork take the system's colours.
     bool m_bHighContrast = false;
     // The focused button shows a cue once the keyboard has been used in the
-    // window. Kept here as well as by the system, which may keep no such
-    // state (Wine shows every cue from the start).
+    // window: the system's UISF_HIDEFOCUS state, kept here too, as a system
+    // may keep none (Wine shows every cue from the start).
     bool m_bFocusCues = false;
 
     // The artwork of the page on screen, decoded when the page first needs
@@ -120,8 +120,8 @@ protected:
     std::atomic<int> m_nProgress{0};
 
 private:
-    // Sizes the window and places and sizes what it holds for the DPI; the
-    // artwork is decoded afresh at its new size.
+    // Places and sizes the window's labels and buttons and makes its font
+    // for the DPI; the artwork is decoded afresh at its new size.
     void ApplyLayout(UINT nDpi);
     void OnDpiChanged(UINT nDpi, const RECT& rcSuggested);
     void CreateButtons();

@@ -31,8 +31,8 @@ const ArtButton* ArtButtonOf(UINT nId)
 
 // The mouse goes through a button to the window, whose click areas decide
 // as they always have: a release acts wherever the press was. A key the
-// dialog manager is about to handle (Tab, Space, Enter) shows the focus
-// cues, as the system's dialog manager asks.
+// dialog manager reads for a button (Tab, Space, Enter) shows the focus
+// cues, as the system's dialog manager has them shown where it keeps them.
 LRESULT CALLBACK ArtButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
 {
     if (uMsg == WM_NCHITTEST)

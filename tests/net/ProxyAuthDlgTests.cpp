@@ -1,11 +1,11 @@
 #include "net/ProxyAuthDlg.h"
 #include "resources/resource.h"
 #include "tests/net/NetTestSupport.h"
+#include "tests/support/AccessibleName.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <initguid.h>
 #include <oleacc.h>
 
 #include <cstring>
@@ -160,25 +160,6 @@ struct CRunningPrompt {
     HWND m_hUser = nullptr;
     HWND m_hPassword = nullptr;
 };
-
-// The name a screen reader reads for the window.
-std::wstring AccessibleName(HWND hWnd)
-{
-    IAccessible* pAccessible = nullptr;
-    if (FAILED(::AccessibleObjectFromWindow(hWnd, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                            reinterpret_cast<void**>(&pAccessible))))
-        return L"(no accessible object)";
-    VARIANT self = {};
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    BSTR bstrName = nullptr;
-    std::wstring strName;
-    if (SUCCEEDED(pAccessible->get_accName(self, &bstrName)) && bstrName)
-        strName = bstrName;
-    ::SysFreeString(bstrName);
-    pAccessible->Release();
-    return strName;
-}
 
 // Whether the system's accessibility service takes names given to windows;
 // Wine's answers that it does not implement it.

@@ -91,6 +91,11 @@ CTestSetupDlg::~CTestSetupDlg()
     m_pStarted.reset();
 }
 
+void CTestSetupDlg::InstallFromNowhere()
+{
+    RunOnUiThread([this] { m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+}
+
 void CTestSetupDlg::RunOnUiThread(const std::function<void()>& fn)
 {
     ::SendMessageW(m_hWnd, kRunOnUiThreadMsg, 0, reinterpret_cast<LPARAM>(&fn));

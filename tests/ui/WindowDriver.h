@@ -56,6 +56,10 @@ public:
     // What the next click on the install button gets instead of a session.
     std::atomic<SessionStart::Kind> m_nextStart{SessionStart::kStarted};
 
+    // Has the installs the window starts ask a port nothing listens on:
+    // every attempt fails at the package list.
+    void InstallFromNowhere();
+
     // Runs fn on the window's thread and returns when it has run.
     void RunOnUiThread(const std::function<void()>& fn);
     // Has the window's thread run fn when it next reads its queue; the

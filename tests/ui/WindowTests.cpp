@@ -1,4 +1,5 @@
 #include "resources/resource.h"
+#include "tests/support/AccessibleName.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/WindowDriver.h"
 #include "ui/ResourceImage.h"
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <gdiplus.h>
-#include <oleacc.h>
 
 #include <array>
 #include <atomic>
@@ -117,25 +117,6 @@ PackageDownloadState CoreDownload()
     state.nTotal = 480ull * 1048576;
     state.dwElapsedMs = 5857;
     return state;
-}
-
-// The name a screen reader reads for the window.
-std::wstring AccessibleName(HWND hWnd)
-{
-    IAccessible* pAccessible = nullptr;
-    if (FAILED(::AccessibleObjectFromWindow(hWnd, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                            reinterpret_cast<void**>(&pAccessible))))
-        return L"(no accessible object)";
-    VARIANT self = {};
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    BSTR bstrName = nullptr;
-    std::wstring strName;
-    if (SUCCEEDED(pAccessible->get_accName(self, &bstrName)) && bstrName)
-        strName = bstrName;
-    ::SysFreeString(bstrName);
-    pAccessible->Release();
-    return strName;
 }
 
 // The artwork's buttons as controls, in tab order, with their click areas.
@@ -891,8 +872,7 @@ TEST(Input, EnterInstallsOnTheReadyPageAndDoesNothingDuringTheInstall)
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
-    // Nothing listens there: the install fails at the package list.
-    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    dlg.InstallFromNowhere();
     window.PressKey(VK_RETURN);
     ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
     EXPECT_TRUE(dlg.Outcome().bStarted);
@@ -909,7 +889,7 @@ TEST(Input, TabGoesRoundTheButtonsAndSpacePressesThem)
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
     HWND hWnd = window.Hwnd();
-    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    dlg.InstallFromNowhere();
     const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY);
     EXPECT_EQ(::GetDlgItem(hWnd, IDC_INSTALL_BUTTON), FocusOf(window));
     EXPECT_EQ(0, CountDifferent(window.Capture(), art, kButtons[0].rcArea));
@@ -1006,7 +986,7 @@ TEST(HighDpi, WindowScalesAndItsScaledInstallButtonInstalls)
     EXPECT_GT(longRoot.CountDark({64, 411, 395, 440}), 60);
     EXPECT_EQ(0, CountDifferent(longRoot, art, {395, 405, 795, 447}));
 
-    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    dlg.InstallFromNowhere();
     window.Click({400, 290});
     ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
     EXPECT_TRUE(dlg.Outcome().bStarted);
