@@ -49,8 +49,8 @@ bool CProxyAuthDlg::OnMessage(UINT uMsg, WPARAM, LPARAM, LRESULT*)
     // The names live with the fields, which go now.
     if (uMsg == WM_DESTROY && m_pAccProps) {
         for (const FieldName& field : kFieldNames) {
-            m_pAccProps->ClearHwndProps(::GetDlgItem(m_hWnd, field.nId), static_cast<DWORD>(OBJID_CLIENT),
-                                        CHILDID_SELF, &PROPID_ACC_NAME, 1);
+            m_pAccProps->ClearHwndProps(::GetDlgItem(m_hWnd, field.nId), static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                        &PROPID_ACC_NAME, 1);
         }
         m_pAccProps->Release();
         m_pAccProps = nullptr;

@@ -60,8 +60,8 @@ UINT DpiOfWindow(HWND hWnd)
 {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
     HMODULE hUser = ::GetModuleHandleW(L"user32.dll");
-    auto pfnGetDpi = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(hUser, "GetDpiForWindow")));
+    auto pfnGetDpi =
+        reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(::GetProcAddress(hUser, "GetDpiForWindow")));
     if (UINT nDpi = pfnGetDpi ? pfnGetDpi(hWnd) : 0)
         return nDpi;
     HDC hdc = ::GetDC(nullptr);
@@ -176,9 +176,9 @@ void CSetupDlg::ApplyLayout(UINT nDpi)
         MsgStatic* pLabel;
         const RECT& rc;
     };
-    for (const Placed& placed : {Placed{&m_staticPercent, m_layout.rcPercentLabel},
-                                 Placed{&m_staticStatus, m_layout.rcStatusLabel},
-                                 Placed{&m_staticDownload, m_layout.rcDownloadLine}}) {
+    for (const Placed& placed :
+         {Placed{&m_staticPercent, m_layout.rcPercentLabel}, Placed{&m_staticStatus, m_layout.rcStatusLabel},
+          Placed{&m_staticDownload, m_layout.rcDownloadLine}}) {
         if (HWND hLabel = placed.pLabel->GetSafeHwnd()) {
             ::MoveWindow(hLabel, placed.rc.left, placed.rc.top, placed.rc.right - placed.rc.left,
                          placed.rc.bottom - placed.rc.top, TRUE);

@@ -23,12 +23,12 @@ public:
     ~CTestSetupDlg() override;
 
     using CSetupDlg::EnterInstallingPage;
+    using CSetupDlg::m_bHighContrast;
     using CSetupDlg::m_bmpBarFill;
     using CSetupDlg::m_bmpBarTrack;
     using CSetupDlg::m_bmpPage;
     using CSetupDlg::m_font;
     using CSetupDlg::m_hHandCursor;
-    using CSetupDlg::m_bHighContrast;
     using CSetupDlg::m_hIcon;
     using CSetupDlg::m_nPageImageId;
     using CSetupDlg::m_nProgress;

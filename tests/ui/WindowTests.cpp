@@ -840,8 +840,7 @@ TEST(Input, EscapeAltF4AndSystemCloseAskLikeTheCloseButton)
     const Case cases[] = {
         {"Escape", [](CWindowUnderTest& window) { window.PressKey(VK_ESCAPE); }},
         {"Alt+F4", [](CWindowUnderTest& window) { window.PressKey(VK_F4, VK_MENU); }},
-        {"system close",
-         [](CWindowUnderTest& window) { ::PostMessageW(window.Hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"system close", [](CWindowUnderTest& window) { ::PostMessageW(window.Hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
