@@ -9,10 +9,10 @@
 # installer has ended the script prints what was installed and waits until
 # the client is closed. Without one it runs under Xvfb, clicks install like
 # a user, waits until the client's window appears, prints what was
-# installed, and saves screenshots of the ready page, the installing page
-# and the started client in build/demo/. It ends with status 1, saying what
-# it waited for, when a step does not happen or a part of the installation
-# is missing.
+# installed, and saves screenshots of the ready page (at 96 and at 144 DPI),
+# the installing page and the started client in build/demo/. It ends with
+# status 1, saying what it waited for, when a step does not happen or a
+# part of the installation is missing.
 #
 #   tools/run-demo.sh [--no-build [BUILD_DIR]] [--headless]
 #     --no-build  use a build as it is (build/ unless given; the end-to-end
@@ -156,7 +156,43 @@ report() {
     fi
 }
 
+# The first visible X window of a class, once it shows:
+#   wait_for_window CLASS SECONDS WHAT
+wait_for_window() {
+    local found=""
+    for _ in $(seq $(($2 * 5))); do
+        found=$(xdotool search --onlyvisible --class "$1" 2>/dev/null | head -n1) || true
+        [ -n "$found" ] && break
+        sleep 0.2
+    done
+    [ -n "$found" ] || fail "waited $2 s $3 (X class $1); it did not appear"
+    echo "$found"
+}
+
+setup_window() {
+    wait_for_window FenmoraSetup "$wait_window" "for the setup window"
+}
+
 exe="$build/app/signed-demo/FenmoraSetup.exe"
+
+# The ready page as on a laptop at 150 %: the installer once with the
+# session at 144 DPI, closed with Escape, before the install.
+if [ "$headless" = 1 ]; then
+    echo "== the ready page at 144 DPI"
+    "$root/tests/harness/wine-session.sh" dpi "$state" 144
+    "$root/tests/harness/wine-run.sh" "$state" "$exe" </dev/null >"$demo/installer-144dpi.out" 2>&1 &
+    installer=$!
+    win=$(setup_window)
+    size=$(xdotool getwindowgeometry "$win" | sed -n 's/^ *Geometry: *//p')
+    [ "$size" = 795x540 ] || fail "the setup window at 144 DPI is $size, not 795x540"
+    sleep 1
+    import -window "$win" "$demo/ready-144dpi.png"
+    echo "screenshot of the ready page at 144 DPI: $demo/ready-144dpi.png"
+    xdotool windowfocus --sync "$win" key Escape
+    wait "$installer" || true
+    "$root/tests/harness/wine-session.sh" dpi "$state" default
+fi
+
 echo "== starting the installer"
 "$root/tests/harness/wine-run.sh" "$state" "$exe" </dev/null >"$demo/installer.out" 2>&1 &
 installer=$!
@@ -173,13 +209,7 @@ if [ "$headless" = 0 ]; then
     exit 0
 fi
 
-win=""
-for _ in $(seq $((wait_window * 5))); do
-    win=$(xdotool search --onlyvisible --class FenmoraSetup 2>/dev/null | head -n1) || true
-    [ -n "$win" ] && break
-    sleep 0.2
-done
-[ -n "$win" ] || fail "waited ${wait_window} s for the setup window (X class FenmoraSetup); it did not appear"
+win=$(setup_window)
 echo "setup window $win"
 
 # The pointer rests on the button before the picture is taken, so that a
@@ -208,13 +238,7 @@ if [ "$changed" = 0 ]; then
 fi
 echo "screenshot of the installing page: $demo/installing.png"
 
-client=""
-for _ in $(seq $((wait_client * 5))); do
-    client=$(xdotool search --onlyvisible --class ikvlremote 2>/dev/null | head -n1) || true
-    [ -n "$client" ] && break
-    sleep 0.2
-done
-[ -n "$client" ] || fail "waited ${wait_client} s after the click for the window of the started client (X class ikvlremote.exe); it did not appear"
+client=$(wait_for_window ikvlremote "$wait_client" "after the click for the window of the started client")
 sleep 1
 import -window "$client" "$demo/client.png"
 title=$(xdotool getwindowname "$client")

@@ -20,17 +20,18 @@ namespace {
 constexpr COLORREF kErrorTextColor = RGB(255, 0, 0);
 constexpr int kPercentTextUnits = 8;
 
-// Asks for a folder in the system folder browser; false when cancelled or
-// when the choice has no file-system path.
-bool BrowseForFolder(wchar_t (&szFolder)[MAX_PATH])
+// Asks for a folder in the system folder browser, modal to the owner, with
+// a field to type a path into; false when cancelled or when the choice has
+// no file-system path.
+bool BrowseForFolder(HWND hWndOwner, wchar_t (&szFolder)[MAX_PATH])
 {
     wchar_t szDisplayName[MAX_PATH] = {};
     BROWSEINFOW bi = {};
-    bi.hwndOwner = nullptr;
+    bi.hwndOwner = hWndOwner;
     bi.pidlRoot = nullptr;
     bi.pszDisplayName = szDisplayName;
     bi.lpszTitle = kBrowseTitle;
-    bi.ulFlags = BIF_RETURNONLYFSDIRS;
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
     PIDLIST_ABSOLUTE pidl = ::SHBrowseForFolderW(&bi);
     if (!pidl)
         return false;
@@ -51,6 +52,43 @@ BOOL CALLBACK CancelOwnedPopup(HWND hWnd, LPARAM lParam)
 POINT PointFromLParam(LPARAM lParam)
 {
     return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+}
+
+// The window's DPI where the system keeps one per window (Windows 10 1607
+// on), else the system's. Looked up, as Windows 7 has no such call.
+UINT DpiOfWindow(HWND hWnd)
+{
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    HMODULE hUser = ::GetModuleHandleW(L"user32.dll");
+    auto pfnGetDpi =
+        reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(::GetProcAddress(hUser, "GetDpiForWindow")));
+    if (UINT nDpi = pfnGetDpi ? pfnGetDpi(hWnd) : 0)
+        return nDpi;
+    HDC hdc = ::GetDC(nullptr);
+    const int nDpi = hdc ? ::GetDeviceCaps(hdc, LOGPIXELSY) : 0;
+    if (hdc)
+        ::ReleaseDC(nullptr, hdc);
+    return nDpi > 0 ? static_cast<UINT>(nDpi) : 96;
+}
+
+// The dialog manager of Windows 10 1703 on would scale the window and move
+// its controls at a change of DPI by the template's own rules; the window
+// lays itself out instead.
+void KeepDialogManagerFromScaling(HWND hDlg)
+{
+    using SetDialogDpiChangeBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+    constexpr int kDdcDisableAll = 1;
+    HMODULE hUser = ::GetModuleHandleW(L"user32.dll");
+    auto pfnSetBehavior = reinterpret_cast<SetDialogDpiChangeBehaviorFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(hUser, "SetDialogDpiChangeBehavior")));
+    if (pfnSetBehavior)
+        pfnSetBehavior(hDlg, kDdcDisableAll, kDdcDisableAll);
+}
+
+bool IsHighContrast()
+{
+    HIGHCONTRASTW hc = {sizeof(hc)};
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
 }
 
 }  // namespace
@@ -79,19 +117,10 @@ CSetupDlg::CSetupDlg(const InstallSettings& settings, SessionFactory factory, HW
     : CDialog(IDD_SETUP_DIALOG, hWndParent), m_settings(settings), m_factory(std::move(factory))
 {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
-
-    // The ready page's artwork now, each slide as the install reaches it.
-    PageBitmap();
-    m_bmpBarFill.Reset(LoadBitmapFromResource(IDR_JPG_BAR_FILL, kBarWidth, kBarHeight));
-    m_bmpBarTrack.Reset(LoadBitmapFromResource(IDR_JPG_BAR_TRACK, kBarWidth, kBarHeight));
     m_hHandCursor = ::LoadCursorW(nullptr, IDC_HAND);
 }
 
-CSetupDlg::~CSetupDlg()
-{
-    // Only a window that never opened still holds its images here.
-    ReleaseImages();
-}
+CSetupDlg::~CSetupDlg() = default;
 
 bool CSetupDlg::SettleBrowsedLocation(const wchar_t* pszFolder)
 {
@@ -102,40 +131,85 @@ bool CSetupDlg::SettleBrowsedLocation(const wchar_t* pszFolder)
 BOOL CSetupDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ::SetWindowTextW(m_hWnd, kWindowText);
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    // The controls paint over the page themselves: their buttons' focus
+    // cues would go under each repaint of the page.
+    ::SetWindowLongW(m_hWnd, GWL_STYLE, ::GetWindowLongW(m_hWnd, GWL_STYLE) | WS_CLIPCHILDREN);
+    KeepDialogManagerFromScaling(m_hWnd);
+    m_bHighContrast = IsHighContrast();
+
+    // The labels start hidden; ApplyLayout places them.
+    m_staticPercent.Create(L"0%", SS_RIGHT, {}, m_hWnd, IDC_PERCENT_LABEL);
+    m_staticStatus.Create(L"", SS_CENTER, {}, m_hWnd, IDC_STATUS_LABEL);
+    // A package name is shown as it is, an "&" included.
+    if (m_staticDownload.Create(L"", SS_CENTER | SS_NOPREFIX, {}, m_hWnd, IDC_DOWNLOAD_LABEL))
+        m_staticDownload.SetTextColor(m_staticPercent.GetTextColor());
+    CreateButtons();
+    ApplyLayout(DpiOfWindow(m_hWnd));
 
     // Centred on the work area of the screen, before it is first shown.
     RECT rcWork = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
-    int x = rcWork.left + (rcWork.right - rcWork.left - kClientWidth) / 2;
-    int y = rcWork.top + (rcWork.bottom - rcWork.top - kClientHeight) / 2;
-    ::MoveWindow(m_hWnd, x, y, kClientWidth, kClientHeight, TRUE);
-    m_hotAreas = DefaultHotAreas();
-
-    m_font.Reset(::CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体"));
-    WPARAM wpFont = reinterpret_cast<WPARAM>(m_font.Get());
-
-    // The labels start hidden.
-    if (m_staticPercent.Create(L"", SS_RIGHT, {490, 341, 525, 359}, m_hWnd, IDC_PERCENT_LABEL)) {
-        HWND hLabel = m_staticPercent.GetSafeHwnd();
-        ::MoveWindow(hLabel, 490, 341, 35, 18, TRUE);
-        ::SetWindowTextW(hLabel, L"0%");
-        ::SendMessageW(hLabel, WM_SETFONT, wpFont, TRUE);
-    }
-    if (m_staticStatus.Create(L"", SS_CENTER, {34, 324, 494, 342}, m_hWnd, IDC_STATUS_LABEL))
-        ::SendMessageW(m_staticStatus.GetSafeHwnd(), WM_SETFONT, wpFont, TRUE);
-    // A package name is shown as it is, an "&" included.
-    if (m_staticDownload.Create(L"", SS_CENTER | SS_NOPREFIX, kDownloadLineRect, m_hWnd, IDC_DOWNLOAD_LABEL)) {
-        m_staticDownload.SetTextColor(m_staticPercent.GetTextColor());
-        ::SendMessageW(m_staticDownload.GetSafeHwnd(), WM_SETFONT, wpFont, TRUE);
-    }
+    const int cx = m_layout.client.cx;
+    const int cy = m_layout.client.cy;
+    ::MoveWindow(m_hWnd, rcWork.left + (rcWork.right - rcWork.left - cx) / 2,
+                 rcWork.top + (rcWork.bottom - rcWork.top - cy) / 2, cx, cy, TRUE);
+    // The ready page's artwork now, each slide as the install reaches it.
+    PageBitmap();
 
     ::SetPropW(m_hWnd, kSetupWindowProp, reinterpret_cast<HANDLE>(1));
     std::lock_guard<std::mutex> lock(m_mutexReports);
     m_hWndReports = m_hWnd;
+    // The focus goes to the first button, the install button.
     return TRUE;
+}
+
+void CSetupDlg::ApplyLayout(UINT nDpi)
+{
+    m_layout = LayoutForDpi(nDpi);
+    m_font.Reset(::CreateFontW(m_layout.nLabelFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                               L"宋体"));
+    struct Placed {
+        MsgStatic* pLabel;
+        const RECT& rc;
+    };
+    for (const Placed& placed :
+         {Placed{&m_staticPercent, m_layout.rcPercentLabel}, Placed{&m_staticStatus, m_layout.rcStatusLabel},
+          Placed{&m_staticDownload, m_layout.rcDownloadLine}}) {
+        if (HWND hLabel = placed.pLabel->GetSafeHwnd()) {
+            ::MoveWindow(hLabel, placed.rc.left, placed.rc.top, placed.rc.right - placed.rc.left,
+                         placed.rc.bottom - placed.rc.top, TRUE);
+            ::SendMessageW(hLabel, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
+        }
+    }
+    UpdateButtons();
+
+    // The artwork is drawn to the new size once it is next needed.
+    m_bmpPage.Reset();
+    m_nPageImageId = 0;
+    const int cxBar = m_layout.rcBar.right - m_layout.rcBar.left;
+    const int cyBar = m_layout.rcBar.bottom - m_layout.rcBar.top;
+    m_bmpBarFill.Reset(LoadBitmapFromResource(IDR_JPG_BAR_FILL, cxBar, cyBar));
+    m_bmpBarTrack.Reset(LoadBitmapFromResource(IDR_JPG_BAR_TRACK, cxBar, cyBar));
+}
+
+// The system suggests where the window goes at the new DPI, as large as the
+// scaled design: the window has no frame.
+void CSetupDlg::OnDpiChanged(UINT nDpi, const RECT& rcSuggested)
+{
+    ApplyLayout(nDpi);
+    ::SetWindowPos(m_hWnd, nullptr, rcSuggested.left, rcSuggested.top, m_layout.client.cx, m_layout.client.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    RedrawPage(true);
+}
+
+void CSetupDlg::RedrawPage(bool bErase)
+{
+    if (m_hWnd)
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | (bErase ? RDW_ERASE : 0));
 }
 
 bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
@@ -179,6 +253,25 @@ bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
         *pResult = reinterpret_cast<LRESULT>(hBrush);
         return hBrush != nullptr;
     }
+    case WM_DRAWITEM:
+        DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        *pResult = TRUE;
+        return true;
+    case WM_COMMAND:
+        return OnButtonCommand(LOWORD(wParam), HIWORD(wParam));
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        *pResult = 0;
+        return true;
+    case WM_CHANGEUISTATE:
+    case WM_UPDATEUISTATE:
+        OnUiStateChange(LOWORD(wParam), HIWORD(wParam));
+        return false;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        m_bHighContrast = IsHighContrast();
+        RedrawPage(true);
+        return false;
     case WM_INSTALL_PROGRESS:
         *pResult = OnInstallProgress();
         return true;
@@ -194,8 +287,13 @@ bool CSetupDlg::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pRes
 HBRUSH CSetupDlg::OnCtlColorStatic(HDC hdc, HWND hWndControl)
 {
     for (MsgStatic* pLabel : {&m_staticPercent, &m_staticStatus, &m_staticDownload}) {
-        if (hWndControl && pLabel->GetSafeHwnd() == hWndControl)
-            return pLabel->CtlColor(hdc, CTLCOLOR_STATIC);
+        if (!hWndControl || pLabel->GetSafeHwnd() != hWndControl)
+            continue;
+        HBRUSH hBrush = pLabel->CtlColor(hdc, CTLCOLOR_STATIC);
+        if (!m_bHighContrast)
+            return hBrush;
+        ::SetTextColor(hdc, ::GetSysColor(COLOR_WINDOWTEXT));
+        return ::GetSysColorBrush(COLOR_WINDOW);
     }
     return nullptr;
 }
@@ -205,14 +303,14 @@ void CSetupDlg::EnterInstallingPage()
     m_nSetupState = PAGE_INSTALLING;
     if (HWND hLabel = m_staticPercent.GetSafeHwnd())
         ::ShowWindow(hLabel, SW_SHOW);
+    UpdateButtons();
     UpdateDownloadLineVisibility();
-    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    RedrawPage(true);
 }
 
 LRESULT CSetupDlg::OnInstallProgress()
 {
     UpdateProgressText();
-    ::InvalidateRect(m_hWnd, nullptr, FALSE);
     return 1;
 }
 
@@ -295,6 +393,8 @@ void CSetupDlg::Apply(const Report& report)
             ::ShowWindow(hStatus, SW_SHOW);
             m_staticStatus.SetTextColor(kErrorTextColor);
             ::SetWindowTextW(hStatus, report.strText.c_str());
+            // Screen readers say the text, wherever the focus is.
+            ::NotifyWinEvent(EVENT_SYSTEM_ALERT, hStatus, OBJID_CLIENT, CHILDID_SELF);
         }
         break;
     case Report::kErrorCleared:
@@ -420,16 +520,13 @@ void CSetupDlg::UpdateProgressText()
     std::swprintf(szPercent, kPercentTextUnits, L"%d%%", m_nProgress.load());
     if (HWND hLabel = m_staticPercent.GetSafeHwnd())
         ::SetWindowTextW(hLabel, szPercent);
-    if (m_hWnd)
-        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    RedrawPage(false);
 }
 
 void CSetupDlg::OnClickBrowser()
 {
     wchar_t szFolder[MAX_PATH];
-    // The browser has no owner, so the install may have started meanwhile;
-    // its paths must not change under it.
-    if (!BrowseForFolder(szFolder) || m_pSession)
+    if (!BrowseForFolder(m_hWnd, szFolder))
         return;
     // No link, junction or Windows folder on its way; the earlier location
     // stays.
@@ -443,5 +540,5 @@ void CSetupDlg::OnClickBrowser()
         ::MessageBoxW(m_hWnd, L"所选路径太长，请选择一个较短的安装路径。", L"提示", MB_OK | MB_ICONWARNING);
         return;
     }
-    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    RedrawPage(true);
 }

@@ -38,6 +38,11 @@ using SessionFactory = std::function<SessionStart(const InstallSettings& setting
 // never wait for the window's thread, they are queued and applied when the
 // window next runs its message loop. The window never waits for the
 // session; its maker joins it once the window has closed.
+//
+// The artwork's buttons are also controls, each painting its slice of the
+// page: they take the keyboard focus and give screen readers their names,
+// while the mouse goes on to the window, whose click areas decide. Every
+// length is the design's, scaled to the window's DPI.
 class CSetupDlg : public CDialog, public IInstallObserver {
 public:
     CSetupDlg(const InstallSettings& settings, SessionFactory factory, HWND hWndParent = nullptr);
@@ -51,6 +56,10 @@ protected:
 
     BOOL OnInitDialog() override;
     bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    // Enter: the focused button, else the install button of the ready page.
+    void OnOK() override;
+    // Escape, Alt+F4 and the system's close: the close button.
+    void OnCancel() override;
 
     // IInstallObserver, callable from any thread.
     void OnPackageStarted(const std::wstring& strPackage) override;
@@ -78,8 +87,14 @@ protected:
     InstallSession* m_pSession = nullptr;
 
     HICON m_hIcon = nullptr;
-    HotAreas m_hotAreas = {};
+    WindowLayout m_layout = LayoutForDpi(96);
     int m_nSetupState = PAGE_READY;
+    // Texts over the artwork take the system's colours.
+    bool m_bHighContrast = false;
+    // The focused button shows a cue once the keyboard has been used in the
+    // window: the system's UISF_HIDEFOCUS state, kept here too, as a system
+    // may keep none (Wine shows every cue from the start).
+    bool m_bFocusCues = false;
 
     // The artwork of the page on screen, decoded when the page first needs
     // it and released when the page moves on: the window holds one page's
@@ -97,6 +112,7 @@ protected:
     // The package download in progress, in the status label's row while
     // that shows no error.
     MsgStatic m_staticDownload;
+    // The labels' font at the window's DPI.
     ScopedGdiObject m_font;
     HCURSOR m_hHandCursor = nullptr;
     // The session's last percentage, drawn when the window next handles
@@ -104,6 +120,20 @@ protected:
     std::atomic<int> m_nProgress{0};
 
 private:
+    // Places and sizes the window's labels and buttons and makes its font
+    // for the DPI; the artwork is decoded afresh at its new size.
+    void ApplyLayout(UINT nDpi);
+    void OnDpiChanged(UINT nDpi, const RECT& rcSuggested);
+    void CreateButtons();
+    // Places the buttons and shows those of the page; the focus leaves a
+    // button the page hides.
+    void UpdateButtons();
+    void DrawButton(const DRAWITEMSTRUCT& item);
+    bool OnButtonCommand(UINT nId, UINT nCode);
+    void OnUiStateChange(WORD wAction, WORD wFlags);
+    // Repaints the page and the controls over it.
+    void RedrawPage(bool bErase);
+
     void OnPaint();
     void DrawPage(HDC hdc, int cx, int cy);
     void DrawInstallingPage(HDC hdc, HDC hdcArt, int cx, int cy);
@@ -111,6 +141,7 @@ private:
     void DrawReadyOverlay(Gdiplus::Graphics& graphics);
     HBITMAP PageBitmap();
 
+    void Perform(ClickAction action);
     void OnLButtonUp(POINT pt);
     void OnMouseMove(POINT pt);
     bool IsDragPoint(POINT ptScreen) const;

@@ -16,7 +16,17 @@ const Gdiplus::ARGB kSpaceBoxColor = 0xFFE3E3E3;
 const Gdiplus::ARGB kSpaceTextColor = 0xFF333333;
 const Gdiplus::ARGB kLicenceCoverColor = 0xFFE3E3E3;
 const wchar_t kTextFontFamily[] = L"宋体";
-const Gdiplus::REAL kTextFontPoints = 9.0f;
+
+Gdiplus::Color SystemColor(int nIndex)
+{
+    const COLORREF cr = ::GetSysColor(nIndex);
+    return Gdiplus::Color(GetRValue(cr), GetGValue(cr), GetBValue(cr));
+}
+
+Gdiplus::Rect GdiplusRect(const RECT& rc)
+{
+    return Gdiplus::Rect(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+}
 
 }  // namespace
 
@@ -38,7 +48,7 @@ HBITMAP CSetupDlg::PageBitmap()
         m_nPageImageId = nId;
         // The next page's artwork is decoded over the last one's.
         if (!m_bmpPage)
-            m_bmpPage.Reset(CreateArtBitmap(kClientWidth, kClientHeight));
+            m_bmpPage.Reset(CreateArtBitmap(m_layout.client.cx, m_layout.client.cy));
         if (m_bmpPage && !DrawResourceInto(nId, static_cast<HBITMAP>(m_bmpPage.Get())))
             m_bmpPage.Reset();
     }
@@ -72,16 +82,19 @@ void CSetupDlg::DrawInstallingPage(HDC hdc, HDC hdcArt, int cx, int cy)
     HGDIOBJ hFill = m_bmpBarFill.Get();
     if (!hTrack || !hFill)
         return;
+    const RECT& rcBar = m_layout.rcBar;
     const int nSaved = ::SaveDC(hdc);
-    ::ExcludeClipRect(hdc, kBarX, kBarY, kBarX + kBarWidth, kBarY + kBarHeight);
+    ::ExcludeClipRect(hdc, rcBar.left, rcBar.top, rcBar.right, rcBar.bottom);
     ::BitBlt(hdc, 0, 0, cx, cy, hdcArt, 0, 0, SRCCOPY);
     ::RestoreDC(hdc, nSaved);
 
-    const int nFillWidth = ProgressFillWidth(m_nProgress);
+    const int cxBar = rcBar.right - rcBar.left;
+    const int cyBar = rcBar.bottom - rcBar.top;
+    const int nFillWidth = ProgressFillWidth(m_nProgress, cxBar);
     HGDIOBJ hPage = ::SelectObject(hdcArt, hFill);
-    ::BitBlt(hdc, kBarX, kBarY, nFillWidth, kBarHeight, hdcArt, 0, 0, SRCCOPY);
+    ::BitBlt(hdc, rcBar.left, rcBar.top, nFillWidth, cyBar, hdcArt, 0, 0, SRCCOPY);
     ::SelectObject(hdcArt, hTrack);
-    ::BitBlt(hdc, kBarX + nFillWidth, kBarY, kBarWidth - nFillWidth, kBarHeight, hdcArt, nFillWidth, 0, SRCCOPY);
+    ::BitBlt(hdc, rcBar.left + nFillWidth, rcBar.top, cxBar - nFillWidth, cyBar, hdcArt, nFillWidth, 0, SRCCOPY);
     ::SelectObject(hdcArt, hPage);
 }
 
@@ -115,32 +128,46 @@ void CSetupDlg::DrawReadyPage(HDC hdc, HDC hdcArt, int cx, int cy)
     ::DeleteDC(hdcOffscreen);
 }
 
+// Each text is fitted to its box and drawn clipped to it: at any DPI and
+// for any path, nothing runs past the box.
 void CSetupDlg::DrawReadyOverlay(Gdiplus::Graphics& graphics)
 {
-    Gdiplus::SolidBrush boxBrush{Gdiplus::Color(kPathBoxColor)};
-    graphics.FillRectangle(&boxBrush, kPathBoxOrigin.x, kPathBoxOrigin.y, kPathBoxWidth, kPathBoxHeight);
+    // With high contrast on, the texts take the system's colours.
+    const Gdiplus::Color textColor = SystemColor(COLOR_WINDOWTEXT);
+    const Gdiplus::Color boxColor = SystemColor(COLOR_WINDOW);
+    Gdiplus::SolidBrush boxBrush{m_bHighContrast ? boxColor : Gdiplus::Color(kPathBoxColor)};
+    const Gdiplus::Rect rcPathBox = GdiplusRect(m_layout.rcPathBox);
+    graphics.FillRectangle(&boxBrush, rcPathBox);
 
-    Gdiplus::SolidBrush pathBrush{Gdiplus::Color(kPathTextColor)};
-    std::wstring strFolder = FolderText(m_settings.location.szInstallRoot);
     // Without the face the texts are left out; boxes and cover stay.
     Gdiplus::FontFamily family(kTextFontFamily, nullptr);
-    Gdiplus::Font font(&family, kTextFontPoints, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
-    bool bFont = family.GetLastStatus() == Gdiplus::Ok && font.GetLastStatus() == Gdiplus::Ok;
-    Gdiplus::PointF ptPathText(static_cast<Gdiplus::REAL>(kPathBoxOrigin.x + 5),
-                               static_cast<Gdiplus::REAL>(kPathBoxOrigin.y + 6));
-    if (bFont)
-        graphics.DrawString(strFolder.c_str(), -1, &font, ptPathText, &pathBrush);
+    Gdiplus::Font font(&family, m_layout.fTextEmPixels, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+    const bool bFont = family.GetLastStatus() == Gdiplus::Ok && font.GetLastStatus() == Gdiplus::Ok;
+    auto drawText = [&](const std::wstring& strText, POINT ptText, const Gdiplus::Rect& rcBox,
+                        const Gdiplus::Brush& brush) {
+        if (!bFont)
+            return;
+        const Gdiplus::PointF ptOrigin(static_cast<Gdiplus::REAL>(ptText.x), static_cast<Gdiplus::REAL>(ptText.y));
+        auto measure = [&](const std::wstring& str) {
+            Gdiplus::RectF bounds;
+            graphics.MeasureString(str.c_str(), -1, &font, ptOrigin, &bounds);
+            return static_cast<int>(bounds.Width + 0.999f);
+        };
+        const std::wstring strShown = FitText(strText, rcBox.GetRight() - ptText.x, measure);
+        graphics.SetClip(rcBox);
+        graphics.DrawString(strShown.c_str(), -1, &font, ptOrigin, &brush);
+        graphics.ResetClip();
+    };
+    Gdiplus::SolidBrush pathBrush{m_bHighContrast ? textColor : Gdiplus::Color(kPathTextColor)};
+    drawText(FolderText(m_settings.location.szInstallRoot), m_layout.ptPathText, rcPathBox, pathBrush);
 
-    std::wstring strSpace = DiskSpaceText(GetFreeSpaceGB(m_settings.location.szInstallRoot));
-    boxBrush.SetColor(Gdiplus::Color(kSpaceBoxColor));
-    graphics.FillRectangle(&boxBrush, kSpaceLineOrigin.x, kSpaceLineOrigin.y, kSpaceBoxWidth, kSpaceBoxHeight);
-    boxBrush.SetColor(Gdiplus::Color(kSpaceTextColor));
-    Gdiplus::PointF ptSpaceText(static_cast<Gdiplus::REAL>(kSpaceLineOrigin.x + 5),
-                                static_cast<Gdiplus::REAL>(kSpaceLineOrigin.y + 5));
-    if (bFont)
-        graphics.DrawString(strSpace.c_str(), -1, &font, ptSpaceText, &boxBrush);
+    const Gdiplus::Rect rcSpaceBox = GdiplusRect(m_layout.rcSpaceBox);
+    boxBrush.SetColor(m_bHighContrast ? boxColor : Gdiplus::Color(kSpaceBoxColor));
+    graphics.FillRectangle(&boxBrush, rcSpaceBox);
+    boxBrush.SetColor(m_bHighContrast ? textColor : Gdiplus::Color(kSpaceTextColor));
+    drawText(DiskSpaceText(GetFreeSpaceGB(m_settings.location.szInstallRoot)), m_layout.ptSpaceText, rcSpaceBox,
+             boxBrush);
 
     Gdiplus::SolidBrush coverBrush{Gdiplus::Color(kLicenceCoverColor)};
-    graphics.FillRectangle(&coverBrush, m_hotAreas.rcAgreeBox.left - 10, m_hotAreas.rcAgreeBox.top - 5, kLicenceCoverWidth,
-                           kLicenceCoverHeight);
+    graphics.FillRectangle(&coverBrush, GdiplusRect(m_layout.rcLicenceCover));
 }

@@ -72,24 +72,41 @@ HotAreas DefaultHotAreas()
     return areas;
 }
 
+const RECT& ButtonArea(const HotAreas& areas, ClickAction button)
+{
+    switch (button) {
+    case ClickAction::Close:
+        return areas.rcClose;
+    case ClickAction::Install:
+        return areas.rcInstall;
+    case ClickAction::Minimize:
+        return areas.rcMinimize;
+    case ClickAction::Browse:
+        return areas.rcBrowse;
+    case ClickAction::None:
+        break;
+    }
+    static const RECT kNowhere = {};
+    return kNowhere;
+}
+
+bool IsButtonOnPage(ClickAction button, int nPage)
+{
+    return nPage == PAGE_READY || button == ClickAction::Close || button == ClickAction::Minimize;
+}
+
 ClickAction ClickActionAt(const HotAreas& areas, int nPage, POINT pt)
 {
-    if (::PtInRect(&areas.rcClose, pt))
-        return ClickAction::Close;
-    if (nPage == PAGE_READY && ::PtInRect(&areas.rcInstall, pt))
-        return ClickAction::Install;
-    if (::PtInRect(&areas.rcMinimize, pt))
-        return ClickAction::Minimize;
-    if (nPage == PAGE_READY && ::PtInRect(&areas.rcBrowse, pt))
-        return ClickAction::Browse;
+    for (ClickAction button : {ClickAction::Close, ClickAction::Install, ClickAction::Minimize, ClickAction::Browse}) {
+        if (IsButtonOnPage(button, nPage) && ::PtInRect(&ButtonArea(areas, button), pt))
+            return button;
+    }
     return ClickAction::None;
 }
 
 bool IsHandCursorAt(const HotAreas& areas, int nPage, POINT pt)
 {
-    if (::PtInRect(&areas.rcClose, pt) || ::PtInRect(&areas.rcMinimize, pt))
-        return true;
-    return nPage == PAGE_READY && (::PtInRect(&areas.rcBrowse, pt) || ::PtInRect(&areas.rcInstall, pt));
+    return ClickActionAt(areas, nPage, pt) != ClickAction::None;
 }
 
 bool IsDragAreaAt(const HotAreas& areas, int nPage, POINT pt, const RECT& rcClient)
@@ -107,11 +124,11 @@ bool IsDragAreaAt(const HotAreas& areas, int nPage, POINT pt, const RECT& rcClie
     return ::PtInRect(&rcClient, pt) != FALSE;
 }
 
-int ProgressFillWidth(int nProgress)
+int ProgressFillWidth(int nProgress, int nBarWidth)
 {
     // A value out of range must not crop beyond the fill image.
     nProgress = std::clamp(nProgress, 0, 100);
-    return 49 * nProgress / 10;
+    return nBarWidth * nProgress / 100;
 }
 
 int SlideForProgress(int nProgress)
@@ -143,4 +160,80 @@ std::wstring DownloadLineText(const PackageDownloadState& state)
     // The part a resumed download began with did not come in this time.
     uint64_t nBytes = state.nReceived > state.nResumedFrom ? state.nReceived - state.nResumedFrom : 0;
     return strLine + L" \u00B7 " + RateText(static_cast<double>(nBytes) * 1000.0 / state.dwElapsedMs);
+}
+
+int ScaleForDpi(int n, UINT nDpi)
+{
+    return ::MulDiv(n, static_cast<int>(nDpi), 96);
+}
+
+RECT ScaleForDpi(const RECT& rc, UINT nDpi)
+{
+    return {ScaleForDpi(rc.left, nDpi), ScaleForDpi(rc.top, nDpi), ScaleForDpi(rc.right, nDpi),
+            ScaleForDpi(rc.bottom, nDpi)};
+}
+
+WindowLayout LayoutForDpi(UINT nDpi)
+{
+    auto point = [nDpi](POINT pt) { return POINT{ScaleForDpi(pt.x, nDpi), ScaleForDpi(pt.y, nDpi)}; };
+    auto box = [nDpi](POINT pt, int cx, int cy) { return ScaleForDpi(RECT{pt.x, pt.y, pt.x + cx, pt.y + cy}, nDpi); };
+    const HotAreas design = DefaultHotAreas();
+    WindowLayout layout;
+    layout.nDpi = nDpi;
+    layout.client = {ScaleForDpi(kClientWidth, nDpi), ScaleForDpi(kClientHeight, nDpi)};
+    layout.hotAreas = design;
+    for (RECT* prc : {&layout.hotAreas.rcClose, &layout.hotAreas.rcInstall, &layout.hotAreas.rcMinimize,
+                      &layout.hotAreas.rcBrowse, &layout.hotAreas.rcAgreeBox, &layout.hotAreas.rcAgreeLink})
+        *prc = ScaleForDpi(*prc, nDpi);
+    layout.rcPathBox = box(kPathBoxOrigin, kPathBoxWidth, kPathBoxHeight);
+    layout.ptPathText = point({kPathBoxOrigin.x + 5, kPathBoxOrigin.y + 6});
+    layout.rcSpaceBox = box(kSpaceLineOrigin, kSpaceBoxWidth, kSpaceBoxHeight);
+    layout.ptSpaceText = point({kSpaceLineOrigin.x + 5, kSpaceLineOrigin.y + 5});
+    layout.rcLicenceCover =
+        box({design.rcAgreeBox.left - 10, design.rcAgreeBox.top - 5}, kLicenceCoverWidth, kLicenceCoverHeight);
+    layout.rcBar = box({kBarX, kBarY}, kBarWidth, kBarHeight);
+    layout.rcPercentLabel = ScaleForDpi(kPercentLabelRect, nDpi);
+    layout.rcStatusLabel = ScaleForDpi(kStatusLabelRect, nDpi);
+    layout.rcDownloadLine = ScaleForDpi(kDownloadLineRect, nDpi);
+    layout.nLabelFontHeight = ScaleForDpi(kLabelFontHeight, nDpi);
+    // 9 points, a point being 1/72 inch.
+    layout.fTextEmPixels = 9.0f * static_cast<float>(nDpi) / 72.0f;
+    return layout;
+}
+
+std::wstring FitText(const std::wstring& strText, int nWidth, const std::function<int(const std::wstring&)>& measure)
+{
+    if (measure(strText) <= nWidth)
+        return strText;
+    constexpr wchar_t kEllipsis[] = L"\u2026";
+    // The path's last part, from its backslash on; nothing without one.
+    const size_t nTail = std::min(strText.rfind(L'\\'), strText.size());
+    const std::wstring strTail = strText.substr(nTail);
+    auto head = [&](size_t n) {
+        if (n > 0 && IS_HIGH_SURROGATE(strText[n - 1]))
+            --n;
+        return strText.substr(0, n) + kEllipsis + strTail;
+    };
+    auto end = [&](size_t n) {
+        size_t nFrom = strTail.size() - n;
+        if (nFrom < strTail.size() && IS_LOW_SURROGATE(strTail[nFrom]))
+            ++nFrom;
+        return kEllipsis + strTail.substr(nFrom);
+    };
+    // The longest that fits, by halving: a longer cut is never narrower.
+    auto longest = [&](size_t nMost, const std::function<std::wstring(size_t)>& cut) {
+        size_t nLow = 0;
+        while (nLow < nMost) {
+            const size_t nMid = (nLow + nMost + 1) / 2;
+            if (measure(cut(nMid)) <= nWidth)
+                nLow = nMid;
+            else
+                nMost = nMid - 1;
+        }
+        return cut(nLow);
+    };
+    if (measure(head(0)) <= nWidth)
+        return longest(nTail, head);
+    // The last part alone is too wide: its end stays.
+    return longest(strTail.size(), end);
 }

@@ -226,9 +226,9 @@ class Installer:
 
     def choose_folder(self, path, before_ok=None):
         """Picks a folder in the system folder browser with the mouse and the
-        keyboard, as a user does: the first item, "My Computer", the drive,
-        then each folder by the start of its name. before_ok runs while the
-        browser is still open, with the chosen folder selected."""
+        keyboard, as a user does: "My Computer", the drive, then each folder
+        by the start of its name. before_ok runs while the browser is still
+        open, with the chosen folder selected."""
         self.click(BROWSE_POINT)
         box = poll(lambda: next((d for d in self.dialogs()
                                  if any(c["cls"] == "SysTreeView32" for c in d["children"])), None), 10, 0.2)
@@ -238,8 +238,10 @@ class Installer:
         for wid in self.m.s.xdotool("search", "--onlyvisible", "--class", "FenmoraSetup").split():
             if wid != self.wid:
                 self.m.s.xdotool("windowfocus", "--sync", wid)
+        # Focused by a click below its items: a click on the selected item
+        # would start renaming it in the browser's new style.
         l, t, r, b = tree["rect"]
-        self.m.s.click(l + 60, t + 10)
+        self.m.s.click(l + 60, b - 10)
         time.sleep(0.3)
         # The tree's type-ahead takes letters and digits only, and drive
         # items start with "(": the drive is reached with the arrow keys,
@@ -454,8 +456,7 @@ class Machine:
     def choose_root(self, inst, folder, before_ok=None):
         """Chooses the install root in the folder browser."""
         inst.choose_folder(folder, before_ok)
-        if not before_ok:
-            self.settle_root(folder)
+        self.settle_root(folder)
 
     def settle_root(self, folder):
         """The install and temp folders follow a chosen root."""

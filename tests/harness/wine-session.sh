@@ -4,6 +4,7 @@
 #   wine-session.sh start STATE_DIR
 #   wine-session.sh stop STATE_DIR
 #   wine-session.sh fonts STATE_DIR present|absent
+#   wine-session.sh dpi STATE_DIR DPI|default
 # WINE_SESSION_DISPLAY=:0 uses that display instead of starting Xvfb.
 set -u
 cmd=${1:?start or stop}
@@ -16,13 +17,31 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-free_display() {
-    local n
+# Whether the session's Xvfb still serves its display: the server's lock
+# file names its process (a dead server's number may have been reused).
+own_display() {
+    local n pid
+    n=$(sed 's/^://' "$state/display" 2>/dev/null) && pid=$(cat "$state/xvfb.pid" 2>/dev/null) || return 1
+    [ -n "$pid" ] && [ "$(tr -d ' \n' < "/tmp/.X$n-lock" 2>/dev/null)" = "$pid" ] && [ -e "/tmp/.X11-unix/X$n" ]
+}
+
+# Starts Xvfb on the first free display from :90. Another session may pick
+# the same number at the same moment: the display is this session's only
+# once the lock file names this server; else the next number is tried.
+start_xvfb() {
+    local n pid
     for n in $(seq 90 140); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            echo "$n"
-            return 0
-        fi
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        pid=$!
+        echo "$pid" > "$state/xvfb.pid"
+        echo ":$n" > "$state/display"
+        for _ in $(seq 50); do
+            own_display && return 0
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$pid" 2>/dev/null
     done
     return 1
 }
@@ -31,18 +50,8 @@ start() {
     if [ -n "${WINE_SESSION_DISPLAY:-}" ]; then
         # Use the caller's own display instead of a virtual one.
         echo "$WINE_SESSION_DISPLAY" > "$state/display"
-    elif [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
-        :
-    else
-        local n
-        n=$(free_display) || { echo "no free X display" >&2; exit 1; }
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        echo $! > "$state/xvfb.pid"
-        echo ":$n" > "$state/display"
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && break
-            sleep 0.1
-        done
+    elif ! own_display; then
+        start_xvfb || { echo "no free X display" >&2; exit 1; }
     fi
     export DISPLAY
     DISPLAY=$(cat "$state/display")
@@ -99,10 +108,23 @@ set_fonts() {
     wine regedit /S "$reg" >/dev/null 2>&1 </dev/null
 }
 
+# The DPI programs started from now on see (LogPixels); "default" is 96.
+set_dpi() {
+    local key='HKCU\Control Panel\Desktop'
+    if [ "$1" = default ]; then
+        wine reg delete "$key" /v LogPixels /f
+    else
+        wine reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f
+    fi >/dev/null 2>&1 </dev/null
+}
+
 stop() {
     wineserver -k >/dev/null 2>&1 </dev/null
     if [ -f "$state/xvfb.pid" ]; then
-        kill "$(cat "$state/xvfb.pid")" 2>/dev/null
+        # Only while the number is still an Xvfb's: a process ID is reused.
+        local pid
+        pid=$(cat "$state/xvfb.pid")
+        [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && kill "$pid" 2>/dev/null
         rm -f "$state/xvfb.pid"
     fi
     echo "wine session stopped"
@@ -112,5 +134,6 @@ case "$cmd" in
     start) start ;;
     stop) stop ;;
     fonts) DISPLAY=$(cat "$state/display"); export DISPLAY; set_fonts "${3:?present or absent}" ;;
-    *) echo "usage: $0 start|stop|fonts STATE_DIR [present|absent]" >&2; exit 2 ;;
+    dpi) set_dpi "${3:?a DPI or default}" ;;
+    *) echo "usage: $0 start|stop|fonts|dpi STATE_DIR [present|absent|DPI|default]" >&2; exit 2 ;;
 esac

@@ -1,9 +1,12 @@
 #include "net/ProxyAuthDlg.h"
 #include "resources/resource.h"
 #include "tests/net/NetTestSupport.h"
+#include "tests/support/AccessibleName.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <oleacc.h>
 
 #include <cstring>
 #include <string>
@@ -131,12 +134,16 @@ std::wstring TextOf(HWND hWnd)
     return sz;
 }
 
-// Runs the prompt on a thread of its own with an owner window, as
-// HttpDownload does on the install thread.
+// Runs the prompt on a thread of its own with an owner window, in a COM
+// apartment as the setup window's thread is.
 struct CRunningPrompt {
     void Start()
     {
-        m_pCall = std::make_unique<CBackgroundCall>([this] { m_nResult = m_dlg.DoModal(); });
+        m_pCall = std::make_unique<CBackgroundCall>([this] {
+            ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            m_nResult = m_dlg.DoModal();
+            ::CoUninitialize();
+        });
         m_hDlg = WaitForDialog(L"代理验证");
         ASSERT_NE(m_hDlg, nullptr) << "the prompt did not appear";
         m_hUser = ::GetDlgItem(m_hDlg, IDC_PROXY_USER);
@@ -153,6 +160,25 @@ struct CRunningPrompt {
     HWND m_hUser = nullptr;
     HWND m_hPassword = nullptr;
 };
+
+// Whether the system's accessibility service takes names given to windows;
+// Wine's answers that it does not implement it.
+bool SystemKeepsAccessibleNames()
+{
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IAccPropServices* pServices = nullptr;
+    HRESULT hr = ::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                    reinterpret_cast<void**>(&pServices));
+    if (SUCCEEDED(hr)) {
+        HWND hWnd = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+        hr = pServices->SetHwndPropStr(hWnd, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, PROPID_ACC_NAME, L"x");
+        pServices->ClearHwndProps(hWnd, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &PROPID_ACC_NAME, 1);
+        ::DestroyWindow(hWnd);
+        pServices->Release();
+    }
+    ::CoUninitialize();
+    return hr != E_NOTIMPL;
+}
 
 // A point of the dialog's close box, found the way the system finds it.
 POINT CloseBoxPoint(HWND hDlg)
@@ -216,7 +242,8 @@ TEST(ProxyAuthTemplate, MatchesTheLayout)
     }
 }
 
-TEST(ProxyAuthDlg, OwnedModalWithFocusOnOkAndTabOrderOfTheTemplate)
+// The focus starts in the name field, where the user types first.
+TEST(ProxyAuthDlg, OwnedModalWithFocusOnTheNameAndTabOrderOfTheTemplate)
 {
     CRunningPrompt prompt;
     ASSERT_NO_FATAL_FAILURE(prompt.Start());
@@ -224,10 +251,10 @@ TEST(ProxyAuthDlg, OwnedModalWithFocusOnOkAndTabOrderOfTheTemplate)
     EXPECT_FALSE(::IsWindowEnabled(prompt.m_owner.Get())) << "the owner takes no input while the prompt is open";
     EXPECT_EQ(TextOf(prompt.m_hUser), L"");
     EXPECT_EQ(TextOf(prompt.m_hPassword), L"");
-    EXPECT_EQ(FocusOf(prompt.m_hDlg), ::GetDlgItem(prompt.m_hDlg, IDOK));
+    EXPECT_EQ(FocusOf(prompt.m_hDlg), prompt.m_hUser);
 
-    // The statics take no focus: OK, Cancel, name, password, and round again.
-    const int order[] = {IDCANCEL, IDC_PROXY_USER, IDC_PROXY_PASSWORD, IDOK};
+    // The statics take no focus: name, password, OK, Cancel, and round again.
+    const int order[] = {IDC_PROXY_PASSWORD, IDOK, IDCANCEL, IDC_PROXY_USER};
     for (int nId : order) {
         ASSERT_EQ(Xdotool(prompt.m_hDlg, {"key Tab"}), 0);
         EXPECT_EQ(FocusOf(prompt.m_hDlg), ::GetDlgItem(prompt.m_hDlg, nId)) << "after Tab expected control " << nId;
@@ -235,6 +262,20 @@ TEST(ProxyAuthDlg, OwnedModalWithFocusOnOkAndTabOrderOfTheTemplate)
     ASSERT_EQ(Xdotool(prompt.m_hDlg, {"key Escape"}), 0);
     ASSERT_TRUE(prompt.Finish());
     EXPECT_TRUE(::IsWindowEnabled(prompt.m_owner.Get()));
+}
+
+// Both labels come before both fields in the template; each field still
+// has a name of its own for a screen reader.
+TEST(ProxyAuthDlg, EachFieldHasItsOwnName)
+{
+    if (!SystemKeepsAccessibleNames())
+        GTEST_SKIP() << "this system's accessibility service keeps no names given to windows (Wine)";
+    CRunningPrompt prompt;
+    ASSERT_NO_FATAL_FAILURE(prompt.Start());
+    EXPECT_EQ(AccessibleName(prompt.m_hUser), L"名称");
+    EXPECT_EQ(AccessibleName(prompt.m_hPassword), L"密码");
+    ASSERT_EQ(Xdotool(prompt.m_hDlg, {"key Escape"}), 0);
+    ASSERT_TRUE(prompt.Finish());
 }
 
 TEST(ProxyAuthDlg, PasswordFieldShowsOnlyMaskCharacters)

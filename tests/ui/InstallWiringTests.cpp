@@ -80,8 +80,7 @@ TEST(InstallWiring, InstallButtonStartsTheSessionAndTheInstallingPage)
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
     CTestSetupDlg& dlg = window.Dlg();
-    // Nothing listens there: every attempt fails at the package list.
-    dlg.RunOnUiThread([&dlg] { dlg.m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+    dlg.InstallFromNowhere();
 
     window.Click({168, 168});
     ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));

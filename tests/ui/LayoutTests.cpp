@@ -191,3 +191,66 @@ TEST(Layout, DownloadLineTexts)
         EXPECT_EQ(c.pszLine, DownloadLineText(state)) << c.pszLine;
     }
 }
+
+TEST(Layout, ScalesTheDesignWithTheDpi)
+{
+    struct Case {
+        UINT nDpi;
+        SIZE client;
+        RECT rcInstall;
+        RECT rcPathBox;
+        RECT rcBar;
+        int nLabelFontHeight;
+        float fTextEmPixels;
+    };
+    // Each length of the design times dpi / 96, to the nearest pixel.
+    const Case cases[] = {
+        {96, {530, 360}, {168, 168, 363, 215}, {38, 270, 263, 293}, {0, 346, 490, 354}, 14, 12.0f},
+        {120, {663, 450}, {210, 210, 454, 269}, {48, 338, 329, 366}, {0, 433, 613, 443}, 18, 15.0f},
+        {144, {795, 540}, {252, 252, 545, 323}, {57, 405, 395, 440}, {0, 519, 735, 531}, 21, 18.0f},
+        {192, {1060, 720}, {336, 336, 726, 430}, {76, 540, 526, 586}, {0, 692, 980, 708}, 28, 24.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nDpi);
+        const WindowLayout layout = LayoutForDpi(c.nDpi);
+        EXPECT_EQ(c.client.cx, layout.client.cx);
+        EXPECT_EQ(c.client.cy, layout.client.cy);
+        EXPECT_TRUE(::EqualRect(&c.rcInstall, &layout.hotAreas.rcInstall));
+        EXPECT_TRUE(::EqualRect(&c.rcPathBox, &layout.rcPathBox));
+        EXPECT_TRUE(::EqualRect(&c.rcBar, &layout.rcBar));
+        EXPECT_EQ(c.nLabelFontHeight, layout.nLabelFontHeight);
+        EXPECT_FLOAT_EQ(c.fTextEmPixels, layout.fTextEmPixels);
+        // Areas that meet in the design still meet, and the close button
+        // still ends at the window's edge.
+        EXPECT_EQ(layout.hotAreas.rcMinimize.right, layout.hotAreas.rcClose.left);
+        EXPECT_EQ(layout.client.cx, layout.hotAreas.rcClose.right);
+        EXPECT_EQ(layout.rcStatusLabel.bottom, layout.rcDownloadLine.bottom);
+        EXPECT_EQ(layout.rcBar.right, layout.rcPercentLabel.left);
+    }
+}
+
+TEST(Layout, FitTextKeepsThePathsStartAndLastPart)
+{
+    // Ten pixels a UTF-16 unit.
+    auto measure = [](const std::wstring& str) { return static_cast<int>(str.size()) * 10; };
+    struct Case {
+        const wchar_t* pszText;
+        int nWidth;
+        const wchar_t* pszShown;
+    };
+    const Case cases[] = {
+        {L"C:\\Brivex Client", 160, L"C:\\Brivex Client"},
+        {L"C:\\Brivex Client", 150, L"\u2026\\Brivex Client"},
+        {L"R:\\Program Files\\Brivex Client", 220, L"R:\\Prog\u2026\\Brivex Client"},
+        {L"R:\\Program Files\\Brivex Client", 300, L"R:\\Program Files\\Brivex Client"},
+        // The last part alone too wide: its end stays.
+        {L"C:\\VeryLongFolderName", 80, L"\u2026derName"},
+        // No path: cut at the end.
+        {L"所需空间：38.7MB（当前空间52.31G）", 100, L"所需空间：38.7\u2026"},
+        // A surrogate pair is not split.
+        {L"\U0001F600\U0001F600\\x", 50, L"\U0001F600\u2026\\x"},
+        {L"\U0001F600\U0001F600\\x", 40, L"\u2026\\x"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.pszShown, FitText(c.pszText, c.nWidth, measure)) << c.nWidth;
+}

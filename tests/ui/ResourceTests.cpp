@@ -299,9 +299,11 @@ TEST(Resources, ExeAsksForAdministratorAndCarriesItsName)
     const char* pManifest = static_cast<const char*>(::LockResource(::LoadResource(hExe, hManifest)));
     std::string strManifest(pManifest, ::SizeofResource(hExe, hManifest));
     ::FreeLibrary(hExe);
-    for (const char* pszPart : {"level=\"requireAdministrator\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                                "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
-                                "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    for (const char* pszPart :
+         {"level=\"requireAdministrator\"", "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+          ">PerMonitorV2, PerMonitor</dpiAwareness>", ">true/pm</dpiAware>"}) {
         EXPECT_NE(std::string::npos, strManifest.find(pszPart)) << pszPart;
     }
 

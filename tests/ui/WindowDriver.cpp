@@ -91,6 +91,11 @@ CTestSetupDlg::~CTestSetupDlg()
     m_pStarted.reset();
 }
 
+void CTestSetupDlg::InstallFromNowhere()
+{
+    RunOnUiThread([this] { m_settings.strBaseUrl = L"http://127.0.0.1:1/EX3/"; });
+}
+
 void CTestSetupDlg::RunOnUiThread(const std::function<void()>& fn)
 {
     ::SendMessageW(m_hWnd, kRunOnUiThreadMsg, 0, reinterpret_cast<LPARAM>(&fn));
@@ -337,16 +342,25 @@ void CWindowUnderTest::Drag(POINT ptFrom, POINT ptTo)
     ::Sleep(200);
 }
 
-void CWindowUnderTest::PressKey(WORD wVirtualKey)
+void CWindowUnderTest::PressKey(WORD wVirtualKey, WORD wModifier)
 {
     ::SetForegroundWindow(m_hWnd);
     ::Sleep(50);
-    INPUT inputs[2] = {};
-    inputs[0].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = wVirtualKey;
-    inputs[1] = inputs[0];
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    ::SendInput(2, inputs, sizeof(INPUT));
+    std::vector<INPUT> inputs;
+    auto key = [&inputs](WORD wKey, DWORD dwFlags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = wKey;
+        input.ki.dwFlags = dwFlags;
+        inputs.push_back(input);
+    };
+    if (wModifier)
+        key(wModifier, 0);
+    key(wVirtualKey, 0);
+    key(wVirtualKey, KEYEVENTF_KEYUP);
+    if (wModifier)
+        key(wModifier, KEYEVENTF_KEYUP);
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
     ::Sleep(100);
 }
 

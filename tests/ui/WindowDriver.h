@@ -23,6 +23,7 @@ public:
     ~CTestSetupDlg() override;
 
     using CSetupDlg::EnterInstallingPage;
+    using CSetupDlg::m_bHighContrast;
     using CSetupDlg::m_bmpBarFill;
     using CSetupDlg::m_bmpBarTrack;
     using CSetupDlg::m_bmpPage;
@@ -54,6 +55,10 @@ public:
     }
     // What the next click on the install button gets instead of a session.
     std::atomic<SessionStart::Kind> m_nextStart{SessionStart::kStarted};
+
+    // Has the installs the window starts ask a port nothing listens on:
+    // every attempt fails at the package list.
+    void InstallFromNowhere();
 
     // Runs fn on the window's thread and returns when it has run.
     void RunOnUiThread(const std::function<void()>& fn);
@@ -128,7 +133,9 @@ public:
     void Click(POINT ptClient);
     // Press at one client point, move in steps to another, release there.
     void Drag(POINT ptFrom, POINT ptTo);
-    void PressKey(WORD wVirtualKey);
+    // A key, with a modifier such as VK_SHIFT or VK_MENU held, to the
+    // window's focused control.
+    void PressKey(WORD wVirtualKey, WORD wModifier = 0);
 
     // A message box that the window's thread shows, or null.
     HWND FindMessageBox() const;

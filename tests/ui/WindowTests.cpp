@@ -1,4 +1,5 @@
 #include "resources/resource.h"
+#include "tests/support/AccessibleName.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/WindowDriver.h"
 #include "ui/ResourceImage.h"
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,9 +25,9 @@ constexpr uint32_t kLowerGrey = 0xE3E3E3;
 constexpr int kBarProbeY = 350;
 
 // The artwork as the window draws its page, for comparing.
-Screenshot RenderLikeTheWindow(WORD nId)
+Screenshot RenderLikeTheWindow(WORD nId, SIZE size = {kClientWidth, kClientHeight})
 {
-    HBITMAP hBitmap = LoadBitmapFromResource(nId, kClientWidth, kClientHeight);
+    HBITMAP hBitmap = LoadBitmapFromResource(nId, size.cx, size.cy);
     Screenshot expected = ShotOfBitmap(hBitmap);
     if (hBitmap)
         ::DeleteObject(hBitmap);
@@ -117,6 +119,66 @@ PackageDownloadState CoreDownload()
     return state;
 }
 
+// The artwork's buttons as controls, in tab order, with their click areas.
+struct ButtonCase {
+    int nId;
+    const wchar_t* pszName;
+    RECT rcArea;
+};
+const ButtonCase kButtons[] = {
+    {IDC_INSTALL_BUTTON, L"立即安装", {168, 168, 363, 215}},
+    {IDC_BROWSE_BUTTON, L"浏览", {440, 270, 492, 298}},
+    {IDC_MINIMIZE_BUTTON, L"最小化", {470, 0, 500, 32}},
+    {IDC_CLOSE_BUTTON, L"关闭", {500, 0, 530, 32}},
+};
+
+HWND FocusOf(const CWindowUnderTest& window)
+{
+    GUITHREADINFO info = {sizeof(info)};
+    ::GetGUIThreadInfo(window.ThreadId(), &info);
+    return info.hwndFocus;
+}
+
+// Alerts raised by windows of this process, as a screen reader hears them.
+class CAlertWatch {
+public:
+    CAlertWatch()
+    {
+        s_pWatch = this;
+        m_hHook = ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, &CAlertWatch::OnEvent,
+                                    ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    }
+    ~CAlertWatch()
+    {
+        if (m_hHook)
+            ::UnhookWinEvent(m_hHook);
+        s_pWatch = nullptr;
+    }
+    // Runs this thread's messages, which deliver the events, until one
+    // comes from hWnd or the time is up.
+    bool WaitFor(HWND hWnd)
+    {
+        return ::WaitFor([&] {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&msg);
+            return m_hAlerted == hWnd;
+        });
+    }
+
+private:
+    static void CALLBACK OnEvent(HWINEVENTHOOK, DWORD, HWND hWnd, LONG, LONG, DWORD, DWORD)
+    {
+        if (s_pWatch)
+            s_pWatch->m_hAlerted = hWnd;
+    }
+
+    static CAlertWatch* s_pWatch;
+    HWINEVENTHOOK m_hHook = nullptr;
+    HWND m_hAlerted = nullptr;
+};
+CAlertWatch* CAlertWatch::s_pWatch = nullptr;
+
 bool IsHandCursorOnUiThread(CWindowUnderTest& window)
 {
     HCURSOR hCursor = nullptr;
@@ -145,7 +207,6 @@ TEST(Window, OpensCentredWithoutCaptionWithHiddenLabels)
     EXPECT_EQ(kClientWidth, rcClient.right);
     EXPECT_EQ(kClientHeight, rcClient.bottom);
 
-    EXPECT_EQ(0, ::GetWindowTextLengthW(hWnd));
     LONG nStyle = ::GetWindowLongW(hWnd, GWL_STYLE);
     EXPECT_TRUE(nStyle & WS_POPUP);
     EXPECT_FALSE(nStyle & WS_CAPTION);
@@ -198,9 +259,12 @@ TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
     Screenshot shot = window.Capture();
     shot.Save(L"ready");
 
-    // The artwork, drawn 1:1.
+    // The artwork, drawn 1:1; each button paints exactly its slice, and the
+    // focused install button shows no cue before the keyboard is used.
     Screenshot art = RenderLikeTheWindow(IDR_JPG_READY);
     EXPECT_LE(MeanDifference(shot, art), 2);
+    for (const ButtonCase& button : kButtons)
+        EXPECT_EQ(0, CountDifferent(shot, art, button.rcArea)) << Narrow(button.pszName);
 
     // White path box with the folder text, grey disk-space box with its line.
     EXPECT_TRUE(IsColor(shot.At(38, 270), kWhite));
@@ -217,7 +281,8 @@ TEST(Window, ReadyPageShowsFolderAndDiskSpaceOverTheArtwork)
     EXPECT_EQ(0, shot.CountDark({0, 329, 198, 354}));
 }
 
-TEST(Window, LongInstallRootRunsPastTheBoxUnclipped)
+// The path ends in an ellipsis within its box, clear of the browse button.
+TEST(Window, LongInstallRootStaysInsideItsBox)
 {
     CWindowUnderTest window;
     ASSERT_TRUE(window.Opened());
@@ -231,7 +296,8 @@ TEST(Window, LongInstallRootRunsPastTheBoxUnclipped)
     ASSERT_TRUE(bSettled);
     Screenshot shot = window.Capture();
     shot.Save(L"ready-long-root");
-    EXPECT_GT(shot.CountDark({268, 274, 436, 293}), 40);
+    EXPECT_GT(shot.CountDark({43, 274, 263, 293}), 40);
+    EXPECT_EQ(0, CountDifferent(shot, RenderLikeTheWindow(IDR_JPG_READY), {263, 270, kClientWidth, 298}));
     EXPECT_GT(shot.CountDark({43, 303, 288, 322}), 80);
 }
 
@@ -320,8 +386,12 @@ TEST(Window, StatusLabelThroughTheObserver)
     ASSERT_TRUE(WaitFor([&] { return WindowText(hStatus) == L"正在安装base.zip ......"; }));
     EXPECT_FALSE(::IsWindowVisible(hStatus)) << "a status text alone stays hidden";
 
+    // A screen reader hears the error when it shows: the label raises an
+    // alert.
+    CAlertWatch alerts;
     std::thread([&dlg] { dlg.OnError({InstallError::kPackageDownload, L"base.zip"}); }).join();
     ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) && WindowText(hStatus) == L"下载base.zip失败"; }));
+    EXPECT_TRUE(alerts.WaitFor(hStatus));
     Screenshot shot = window.Capture();
     shot.Save(L"installing-error");
     EXPECT_GT(CountRed(shot, {34, 324, 494, 342}), 30);
@@ -412,6 +482,79 @@ TEST(Window, EmptyVisibleLabelIsAWhiteRectangle)
             nWhite += IsColor(shot.At(x, y), kWhite) ? 1 : 0;
     }
     EXPECT_EQ(460 * 18, nWhite);
+}
+
+// With high contrast on, the texts over the artwork take the system's
+// window colours: the grey disk-space box and the red error go.
+TEST(Window, HighContrastTextsTakeTheSystemColours)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    // As WM_SETTINGCHANGE finds the system's setting, which Wine cannot
+    // switch on.
+    dlg.RunOnUiThread([&dlg, hWnd] {
+        dlg.m_bHighContrast = true;
+        ::RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    });
+    const COLORREF crWindow = ::GetSysColor(COLOR_WINDOW);
+    const uint32_t rgbWindow = (GetRValue(crWindow) << 16) | (GetGValue(crWindow) << 8) | GetBValue(crWindow);
+    Screenshot ready = window.Capture();
+    ready.Save(L"ready-high-contrast");
+    EXPECT_TRUE(IsColor(ready.At(38, 300), rgbWindow));
+    EXPECT_TRUE(IsColor(ready.At(287, 322), rgbWindow));
+    EXPECT_GT(ready.CountDark({43, 303, 288, 322}), 80);
+
+    window.EnterInstallingPage();
+    std::thread([&dlg] { dlg.OnError({InstallError::kVerification, L""}); }).join();
+    HWND hStatus = ::GetDlgItem(hWnd, IDC_STATUS_LABEL);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowVisible(hStatus) != FALSE; }));
+    Screenshot installing = window.Capture();
+    EXPECT_EQ(0, CountRed(installing, {34, 324, 494, 342}));
+    EXPECT_GT(installing.CountDark({34, 324, 494, 342}), 30);
+    EXPECT_TRUE(IsColor(installing.At(35, 325), rgbWindow));
+}
+
+// A change of DPI, as the system sends it when the window moves to another
+// monitor, scales the window and everything in it; back at 96 DPI it is
+// as it was.
+TEST(Window, DpiChangeScalesTheWindowAndBack)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    const Screenshot before = window.Capture();
+    const RECT rcBefore = WindowRect(hWnd);
+
+    RECT rcSuggested = {rcBefore.left, rcBefore.top, rcBefore.left + 795, rcBefore.top + 540};
+    ::SendMessageW(hWnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&rcSuggested));
+    RECT rc = WindowRect(hWnd);
+    EXPECT_TRUE(::EqualRect(&rcSuggested, &rc));
+    const RECT rcInstall = {252, 252, 545, 323};
+    RECT rcButton = ChildRect(hWnd, ::GetDlgItem(hWnd, IDC_INSTALL_BUTTON));
+    EXPECT_TRUE(::EqualRect(&rcInstall, &rcButton));
+    const RECT rcPercent = {735, 512, 788, 539};
+    RECT rcLabel = ChildRect(hWnd, ::GetDlgItem(hWnd, IDC_PERCENT_LABEL));
+    EXPECT_TRUE(::EqualRect(&rcPercent, &rcLabel));
+    LOGFONTW lf = {};
+    ::GetObjectW(dlg.m_font.Get(), sizeof(lf), &lf);
+    EXPECT_EQ(21, lf.lfHeight);
+    Screenshot scaled = window.Capture();
+    scaled.Save(L"ready-dpi-changed-to-144");
+    ASSERT_EQ(795, scaled.cx);
+    const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY, {795, 540});
+    EXPECT_EQ(0, CountDifferent(scaled, art, rcInstall));
+    EXPECT_EQ(0, CountDifferent(scaled, art, {705, 0, 795, 48})) << "minimize and close";
+
+    ::SendMessageW(hWnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&rcBefore));
+    rc = WindowRect(hWnd);
+    EXPECT_TRUE(::EqualRect(&rcBefore, &rc));
+    // All but the free space, which may have changed meanwhile.
+    const Screenshot after = window.Capture();
+    EXPECT_EQ(0, CountDifferent(before, after, {0, 0, kClientWidth, 300}));
+    EXPECT_EQ(0, CountDifferent(before, after, {0, 323, kClientWidth, kClientHeight}));
 }
 
 TEST(Window, ObserverNeverWaitsForTheWindowsThread)
@@ -685,21 +828,165 @@ TEST(Input, CloseAsksNothingOnTheReadyPageOrAfterAnError)
     EXPECT_EQ(IDCANCEL, window.Result());
 }
 
-TEST(Input, EscapeEndsWithoutAQuestionAndEnterWithOk)
+// Escape, Alt+F4 and the system's close act as the close button: during an
+// install they ask, and Cancel lets the install finish and the window end
+// for the client to start.
+TEST(Input, EscapeAltF4AndSystemCloseAskLikeTheCloseButton)
 {
-    {
+    struct Case {
+        const char* pszName;
+        std::function<void(CWindowUnderTest&)> close;
+    };
+    const Case cases[] = {
+        {"Escape", [](CWindowUnderTest& window) { window.PressKey(VK_ESCAPE); }},
+        {"Alt+F4", [](CWindowUnderTest& window) { window.PressKey(VK_F4, VK_MENU); }},
+        {"system close", [](CWindowUnderTest& window) { ::PostMessageW(window.Hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
         CWindowUnderTest window;
         ASSERT_TRUE(window.Opened());
         window.EnterInstallingPage();
-        window.PressKey(VK_ESCAPE);
-        ASSERT_TRUE(window.WaitEnded(5000));
-        EXPECT_EQ(IDCANCEL, window.Result());
-    }
-    {
-        CWindowUnderTest window;
-        ASSERT_TRUE(window.Opened());
-        window.PressKey(VK_RETURN);
+        c.close(window);
+        HWND hBox = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (hBox = window.FindMessageBox()) != nullptr; }));
+        EXPECT_EQ(L"是否终止安装？", WindowText(::GetDlgItem(hBox, 0xFFFF)));
+        ::PostMessageW(hBox, WM_COMMAND, IDCANCEL, 0);
+        ASSERT_TRUE(WaitFor([&] { return window.FindMessageBox() == nullptr; }));
+        EXPECT_FALSE(window.WaitEnded(300));
+        std::thread([&window] { window.Dlg().OnFinished(true); }).join();
         ASSERT_TRUE(window.WaitEnded(5000));
         EXPECT_EQ(IDOK, window.Result());
     }
+    // The ready page ends at once, as on the close button.
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    window.PressKey(VK_ESCAPE);
+    ASSERT_TRUE(window.WaitEnded(5000));
+    EXPECT_EQ(IDCANCEL, window.Result());
+}
+
+TEST(Input, EnterInstallsOnTheReadyPageAndDoesNothingDuringTheInstall)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    dlg.InstallFromNowhere();
+    window.PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    EXPECT_TRUE(dlg.Outcome().bStarted);
+    window.PressKey(VK_RETURN);
+    EXPECT_FALSE(window.WaitEnded(300));
+    EXPECT_EQ(nullptr, window.FindMessageBox());
+}
+
+// The focus starts on the install button without a cue; Tab and Shift+Tab
+// go round the buttons, now with a cue, and Space presses the focused one.
+TEST(Input, TabGoesRoundTheButtonsAndSpacePressesThem)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    dlg.InstallFromNowhere();
+    const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY);
+    EXPECT_EQ(::GetDlgItem(hWnd, IDC_INSTALL_BUTTON), FocusOf(window));
+    EXPECT_EQ(0, CountDifferent(window.Capture(), art, kButtons[0].rcArea));
+
+    for (size_t i = 1; i <= std::size(kButtons); ++i) {
+        const ButtonCase& button = kButtons[i % std::size(kButtons)];
+        window.PressKey(VK_TAB);
+        EXPECT_EQ(::GetDlgItem(hWnd, button.nId), FocusOf(window)) << Narrow(button.pszName);
+        Screenshot shot = window.Capture();
+        EXPECT_GT(CountDifferent(shot, art, button.rcArea), 20) << "no focus cue on " << Narrow(button.pszName);
+        if (i == 1)
+            shot.Save(L"ready-focus-browse");
+    }
+    window.PressKey(VK_TAB, VK_SHIFT);
+    EXPECT_EQ(::GetDlgItem(hWnd, IDC_CLOSE_BUTTON), FocusOf(window));
+    window.PressKey(VK_TAB);
+    window.PressKey(VK_SPACE);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    // The page has no install button now: the focus moved on.
+    EXPECT_EQ(::GetDlgItem(hWnd, IDC_MINIMIZE_BUTTON), FocusOf(window));
+}
+
+// The browser is the window's: nothing else takes a click while it is
+// open. It has a field to type a folder into; Wine's browser shows it but
+// takes the tree's choice.
+TEST(Input, FolderBrowserIsModalWithAFieldForAPath)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hWnd = window.Hwnd();
+    window.Click({460, 285});
+    HWND hBrowser = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        hBrowser = window.FindMessageBox();
+        return hBrowser && ::FindWindowExW(hBrowser, nullptr, L"SysTreeView32", nullptr);
+    }));
+    EXPECT_EQ(hWnd, ::GetWindow(hBrowser, GW_OWNER));
+    EXPECT_FALSE(::IsWindowEnabled(hWnd));
+    EXPECT_NE(nullptr, ::FindWindowExW(hBrowser, nullptr, L"Edit", nullptr)) << "no field for a path";
+    window.Click({kButtons[0].rcArea.left + 20, kButtons[0].rcArea.top + 20});
+    ::PostMessageW(hBrowser, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitFor([&] { return ::IsWindowEnabled(hWnd) != FALSE; }));
+    EXPECT_EQ(PAGE_READY, window.Dlg().m_nSetupState) << "the install started under the browser";
+}
+
+TEST(Input, WindowAndButtonsCarryTheirNames)
+{
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    HWND hWnd = window.Hwnd();
+    EXPECT_EQ(L"Fenmora", WindowText(hWnd));
+    EXPECT_EQ(L"Fenmora", AccessibleName(hWnd));
+    for (const ButtonCase& button : kButtons) {
+        SCOPED_TRACE(Narrow(button.pszName));
+        HWND hButton = ::GetDlgItem(hWnd, button.nId);
+        ASSERT_NE(nullptr, hButton);
+        EXPECT_EQ(button.pszName, WindowText(hButton));
+        EXPECT_EQ(button.pszName, AccessibleName(hButton));
+        RECT rc = ChildRect(hWnd, hButton);
+        EXPECT_TRUE(::EqualRect(&button.rcArea, &rc));
+        EXPECT_TRUE(::GetWindowLongW(hButton, GWL_STYLE) & WS_TABSTOP);
+    }
+}
+
+// At 144 DPI, as ui_tests_high_dpi runs them with the session's LogPixels
+// at 144: the design at one and a half times its size.
+TEST(HighDpi, WindowScalesAndItsScaledInstallButtonInstalls)
+{
+    HDC hdcScreen = ::GetDC(nullptr);
+    const int nDpi = ::GetDeviceCaps(hdcScreen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, hdcScreen);
+    if (nDpi != 144)
+        GTEST_SKIP() << "the session runs at " << nDpi << " DPI; ui_tests_high_dpi runs this at 144";
+
+    CWindowUnderTest window;
+    ASSERT_TRUE(window.Opened());
+    CTestSetupDlg& dlg = window.Dlg();
+    HWND hWnd = window.Hwnd();
+    RECT rc = WindowRect(hWnd);
+    EXPECT_EQ(795, rc.right - rc.left);
+    EXPECT_EQ(540, rc.bottom - rc.top);
+    const Screenshot art = RenderLikeTheWindow(IDR_JPG_READY, {795, 540});
+    Screenshot ready = window.Capture();
+    ready.Save(L"ready-144dpi");
+    EXPECT_LE(MeanDifference(ready, art), 2);
+
+    // The path box is (57,405)-(395,440); right of it the artwork shows.
+    dlg.RunOnUiThread([&] {
+        dlg.SettleBrowsedLocation(L"R:\\Program Files Extended Collection\\Applications");
+        ::InvalidateRect(hWnd, nullptr, TRUE);
+    });
+    Screenshot longRoot = window.Capture();
+    longRoot.Save(L"ready-144dpi-long-root");
+    EXPECT_GT(longRoot.CountDark({64, 411, 395, 440}), 60);
+    EXPECT_EQ(0, CountDifferent(longRoot, art, {395, 405, 795, 447}));
+
+    dlg.InstallFromNowhere();
+    window.Click({400, 290});
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_nSetupState == PAGE_INSTALLING; }));
+    EXPECT_TRUE(dlg.Outcome().bStarted);
 }
