@@ -385,7 +385,12 @@ class Machine:
 
     def reset(self, fonts="present"):
         self.end_programs()
-        for win in (SETUP_FOLDER, TEMP_FOLDER, START_MENU + r"\Fenmora", self.desktop + r"\Fenmora.lnk"):
+        # A staging or moved-aside folder that a case killed mid-run left
+        # beside the install folder; the next install would remove it.
+        base = os.path.dirname(self.s.unix(SETUP_FOLDER))
+        siblings = [SETUP_FOLDER.rsplit("\\", 1)[0] + "\\" + n for n in os.listdir(base)
+                    if re.fullmatch(re.escape(os.path.basename(self.s.unix(SETUP_FOLDER))) + r"\.[0-9a-f]{8}", n)]
+        for win in [SETUP_FOLDER, TEMP_FOLDER, START_MENU + r"\Fenmora", self.desktop + r"\Fenmora.lnk"] + siblings:
             p = self.s.unix(win)
             if os.path.isdir(p) and not os.path.islink(p):
                 shutil.rmtree(p)
